@@ -1,0 +1,99 @@
+#pragma once
+// The cleaner's shared routines: wildcard matching, sizes and their display,
+// paths and folders, files, drives, registry helpers, processes, the clipboard,
+// version texts and the worker-thread counter.
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+// Cluster size in bytes per drive letter A..Z; 0 means unknown. Filled on the
+// main thread while the drive list is built, before any worker reads it.
+extern std::array<std::uint32_t, 26> ClusterSizes;
+
+// Running worker threads of the cleaner; 1 when none runs. Changed only by
+// IncThreadCount/DecThreadCount (interlocked).
+extern std::atomic<long> WorkerThreadCount;
+
+// The folder BrowseForFolder selects when it opens (main thread only).
+extern std::wstring BrowseStartFolder;
+
+// ---- Matching and comparing
+bool MatchWildcard(std::wstring_view mask, std::wstring_view name);
+bool CompareVersions(std::wstring_view current, std::wstring_view newest);
+int CompareNumericText(std::wstring_view a, std::wstring_view b);
+int CompareSizeText(std::wstring_view a, std::wstring_view b);
+bool IsValidFileName(std::wstring_view name);
+
+// ---- Sizes and their display
+std::wstring FormatFileSize(std::int64_t bytes);
+// "###,##0": whole number with the locale's thousand separator.
+std::wstring FormatThousands(std::int64_t value);
+// A file time as UTC calendar fields, "YYYY-MM-DD hh:mm:ss".
+std::wstring FileTimeToText(const FILETIME& time);
+std::int64_t FileSizeOf(const std::wstring& path);
+std::int64_t SizeOnDisk(const std::wstring& path, std::int64_t size);
+std::int64_t FileSizeOnDisk(const std::wstring& path, std::int64_t size = -1);
+std::uint32_t GetClusterSize(const std::wstring& root);
+// Windows 95/98 only: the boot sector's cluster size; throws kv::Exception.
+std::uint32_t GetClusterSize9x(int driveNumber);
+std::int64_t GetDiskSpace(const std::wstring& root, int which);
+std::wstring FormatDiskSpace(const std::wstring& root, int which);
+
+// ---- Folders and paths (folder texts end with a backslash unless noted)
+std::wstring GetTempFolder();
+std::wstring GetWindowsFolder(); // without trailing backslash
+std::wstring GetShellFolder(std::wstring_view name);
+std::wstring GetTruePathName(const std::wstring& folder);
+std::wstring GetShortPath(const std::wstring& path);
+void CreateFolderPath(std::wstring_view path);
+std::wstring ExpandEnvironment(const std::wstring& text);
+bool IsRealSubFolder(const WIN32_FIND_DATAW& entry);
+std::wstring GetVolumeLabel(const std::wstring& root);
+std::wstring GetFileSystemName(const std::wstring& root);
+std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& caption, const std::wstring& rootFolder);
+
+// ---- Files
+bool CanOpenFile(const std::wstring& path);
+std::optional<std::string> ReadWholeFile(const std::wstring& path);
+int FindBytes(std::string_view needle, std::string_view haystack, int start, int count);
+bool WriteUnicodeFile(const std::wstring& path, std::wstring_view text);
+// Decodes by byte-order mark (FF FE, FE FF, EF BB BF), else the ANSI code page.
+std::wstring DecodeText(std::string_view bytes);
+std::wstring LoadResourceText(const wchar_t* resourceName);
+void ShowFileProperties(const std::wstring& path);
+INT_PTR OpenWithShell(const std::wstring& target, const std::wstring& parameters, const std::wstring& folder,
+                      int showCommand);
+
+// ---- Registry
+bool DeleteRegistryKey(HKEY root, std::wstring_view path);
+
+// ---- System and process
+bool IsAlreadyRunning();
+int RunAndWait(const std::wstring& program, const std::wstring& parameters);
+bool IsUACEnabled();
+std::wstring GetCurrentUserSid();
+std::wstring ReadFileVersionText();
+int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags);
+bool SetClipboardText(std::wstring_view text);
+
+long IncThreadCount();
+long DecThreadCount();
+
+// Counts a worker thread for its whole lifetime: a member of every cleaner
+// worker, so construction increments and destruction decrements.
+class WorkerThreadCounter {
+public:
+    WorkerThreadCounter() { IncThreadCount(); }
+    ~WorkerThreadCounter() { DecThreadCount(); }
+    WorkerThreadCounter(const WorkerThreadCounter&) = delete;
+    WorkerThreadCounter& operator=(const WorkerThreadCounter&) = delete;
+};
+
+} // namespace kv

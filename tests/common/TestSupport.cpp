@@ -1,0 +1,118 @@
+#include "common/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/Handles.h"
+
+namespace kvtest {
+namespace {
+
+const std::wstring kScratchRoot = L"C:\\kvtest\\";
+
+std::wstring ExecutableName()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name(path);
+    name = name.substr(name.rfind(L'\\') + 1);
+    return name.substr(0, name.rfind(L'.'));
+}
+
+void RemoveTreeUnchecked(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW entry{};
+    kv::FindHandle find(::FindFirstFileW((folder + L"*").c_str(), &entry));
+    if (find) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + name;
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            // Links are removed as links, never followed.
+            const bool isLink = entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !isLink)
+                RemoveTreeUnchecked(path + L"\\");
+            else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                ::RemoveDirectoryW(path.c_str());
+            else
+                ::DeleteFileW(path.c_str());
+        } while (::FindNextFileW(find.Get(), &entry));
+    }
+    find.Reset();
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+} // namespace
+
+void RemoveScratchTree(const std::wstring& folder)
+{
+    std::wstring path = folder;
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    if (_wcsnicmp(path.c_str(), kScratchRoot.c_str(), kScratchRoot.size()) != 0 || path.find(L"..") != std::wstring::npos)
+        throw std::runtime_error("refusing to delete outside the scratch root");
+    RemoveTreeUnchecked(path);
+}
+
+std::wstring ScratchFolder(std::wstring_view name)
+{
+    const std::wstring folder = kScratchRoot + ExecutableName() + L"\\" + std::wstring(name) + L"\\";
+    RemoveScratchTree(folder);
+    for (std::size_t i = 0; i < folder.size(); ++i)
+        if (folder[i] == L'\\') ::CreateDirectoryW(folder.substr(0, i + 1).c_str(), nullptr);
+    return folder;
+}
+
+void WriteBytes(const std::wstring& path, std::string_view bytes)
+{
+    kv::FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file.IsValid()) << "cannot create test file";
+    DWORD written = 0;
+    ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    kv::FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    if (!file) return bytes;
+    char buffer[65536];
+    DWORD got = 0;
+    while (::ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    return bytes;
+}
+
+bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring ExecutableFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    return folder.substr(0, folder.rfind(L'\\') + 1);
+}
+
+std::wstring ProbePath() { return ExecutableFolder() + L"kv_probe.exe"; }
+
+int RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
+{
+    std::wstring line = commandLine;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    kv::KernelHandle processHandle(process.hProcess);
+    kv::KernelHandle threadHandle(process.hThread);
+    if (::WaitForSingleObject(processHandle.Get(), timeoutMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(processHandle.Get(), 999);
+        return -2;
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(processHandle.Get(), &code);
+    return static_cast<int>(code);
+}
+
+} // namespace kvtest

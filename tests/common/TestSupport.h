@@ -1,0 +1,30 @@
+#pragma once
+// Helpers the tests share: scratch folders inside the Wine prefix, small file
+// utilities and the path of the probe executable.
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace kvtest {
+
+// A fresh, empty folder C:\kvtest\<test executable>\<name>\ (with trailing
+// backslash). Everything a test creates on disk lives below such a folder.
+std::wstring ScratchFolder(std::wstring_view name);
+
+// Deletes a tree below C:\kvtest\ only; refuses anything else.
+void RemoveScratchTree(const std::wstring& folder);
+
+void WriteBytes(const std::wstring& path, std::string_view bytes);
+std::string ReadBytes(const std::wstring& path);
+bool PathExists(const std::wstring& path);
+
+// The folder of the running test executable, with trailing backslash.
+std::wstring ExecutableFolder();
+// The probe executable beside the tests (tests/probes/Probe.cpp).
+std::wstring ProbePath();
+
+// Runs a command line and returns its exit code (-1 when it cannot start).
+int RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+
+} // namespace kvtest
