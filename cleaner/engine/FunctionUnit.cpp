@@ -539,11 +539,16 @@ int FindBytes(std::string_view needle, std::string_view haystack, int start, int
 
 bool WriteUnicodeFile(const std::wstring& path, std::wstring_view text)
 {
+    std::string bytes("\xFF\xFE", 2);
+    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    return WriteWholeFile(path, bytes);
+}
+
+bool WriteWholeFile(const std::wstring& path, std::string_view bytes)
+{
     FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
     if (!file) return false;
-    std::string bytes("\xFF\xFE", 2);
-    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
     DWORD written = 0;
     return ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size();

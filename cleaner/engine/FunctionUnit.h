@@ -64,6 +64,8 @@ bool CanOpenFile(const std::wstring& path);
 std::optional<std::string> ReadWholeFile(const std::wstring& path);
 int FindBytes(std::string_view needle, std::string_view haystack, int start, int count);
 bool WriteUnicodeFile(const std::wstring& path, std::wstring_view text);
+// Creates or replaces the file with exactly these bytes; false when it cannot.
+bool WriteWholeFile(const std::wstring& path, std::string_view bytes);
 // Decodes by byte-order mark (FF FE, FE FF, EF BB BF), else the ANSI code page.
 std::wstring DecodeText(std::string_view bytes);
 std::wstring LoadResourceText(const wchar_t* resourceName);

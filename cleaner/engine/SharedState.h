@@ -73,4 +73,7 @@ extern std::wstring CurrentUserSid;
 // ---- Cookie domains to keep, one per line (CR LF separated)
 extern std::wstring CookieKeepList;
 
+// ---- Full path of the chosen language file (main thread only)
+extern std::wstring LanguageFile;
+
 } // namespace kv

@@ -1,0 +1,53 @@
+#pragma once
+// What the language chooser needs besides its window: the list of language
+// files with their display names, which name to preselect, which file a
+// chosen name stands for, and the language step of the program's start-up.
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/StringList.h"
+
+namespace kv {
+
+// The maker's page of downloadable language files.
+inline constexpr wchar_t LanguagePackAddress[] = L"https://www.orbelune.com/kestrelvane/languages.html";
+
+// The display name of a language file: its [Info] Language, "None" when the
+// file has none (or an empty one) or cannot be read.
+std::wstring LanguageDisplayName(const std::wstring& path);
+
+// LanguageList: pairs of lines, display name then full path, one pair for each
+// LanguageFolder() + "*.ini". Ordered by file name, so that which of two files
+// with the same name wins does not depend on the file system's enumeration.
+StringList ListLanguageFiles();
+
+// The display names in the order the chooser's sorted combo box shows them.
+std::vector<std::wstring> LanguageChoices(const StringList& languageList);
+
+// The name to preselect for `languageFile`; empty when it is not listed.
+std::wstring LanguageChoiceFor(const StringList& languageList, std::wstring_view languageFile);
+
+// At start-up: the template's name ("English"); the first choice when the
+// template is not listed; empty when nothing is.
+std::wstring StartupLanguageChoice(const StringList& languageList);
+
+// The file a chosen name stands for: the first pair of that name, ignoring
+// case. nullopt when no pair has it (nothing chosen).
+std::optional<std::wstring> LanguageFileForChoice(const StringList& languageList, std::wstring_view name);
+
+// Opens LanguagePackAddress in the default browser.
+void OpenLanguagePackPage();
+
+// The language step of start-up: rewrites the template, sets LanguageFile from
+// the stored file name (the settings store's \Settings Language value, nullopt
+// when there is none) and loads it. When that file does not exist,
+// `showChooser` runs (it shows the chooser modally with the template
+// preselected, and sets LanguageFile on OK) - except in job mode, where an
+// unattended run must not wait on a dialog and English is used.
+void LoadStartupLanguage(const std::optional<std::wstring>& storedFileName, bool jobMode,
+                         const std::function<void()>& showChooser);
+
+} // namespace kv
