@@ -40,8 +40,6 @@ std::vector<std::wstring> LanguageFilePaths()
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
         if (HasIniExtension(entry.cFileName)) paths.push_back(folder + entry.cFileName);
     } while (::FindNextFileW(find.Get(), &entry));
-    std::sort(paths.begin(), paths.end(),
-              [](const std::wstring& a, const std::wstring& b) { return CompareTextIgnoreCase(a, b) < 0; });
     return paths;
 }
 
@@ -54,10 +52,14 @@ std::wstring LanguageDisplayName(const std::wstring& path)
     return name.empty() ? std::wstring(kNoName) : name;
 }
 
-StringList ListLanguageFiles()
+StringList ListLanguageFiles() { return BuildLanguageList(LanguageFilePaths()); }
+
+StringList BuildLanguageList(std::vector<std::wstring> paths)
 {
+    std::sort(paths.begin(), paths.end(),
+              [](const std::wstring& a, const std::wstring& b) { return CompareTextIgnoreCase(a, b) < 0; });
     StringList languageList;
-    for (std::wstring& path : LanguageFilePaths()) {
+    for (std::wstring& path : paths) {
         languageList.Add(LanguageDisplayName(path));
         languageList.Add(std::move(path));
     }

@@ -23,6 +23,8 @@ std::wstring LanguageDisplayName(const std::wstring& path);
 // LanguageFolder() + "*.ini". Ordered by file name, so that which of two files
 // with the same name wins does not depend on the file system's enumeration.
 StringList ListLanguageFiles();
+// The same for the given files, in whatever order they were found.
+StringList BuildLanguageList(std::vector<std::wstring> paths);
 
 // The display names in the order the chooser's sorted combo box shows them.
 std::vector<std::wstring> LanguageChoices(const StringList& languageList);
