@@ -1,7 +1,5 @@
 #include "platform/IniFile.h"
 
-#include <cwchar>
-
 #include "platform/StringList.h"
 #include "platform/TextCodec.h"
 

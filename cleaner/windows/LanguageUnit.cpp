@@ -22,7 +22,7 @@ bool IsExistingFile(const std::wstring& path)
 }
 
 // "*.ini" also matches longer extensions through their short names
-// ("a.ini_old" is "AINI_O~1.INI"); only a true ".ini" counts.
+// ("a.ini_old" is "A~1.INI"); only a true ".ini" counts.
 bool HasIniExtension(std::wstring_view name)
 {
     const auto dot = name.rfind(L'.');
