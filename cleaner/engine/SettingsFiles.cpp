@@ -102,7 +102,10 @@ TImportResult StoreSettingsAtExit(const TSettings& current)
 {
     // From here on the current key is the one written, whichever key the run used.
     SettingsRoot = CurrentSettingsKey;
-    if (!JobMode && PendingImport.empty()) SaveSettings(current);
+    // A pending file that is no longer importable must not cost the settings
+    // of this run: they are saved as at any other exit.
+    const bool importing = !PendingImport.empty() && IsImportableSettingsFile(PendingImport);
+    if (!JobMode && !importing) SaveSettings(current);
     DeleteJobKeys();
     const TImportResult imported = PendingImport.empty() ? TImportResult::None : ImportSettingsFile(PendingImport);
     ExportSettingsKey(L"", ProgramFolder + L"Kestrelvane.reg");

@@ -63,9 +63,9 @@ enum class TImportResult { None, Imported, Refused, Failed };
 TImportResult ImportSettingsFile(const std::wstring& fileName);
 
 // The settings work when the program closes, after every worker has ended:
-// save `current` under the current key (not in job mode, not when an import
-// is pending), delete the job keys, apply a pending import and export the
-// settings to ProgramFolder + "Kestrelvane.reg".
+// save `current` under the current key (not in job mode, not when an
+// importable file is pending), delete the job keys, apply a pending import and
+// export the settings to ProgramFolder + "Kestrelvane.reg".
 TImportResult StoreSettingsAtExit(const TSettings& current);
 
 } // namespace kv
