@@ -10,14 +10,13 @@ namespace kv {
 class TStartupSteps {
 public:
     virtual ~TStartupSteps() = default;
-    // The application object: title, task-bar button, hidden main form when
-    // RunHiddenly is set (read again after the job file).
+    // The application object: title "Kestrelvane", its task-bar button.
     virtual void InitializeApplication() {}
     // The language template, the chooser when the chosen file is missing, and
     // the chosen language.
     virtual void PrepareLanguage() {}
-    // The main window (which starts a job in job mode), the progress window and
-    // the guide window, in this order.
+    // The main window (never shown when RunHiddenly is set; it starts the job
+    // in job mode), the progress window and the guide window, in this order.
     virtual void CreateStartupWindows() {}
     // Serves messages until the main window has closed; the program's exit code.
     virtual int RunMessageLoop() { return 0; }
