@@ -238,6 +238,21 @@ std::vector<TFolderEntry> LoadFolders(TFolderList list, const std::wstring& root
     return ParseFolderList(ReadRegistryText(root, FiltersKey, FolderListValues[list].name), list);
 }
 
+void SaveInclusiveFiles(const std::vector<TFilterEntry>& filters, const std::wstring& root)
+{
+    WriteRegistryText(root, FiltersKey, L"InclusiveFile", FormatFilterList(filters));
+}
+
+void SaveExclusiveFiles(const std::vector<TFilterEntry>& filters, const std::wstring& root)
+{
+    WriteRegistryText(root, FiltersKey, L"ExclusiveFile", FormatFilterList(filters));
+}
+
+void SaveFolders(TFolderList list, const std::vector<TFolderEntry>& folders, const std::wstring& root)
+{
+    WriteRegistryText(root, FiltersKey, FolderListValues[list].name, FormatFolderList(folders, list));
+}
+
 void LoadFilters(TSettings& settings, const std::wstring& root)
 {
     settings.InclusiveFiles = LoadInclusiveFiles(false, root);
@@ -250,10 +265,9 @@ void LoadFilters(TSettings& settings, const std::wstring& root)
 void SaveFilters(const TSettings& settings, const std::wstring& root)
 {
     for (TFolderList list : {flInclusive, flExclusive, flEmpty})
-        WriteRegistryText(root, FiltersKey, FolderListValues[list].name,
-                          FormatFolderList(settings.*FolderListValues[list].member, list));
-    WriteRegistryText(root, FiltersKey, L"InclusiveFile", FormatFilterList(settings.InclusiveFiles));
-    WriteRegistryText(root, FiltersKey, L"ExclusiveFile", FormatFilterList(settings.ExclusiveFiles));
+        SaveFolders(list, settings.*FolderListValues[list].member, root);
+    SaveInclusiveFiles(settings.InclusiveFiles, root);
+    SaveExclusiveFiles(settings.ExclusiveFiles, root);
     WriteRegistryText(root, FiltersKey, L"Cookies", CookieKeepList);
 }
 

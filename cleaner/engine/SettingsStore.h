@@ -177,6 +177,35 @@ bool ReadRegistryBool(std::wstring_view key, std::wstring_view valueName, bool d
 std::vector<TFilterEntry> LoadInclusiveFiles(bool fromFactory, const std::wstring& root = SettingsRoot);
 std::vector<TFilterEntry> LoadExclusiveFiles(bool fromFactory, const std::wstring& root = SettingsRoot);
 std::vector<TFolderEntry> LoadFolders(TFolderList list, const std::wstring& root = SettingsRoot);
+inline std::vector<TFolderEntry> LoadInclusiveFolders(const std::wstring& root = SettingsRoot)
+{
+    return LoadFolders(flInclusive, root);
+}
+inline std::vector<TFolderEntry> LoadExclusiveFolders(const std::wstring& root = SettingsRoot)
+{
+    return LoadFolders(flExclusive, root);
+}
+inline std::vector<TFolderEntry> LoadEmptyFolders(const std::wstring& root = SettingsRoot)
+{
+    return LoadFolders(flEmpty, root);
+}
+
+// One list each; an empty list is written as an empty list.
+void SaveInclusiveFiles(const std::vector<TFilterEntry>& filters, const std::wstring& root = SettingsRoot);
+void SaveExclusiveFiles(const std::vector<TFilterEntry>& filters, const std::wstring& root = SettingsRoot);
+void SaveFolders(TFolderList list, const std::vector<TFolderEntry>& folders, const std::wstring& root = SettingsRoot);
+inline void SaveInclusiveFolders(const std::vector<TFolderEntry>& folders, const std::wstring& root = SettingsRoot)
+{
+    SaveFolders(flInclusive, folders, root);
+}
+inline void SaveExclusiveFolders(const std::vector<TFolderEntry>& folders, const std::wstring& root = SettingsRoot)
+{
+    SaveFolders(flExclusive, folders, root);
+}
+inline void SaveEmptyFolders(const std::vector<TFolderEntry>& folders, const std::wstring& root = SettingsRoot)
+{
+    SaveFolders(flEmpty, folders, root);
+}
 
 // The five lists into `settings` and the keep list into CookieKeepList.
 void LoadFilters(TSettings& settings, const std::wstring& root = SettingsRoot);
