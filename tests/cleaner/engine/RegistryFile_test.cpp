@@ -7,6 +7,7 @@
 
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/RegistryFile.h"
+#include "common/RegistryTestSupport.h"
 #include "common/TestSupport.h"
 #include "platform/Registry.h"
 #include "platform/TextCodec.h"
@@ -17,16 +18,6 @@ using kv::TRegistrySection;
 
 constexpr wchar_t TestKey[] = L"Software\\Orbelune\\Kestrelvane\\RegistryFileTest";
 constexpr wchar_t EvilKey[] = L"Software\\Evil";
-
-std::string Unicode(std::wstring_view text)
-{
-    return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
-}
-
-std::string UnicodeRegFile(std::wstring_view body)
-{
-    return Unicode(L"Windows Registry Editor Version 5.00\r\n\r\n" + std::wstring(body));
-}
 
 // ---- Parsing
 
@@ -55,7 +46,7 @@ TEST_P(ParseRegistryFileTest, Parses)
 INSTANTIATE_TEST_SUITE_P(
     Table, ParseRegistryFileTest,
     ::testing::Values(
-        ParseCase{"unicode", UnicodeRegFile(L"[HKEY_CURRENT_USER\\A]\r\n\"x\"=\"[y]\"\r\n\r\n[-HKEY_CURRENT_USER\\B]\r\n"),
+        ParseCase{"unicode", kvtest::UnicodeRegFile(L"[HKEY_CURRENT_USER\\A]\r\n\"x\"=\"[y]\"\r\n\r\n[-HKEY_CURRENT_USER\\B]\r\n"),
                   true, {{L"HKEY_CURRENT_USER\\A", false}, {L"HKEY_CURRENT_USER\\B", true}}},
         ParseCase{"ansi", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"x\"=dword:00000001\r\n", true,
                   {{L"HKEY_CURRENT_USER\\A", false}}},
@@ -68,8 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"unicode header in an ANSI file", "Windows Registry Editor Version 5.00\r\n[HKCU\\A]\r\n", false,
                   {}},
         ParseCase{"UTF-8 byte-order mark", "\xEF\xBB\xBFREGEDIT4\r\n[HKCU\\A]\r\n", false, {}},
-        ParseCase{"odd UTF-16 length", UnicodeRegFile(L"[HKCU\\A]\r\n") + "x", false, {}},
-        ParseCase{"NUL inside", UnicodeRegFile(std::wstring(L"[HKCU\\A]\0[HKCU\\Evil]\r\n", 23)), false, {}},
+        ParseCase{"odd UTF-16 length", kvtest::UnicodeRegFile(L"[HKCU\\A]\r\n") + "x", false, {}},
+        ParseCase{"NUL inside", kvtest::UnicodeRegFile(std::wstring(L"[HKCU\\A]\0[HKCU\\Evil]\r\n", 23)), false, {}},
         ParseCase{"empty", "", false, {}},
         ParseCase{"text file", "just some text\r\n", false, {}}));
 
@@ -136,6 +127,20 @@ protected:
         const char binary[] = "\xFF\xFE\x31\x00";
         key.WriteBinary(L"List", binary, 4);
         kv::RegistryKey::Create(HKEY_CURRENT_USER, std::wstring(TestKey) + L"\\Sub\\Deeper").WriteDword(L"Flag", 1);
+    }
+
+    // A registry file of the given body, read and checked against TestKey.
+    std::optional<kv::TRegistryFile> CheckedFile(const wchar_t* name, std::wstring_view body) const
+    {
+        const std::wstring file = folder_ + name;
+        kvtest::WriteBytes(file, kvtest::UnicodeRegFile(body));
+        return kv::ReadRegistryFile(file, {TestKey});
+    }
+    // Ours, but the registry cannot create it: a key name above 255 characters.
+    std::optional<kv::TRegistryFile> FileThatCannotBeImported() const
+    {
+        return CheckedFile(L"long.reg", L"[HKEY_CURRENT_USER\\" + std::wstring(TestKey) + L"\\" +
+                                            std::wstring(300, L'x') + L"]\r\n\"a\"=\"1\"\r\n");
     }
 
     std::wstring folder_;
@@ -205,11 +210,11 @@ TEST_F(RegistryFileTest, FileWritingAnotherKeyIsRefusedAndNeverApplied)
         const char* name;
         std::string bytes;
     } files[] = {
-        {"only evil", UnicodeRegFile(evil)},
-        {"evil after ours", UnicodeRegFile(ours + evil)},
-        {"evil in a hex continuation", UnicodeRegFile(ours + L"\"h\"=hex:01,\\\r\n  [HKEY_CURRENT_USER\\Software\\Evil]\r\n")},
+        {"only evil", kvtest::UnicodeRegFile(evil)},
+        {"evil after ours", kvtest::UnicodeRegFile(ours + evil)},
+        {"evil in a hex continuation", kvtest::UnicodeRegFile(ours + L"\"h\"=hex:01,\\\r\n  [HKEY_CURRENT_USER\\Software\\Evil]\r\n")},
         {"ansi", "REGEDIT4\r\n\r\n" + kv::WideToAnsi(ours + evil)},
-        {"no sections", UnicodeRegFile(L"\"a\"=\"1\"\r\n")},
+        {"no sections", kvtest::UnicodeRegFile(L"\"a\"=\"1\"\r\n")},
     };
     for (const auto& f : files) {
         const std::wstring file = folder_ + L"crafted.reg";
@@ -222,12 +227,7 @@ TEST_F(RegistryFileTest, FileWritingAnotherKeyIsRefusedAndNeverApplied)
 
 TEST_F(RegistryFileTest, ImportThatFailsIsReported)
 {
-    // A key name longer than the registry allows: the file is ours, the import fails.
-    const std::wstring tooLong(300, L'x');
-    const std::wstring file = folder_ + L"long.reg";
-    kvtest::WriteBytes(file, UnicodeRegFile(L"[HKEY_CURRENT_USER\\" + std::wstring(TestKey) + L"\\" + tooLong +
-                                            L"]\r\n\"a\"=\"1\"\r\n"));
-    const auto checked = kv::ReadRegistryFile(file, {TestKey});
+    const auto checked = FileThatCannotBeImported();
     ASSERT_TRUE(checked.has_value());
     EXPECT_FALSE(kv::ImportRegistryFile(*checked));
 }
@@ -235,10 +235,7 @@ TEST_F(RegistryFileTest, ImportThatFailsIsReported)
 TEST_F(RegistryFileTest, ReplacedKeyComesBackWhenTheImportFails)
 {
     FillTestKey();
-    const std::wstring file = folder_ + L"long.reg";
-    kvtest::WriteBytes(file, UnicodeRegFile(L"[HKEY_CURRENT_USER\\" + std::wstring(TestKey) + L"\\" +
-                                            std::wstring(300, L'x') + L"]\r\n\"a\"=\"1\"\r\n"));
-    const auto checked = kv::ReadRegistryFile(file, {TestKey});
+    const auto checked = FileThatCannotBeImported();
     ASSERT_TRUE(checked.has_value());
     EXPECT_FALSE(kv::ReplaceRegistryKey(TestKey, *checked));
     const auto key = kv::RegistryKey::Open(HKEY_CURRENT_USER, TestKey);
@@ -249,9 +246,7 @@ TEST_F(RegistryFileTest, ReplacedKeyComesBackWhenTheImportFails)
 TEST_F(RegistryFileTest, ReplaceRemovesWhatTheFileDoesNotHold)
 {
     FillTestKey();
-    const std::wstring file = folder_ + L"new.reg";
-    kvtest::WriteBytes(file, UnicodeRegFile(L"[HKEY_CURRENT_USER\\" + std::wstring(TestKey) + L"]\r\n\"New\"=\"yes\"\r\n"));
-    const auto checked = kv::ReadRegistryFile(file, {TestKey});
+    const auto checked = CheckedFile(L"new.reg", L"[HKEY_CURRENT_USER\\" + std::wstring(TestKey) + L"]\r\n\"New\"=\"yes\"\r\n");
     ASSERT_TRUE(checked.has_value());
     ASSERT_TRUE(kv::ReplaceRegistryKey(TestKey, *checked));
     const auto key = kv::RegistryKey::Open(HKEY_CURRENT_USER, TestKey);
@@ -263,9 +258,7 @@ TEST_F(RegistryFileTest, ReplaceRemovesWhatTheFileDoesNotHold)
 TEST_F(RegistryFileTest, DeleteSectionsAreApplied)
 {
     FillTestKey();
-    const std::wstring file = folder_ + L"delete.reg";
-    kvtest::WriteBytes(file, UnicodeRegFile(L"[-HKEY_CURRENT_USER\\" + std::wstring(TestKey) + L"\\Sub]\r\n"));
-    const auto checked = kv::ReadRegistryFile(file, {TestKey});
+    const auto checked = CheckedFile(L"delete.reg", L"[-HKEY_CURRENT_USER\\" + std::wstring(TestKey) + L"\\Sub]\r\n");
     ASSERT_TRUE(checked.has_value());
     EXPECT_TRUE(kv::ImportRegistryFile(*checked));
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, std::wstring(TestKey) + L"\\Sub"));

@@ -8,6 +8,7 @@
 #include "cleaner/engine/SettingsFiles.h"
 #include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/SharedState.h"
+#include "common/RegistryTestSupport.h"
 #include "common/TestSupport.h"
 #include "platform/Registry.h"
 #include "platform/TextCodec.h"
@@ -25,22 +26,6 @@ constexpr wchar_t EvilKey[] = L"Software\\Evil";
 std::wstring Text(const std::string& bytes)
 {
     return bytes.substr(0, 2) == "\xFF\xFE" ? kv::DecodeListValue(bytes) : kv::AnsiToWide(bytes);
-}
-
-std::string UnicodeRegFile(std::wstring_view body)
-{
-    const std::wstring text = L"Windows Registry Editor Version 5.00\r\n\r\n" + std::wstring(body);
-    return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
-}
-
-void Mark(const std::wstring& key, const wchar_t* name = L"Marker")
-{
-    ASSERT_TRUE(kv::RegistryKey::Create(HKEY_CURRENT_USER, key).WriteDword(name, 1));
-}
-
-bool HasMark(const std::wstring& key, const wchar_t* name = L"Marker")
-{
-    return kv::RegistryKey::Open(HKEY_CURRENT_USER, key).ValueExists(name);
 }
 
 TSettings SomeSettings()
@@ -160,7 +145,7 @@ TEST_F(SettingsFilesTest, JobFlagsAsWritten)
 
 TEST_F(SettingsFilesTest, SecondJobFileCarriesNothingOfTheFirst)
 {
-    Mark(CurrentJob + L"\\Stale");
+    kvtest::MarkKey(CurrentJob + L"\\Stale");
     ASSERT_TRUE(kv::RegistryKey::Create(HKEY_CURRENT_USER, CurrentJob + L"\\ScanDrives").WriteDword(L"Q:", 0));
     ASSERT_TRUE(kv::RegistryKey::Create(HKEY_CURRENT_USER, CurrentJob + L"\\Filters").WriteDword(L"StaleValue", 0));
     const std::wstring file = File(L"second.kv");
@@ -176,28 +161,28 @@ TEST_F(SettingsFilesTest, JobImportReplacesBothJobKeys)
 {
     const std::wstring file = File(L"job.kv");
     ASSERT_TRUE(kv::WriteJobFile(SomeSettings(), {}, file));
-    Mark(LegacyJob);
-    Mark(CurrentJob + L"\\Old");
-    Mark(Current + L"\\Settings", L"Language");
+    kvtest::MarkKey(LegacyJob);
+    kvtest::MarkKey(CurrentJob + L"\\Old");
+    kvtest::MarkKey(Current + L"\\Settings", L"Language");
     ASSERT_TRUE(kv::ImportJobFile(file));
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, LegacyJob));
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, CurrentJob + L"\\Old"));
     EXPECT_TRUE(kv::RegistryKeyExists(HKEY_CURRENT_USER, CurrentJob + L"\\Job"));
-    EXPECT_TRUE(HasMark(Current + L"\\Settings", L"Language")) << "settings outside the job keys stay";
+    EXPECT_TRUE(kvtest::HasMark(Current + L"\\Settings", L"Language")) << "settings outside the job keys stay";
 }
 
 TEST_F(SettingsFilesTest, LegacyJobFileRunsFromTheLegacyJobKey)
 {
     const std::wstring file = File(L"legacy.kv");
-    kvtest::WriteBytes(file, UnicodeRegFile(L"[HKEY_CURRENT_USER\\" + LegacyJob + L"\\Job]\r\n\"AutoScan\"=dword:00000001\r\n"));
+    kvtest::WriteBytes(file, kvtest::UnicodeRegFile(L"[HKEY_CURRENT_USER\\" + LegacyJob + L"\\Job]\r\n\"AutoScan\"=dword:00000001\r\n"));
     ASSERT_TRUE(kv::ImportJobFile(file));
     EXPECT_EQ(kv::JobSettingsRoot(), LegacyJob);
 }
 
 TEST_F(SettingsFilesTest, CraftedJobFileIsIgnoredAndDeletesNothing)
 {
-    Mark(LegacyJob);
-    Mark(CurrentJob);
+    kvtest::MarkKey(LegacyJob);
+    kvtest::MarkKey(CurrentJob);
     const std::wstring job = L"[HKEY_CURRENT_USER\\" + CurrentJob + L"\\Job]\r\n\"AutoScan\"=dword:00000001\r\n\r\n";
     const struct {
         const char* name;
@@ -211,10 +196,10 @@ TEST_F(SettingsFilesTest, CraftedJobFileIsIgnoredAndDeletesNothing)
     };
     for (const auto& f : files) {
         const std::wstring file = File(L"crafted.kv");
-        kvtest::WriteBytes(file, UnicodeRegFile(f.body));
+        kvtest::WriteBytes(file, kvtest::UnicodeRegFile(f.body));
         EXPECT_FALSE(kv::ImportJobFile(file)) << f.name;
-        EXPECT_TRUE(HasMark(LegacyJob)) << f.name;
-        EXPECT_TRUE(HasMark(CurrentJob)) << f.name;
+        EXPECT_TRUE(kvtest::HasMark(LegacyJob)) << f.name;
+        EXPECT_TRUE(kvtest::HasMark(CurrentJob)) << f.name;
     }
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, EvilKey));
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, Current + L"\\Settings"));
@@ -225,7 +210,7 @@ TEST_F(SettingsFilesTest, CraftedJobFileIsIgnoredAndDeletesNothing)
 TEST_F(SettingsFilesTest, ExportSavesUnderTheCurrentKeyWithoutJobKeys)
 {
     kv::SettingsRoot = LegacyJob;
-    Mark(CurrentJob);
+    kvtest::MarkKey(CurrentJob);
     const std::wstring file = File(L"export.reg");
     ASSERT_TRUE(kv::ExportSettingsFile(SomeSettings(), file));
     EXPECT_EQ(kv::SettingsRoot, Current);
@@ -239,10 +224,10 @@ TEST_F(SettingsFilesTest, ImportReplacesTheCurrentKey)
 {
     const std::wstring file = File(L"import.reg");
     ASSERT_TRUE(kv::ExportSettingsFile(SomeSettings(), file));
-    Mark(Current + L"\\Settings", L"AddedLater");
+    kvtest::MarkKey(Current + L"\\Settings", L"AddedLater");
     EXPECT_TRUE(kv::IsImportableSettingsFile(file));
     EXPECT_EQ(kv::ImportSettingsFile(file), kv::TImportResult::Imported);
-    EXPECT_FALSE(HasMark(Current + L"\\Settings", L"AddedLater"));
+    EXPECT_FALSE(kvtest::HasMark(Current + L"\\Settings", L"AddedLater"));
     TSettings expected = SomeSettings();
     expected.ScanDrives.clear();
     EXPECT_TRUE(kv::LoadSettings(Current) == expected);
@@ -250,13 +235,13 @@ TEST_F(SettingsFilesTest, ImportReplacesTheCurrentKey)
 
 TEST_F(SettingsFilesTest, CraftedImportIsRefusedBeforeAnythingIsDeleted)
 {
-    Mark(Current + L"\\Settings", L"Language");
+    kvtest::MarkKey(Current + L"\\Settings", L"Language");
     const std::wstring file = File(L"evil.reg");
-    kvtest::WriteBytes(file, UnicodeRegFile(L"[HKEY_CURRENT_USER\\" + Current + L"\\Settings]\r\n\"Language\"=\"x\"\r\n\r\n"
+    kvtest::WriteBytes(file, kvtest::UnicodeRegFile(L"[HKEY_CURRENT_USER\\" + Current + L"\\Settings]\r\n\"Language\"=\"x\"\r\n\r\n"
                                             L"[HKEY_CURRENT_USER\\Software\\Evil]\r\n\"x\"=\"1\"\r\n"));
     EXPECT_FALSE(kv::IsImportableSettingsFile(file));
     EXPECT_EQ(kv::ImportSettingsFile(file), kv::TImportResult::Refused);
-    EXPECT_TRUE(HasMark(Current + L"\\Settings", L"Language"));
+    EXPECT_TRUE(kvtest::HasMark(Current + L"\\Settings", L"Language"));
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, EvilKey));
     EXPECT_FALSE(kv::IsImportableSettingsFile(File(L"missing.reg")));
 }
@@ -266,8 +251,8 @@ TEST_F(SettingsFilesTest, CraftedImportIsRefusedBeforeAnythingIsDeleted)
 TEST_F(SettingsFilesTest, ExitSavesDeletesJobKeysAndExports)
 {
     kv::SettingsRoot = Legacy;
-    Mark(LegacyJob);
-    Mark(CurrentJob);
+    kvtest::MarkKey(LegacyJob);
+    kvtest::MarkKey(CurrentJob);
     EXPECT_EQ(kv::StoreSettingsAtExit(SomeSettings()), kv::TImportResult::None);
     EXPECT_EQ(kv::SettingsRoot, Current);
     TSettings expected = SomeSettings();
@@ -284,7 +269,7 @@ TEST_F(SettingsFilesTest, JobRunDoesNotSaveAtExit)
 {
     kv::JobMode = true;
     kv::SettingsRoot = CurrentJob;
-    Mark(CurrentJob);
+    kvtest::MarkKey(CurrentJob);
     kv::StoreSettingsAtExit(SomeSettings());
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, Current + L"\\Settings"));
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, CurrentJob));
@@ -309,7 +294,7 @@ TEST_F(SettingsFilesTest, PendingImportIsAppliedAtExitInsteadOfSaving)
 TEST_F(SettingsFilesTest, PendingImportThatTurnedBadStillSavesTheRun)
 {
     const std::wstring file = File(L"changed.reg");
-    kvtest::WriteBytes(file, UnicodeRegFile(L"[HKEY_CURRENT_USER\\Software\\Evil]\r\n"));
+    kvtest::WriteBytes(file, kvtest::UnicodeRegFile(L"[HKEY_CURRENT_USER\\Software\\Evil]\r\n"));
     kv::PendingImport = file;
     TSettings running = SomeSettings();
     running.DeletionFile = L"FromThisRun.txt";

@@ -7,6 +7,7 @@
 #include "cleaner/engine/SettingsFiles.h"
 #include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/SharedState.h"
+#include "common/RegistryTestSupport.h"
 #include "common/TestSupport.h"
 #include "platform/Handles.h"
 #include "platform/Registry.h"
@@ -27,16 +28,6 @@ constexpr int NormalCurrent = 64 + 4;
 constexpr int JobFlag = 1;
 constexpr int HiddenFlag = 2;
 constexpr int CurrentJobRoot = 4 * 2;
-
-void Mark(const std::wstring& key, const wchar_t* name = L"Marker")
-{
-    ASSERT_TRUE(kv::RegistryKey::Create(HKEY_CURRENT_USER, key).WriteDword(name, 1));
-}
-
-bool HasMark(const std::wstring& key, const wchar_t* name = L"Marker")
-{
-    return kv::RegistryKey::Open(HKEY_CURRENT_USER, key).ValueExists(name);
-}
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
@@ -74,17 +65,17 @@ protected:
         settings.DeletionFile = L"FromTheJob.txt";
         const std::wstring file = folder_ + name;
         EXPECT_TRUE(kv::WriteJobFile(settings, {true, true, true, runHiddenly}, file));
-        Mark(LegacyJob);
-        Mark(CurrentJob);
+        kvtest::MarkKey(LegacyJob);
+        kvtest::MarkKey(CurrentJob);
         return file;
     }
     static bool JobWasImported()
     {
-        return !HasMark(LegacyJob) && !HasMark(CurrentJob) &&
+        return !kvtest::HasMark(LegacyJob) && !kvtest::HasMark(CurrentJob) &&
                kv::RegistryKey::Open(HKEY_CURRENT_USER, CurrentJob + L"\\Settings").ReadString(L"DeletionFile") ==
                    std::optional<std::wstring>(L"FromTheJob.txt");
     }
-    static bool JobKeysUntouched() { return HasMark(LegacyJob) && HasMark(CurrentJob); }
+    static bool JobKeysUntouched() { return kvtest::HasMark(LegacyJob) && kvtest::HasMark(CurrentJob); }
 
     std::wstring folder_;
 };
@@ -105,7 +96,7 @@ TEST_F(ProgramStartTest, StartWithoutArgumentsUsesTheLegacyRootUntilALanguageIsS
 {
     EXPECT_EQ(RunStartup(L""), NormalLegacy);
     EXPECT_EQ(RunProgram(L""), 0);
-    Mark(Current + L"\\Settings", L"Language");
+    kvtest::MarkKey(Current + L"\\Settings", L"Language");
     EXPECT_EQ(RunStartup(L""), NormalCurrent);
 }
 
@@ -144,13 +135,12 @@ TEST_F(ProgramStartTest, ArgumentsThatAreNoJobFileStartNormally)
 
 TEST_F(ProgramStartTest, CraftedJobFileWritingAnotherKeyIsRefused)
 {
-    Mark(LegacyJob);
-    Mark(CurrentJob);
-    const std::wstring text = L"Windows Registry Editor Version 5.00\r\n\r\n"
-                              L"[HKEY_CURRENT_USER\\" + CurrentJob + L"\\Job]\r\n\"AutoScan\"=dword:00000001\r\n\r\n"
-                              L"[HKEY_CURRENT_USER\\Software\\Evil]\r\n\"Payload\"=\"1\"\r\n\r\n";
+    kvtest::MarkKey(LegacyJob);
+    kvtest::MarkKey(CurrentJob);
     const std::wstring file = folder_ + L"crafted.kv";
-    kvtest::WriteBytes(file, "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
+    kvtest::WriteBytes(file, kvtest::UnicodeRegFile(
+                                 L"[HKEY_CURRENT_USER\\" + CurrentJob + L"\\Job]\r\n\"AutoScan\"=dword:00000001\r\n\r\n"
+                                 L"[HKEY_CURRENT_USER\\Software\\Evil]\r\n\"Payload\"=\"1\"\r\n\r\n"));
     EXPECT_EQ(RunProgram(Quoted(file)), 0);
     EXPECT_EQ(RunStartup(Quoted(file)), NormalLegacy);
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, EvilKey));
