@@ -1,11 +1,10 @@
 // The program's entry point.
 #include <windows.h>
 
-#include "cleaner/engine/FunctionUnit.h"
+#include "cleaner/windows/ProgramMain.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    // A second instance ends at once, silently.
-    if (kv::IsAlreadyRunning()) return 0;
-    return 0;
+    kv::TStartupSteps steps;
+    return kv::ProgramMain(kv::CommandLineArguments(), steps);
 }

@@ -2,12 +2,49 @@
 //   kv_probe exit N        ends with exit code N
 //   kv_probe mutex         exit 1 when another instance holds the program's mutex, else 0
 //   kv_probe hold-mutex MS takes the program's mutex and keeps it MS milliseconds
+//   kv_probe program-main [ARG] runs the program's start-up with recording
+//                          window steps; see StartupReport for the exit code
 #include <windows.h>
 
 #include <cstdlib>
 #include <cwchar>
 
+#include <string>
+#include <vector>
+
 #include "cleaner/engine/FunctionUnit.h"
+#include "cleaner/engine/SettingsStore.h"
+#include "cleaner/engine/SharedState.h"
+#include "cleaner/windows/ProgramMain.h"
+
+namespace {
+
+// The start-up's outcome as an exit code: 0 when it ended before any window
+// step (a second instance), 100 when the steps ran out of order, otherwise
+// 64 + JobMode + 2 * RunHiddenly + 4 * the settings root (0 legacy, 1 current,
+// 2 current job, 3 legacy job).
+class StartupReport : public kv::TStartupSteps {
+public:
+    void InitializeApplication() override { order_ += L'A'; }
+    void PrepareLanguage() override { order_ += L'L'; }
+    void CreateStartupWindows() override { order_ += L'W'; }
+    int RunMessageLoop() override
+    {
+        order_ += L'M';
+        if (order_ != L"ALWM") return 100;
+        const std::wstring roots[] = {kv::LegacySettingsKey, kv::CurrentSettingsKey,
+                                      std::wstring(kv::CurrentSettingsKey) + kv::JobSubKey,
+                                      std::wstring(kv::LegacySettingsKey) + kv::JobSubKey};
+        int root = 0;
+        while (root < 4 && roots[root] != kv::SettingsRoot) ++root;
+        return 64 + (kv::JobMode ? 1 : 0) + (kv::RunHiddenly ? 2 : 0) + 4 * root;
+    }
+
+private:
+    std::wstring order_;
+};
+
+} // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -17,6 +54,10 @@ int wmain(int argc, wchar_t** argv)
         if (kv::IsAlreadyRunning()) return 2;
         ::Sleep(std::wcstoul(argv[2], nullptr, 10));
         return 0;
+    }
+    if (argc >= 2 && std::wcscmp(argv[1], L"program-main") == 0) {
+        StartupReport steps;
+        return kv::ProgramMain(std::vector<std::wstring>(argv + 2, argv + argc), steps);
     }
     return 100;
 }
