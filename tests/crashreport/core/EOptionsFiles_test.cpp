@@ -132,3 +132,19 @@ TEST(EOptionsFiles, IniStrings)
 }
 
 } // namespace
+
+namespace {
+
+TEST(EOptionsFiles, OptionsFileRoundTrip)
+{
+    const std::string file = kv::WideToAnsi(kvtest::ScratchFolder(L"options-file")) + "options.bin";
+    kv::TOspreyModuleOptionsEx a("");
+    a.SetWebURL("http://127.0.0.1:8080/upload");
+    a.SaveToFile(file);
+    kv::TOspreyModuleOptionsEx b("");
+    b.LoadFromFile(file);
+    EXPECT_EQ(b.WebURL(), "http://127.0.0.1:8080/upload");
+    EXPECT_THROW(b.LoadFromFile(file + ".missing"), kv::EFileStreamError);
+}
+
+} // namespace
