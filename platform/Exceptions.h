@@ -55,3 +55,19 @@ void GuardedCallback(Body&& body) noexcept
 }
 
 } // namespace kv
+
+namespace kv {
+
+// The runtime's silent abort: ends an operation without a message.
+class EAbort : public Exception {
+public:
+    EAbort() : Exception(L"Operation aborted") {}
+};
+
+// A value that cannot be converted or assigned.
+class EConvertError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+} // namespace kv

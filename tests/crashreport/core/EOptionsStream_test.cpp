@@ -1,0 +1,429 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "crashreport/core/ECore.h"
+#include "crashreport/core/EOptionsStream.h"
+#include "crashreport/core/ESystem.h"
+
+namespace {
+
+using kv::TOspreyModuleOptionsEx;
+
+std::string Bytes(std::initializer_list<int> values)
+{
+    std::string bytes;
+    for (int v : values) bytes += static_cast<char>(v);
+    return bytes;
+}
+
+void LoadVersion(kv::TOspreyModuleOptions& o, const std::string& bytes, int version)
+{
+    kv::MemoryStream stream(bytes);
+    kv::OptionsStreamVersion = static_cast<std::uint16_t>(version);
+    o.LoadFromStream(stream);
+    kv::OptionsStreamVersion = kv::ReporterVersion;
+}
+
+std::string Saved(const kv::TOspreyModuleOptions& o)
+{
+    kv::MemoryStream stream;
+    o.SaveToStream(stream);
+    return stream.Data();
+}
+
+std::string StoredText(std::string_view text)
+{
+    kv::MemoryStream stream;
+    kv::WriteOptionString(stream, text);
+    return stream.Data();
+}
+
+TEST(EOptionsStream, DefaultStreamBeginsWithTheFixedFields)
+{
+    TOspreyModuleOptionsEx o("");
+    EXPECT_EQ(Saved(o).substr(0, 11), Bytes({0x00, 0x01, 0x30, 0x00, 0x01, 0x00, 0x00, 0x3C, 0x00, 0x00, 0x00}));
+}
+
+TEST(EOptionsStream, TextFieldRules)
+{
+    EXPECT_EQ(StoredText(""), Bytes({0, 0, 0, 0}));
+    EXPECT_EQ(StoredText("ab\r\n"), StoredText("ab"));
+    EXPECT_EQ(StoredText("\r\n"), StoredText(""));
+    EXPECT_EQ(StoredText("a\r\nb\r\n").substr(0, 4), Bytes({6, 0, 0, 0}));
+    EXPECT_EQ(StoredText("A"), Bytes({1, 0, 0, 0, 'A' ^ 0xD6}));
+
+    kv::MemoryStream stream(StoredText("a\r\nb\r\n"));
+    EXPECT_EQ(kv::ReadOptionString(stream), "a\r\nb\r\n");
+    kv::MemoryStream negative(Bytes({0xFF, 0xFF, 0xFF, 0xFF, 'x'}));
+    EXPECT_EQ(kv::ReadOptionString(negative), "");
+    EXPECT_EQ(negative.Position(), 4);
+}
+
+// A corrupt length raises the read error before anything is allocated.
+TEST(EOptionsStream, LengthBeyondTheStreamRaises)
+{
+    kv::MemoryStream huge(Bytes({0xFF, 0xFF, 0xFF, 0x7F, 'a', 'b'}));
+    EXPECT_THROW(kv::ReadOptionString(huge), kv::EReadError);
+    kv::MemoryStream oneShort(Bytes({3, 0, 0, 0, 'a', 'b'}));
+    EXPECT_THROW(kv::ReadOptionString(oneShort), kv::EReadError);
+}
+
+TEST(EOptionsStream, FullRoundTrip)
+{
+    TOspreyModuleOptionsEx a("");
+    a.SetActivateLog(true);
+    a.SetActivateHandle(false);
+    a.SetLogOptions(kv::TLogOptions::FromValue(0x2D));
+    a.SetAppendLogs(true);
+    a.SetSaveLogFile(false);
+    a.SetForegroundTab(kv::ftAssembler);
+    a.SetFreezeActivate(true);
+    a.SetFreezeTimeout(17);
+    a.SetSMTPFrom("from@example.org");
+    a.SetSMTPHost("mail.example.org");
+    a.SetSMTPPort(587);
+    a.SetSMTPUserID("user");
+    a.SetSMTPPassword("secret");
+    a.SetTerminateBtnOperation(kv::tbTerminate);
+    a.SetErrorsNumberToSave(5);
+    a.SetErrorsNumberToShowTerminateBtn(9);
+    a.SetEMailAddresses("a@example.org;b@example.org");
+    a.SetEMailSubject("Crash");
+    a.SetEMailSendMode(kv::esmSMTPServer);
+    a.SetShowOptions(kv::TShowOptions::FromValue(0xA5A5A5A5A5A5ull));
+    a.SetOutputPath("D:\\logs\\");
+    a.SetWebSendMode(kv::wsmMantis);
+    a.SetWebURL("http://127.0.0.1/");
+    a.SetWebUserID("wu");
+    a.SetWebPassword("wp");
+    a.SetWebPort(8080);
+    a.SetAttachedFiles("a.txt;b.txt");
+    a.SetCommonSendOptions(kv::TCommonSendOptions::FromValue(0x3FF));
+    a.SetExceptionDialogOptions(kv::TExceptionDialogOptions::FromValue(0x2AA));
+    a.SetAutoCloseDialogSecs(30);
+    a.SetSupportURL("http://support.example.org/");
+    a.SetHTMLLayout("<p><%HTML_TAG%></p>");
+    a.SetCallStackOptions(kv::TCallStackOptions::FromValue(0x1F));
+    a.SetBehaviourOptions(kv::TBehaviourOptions::FromValue(0x1FF));
+    a.SetAutoCrashOperation(kv::tbNone);
+    a.SetAutoCrashNumber(4);
+    a.SetAutoCrashMinutes(2);
+    a.SetCompiledFileOptions(kv::TCompiledFileOptions::FromValue(0x03));
+    a.SetExceptionDialogType(kv::edtMessageBox);
+    a.SetProxyURL("proxy");
+    a.SetProxyUserID("pu");
+    a.SetProxyPassword("pp");
+    a.SetProxyPort(3128);
+    a.SetTrakerUserID("tu");
+    a.SetTrakerPassword("tp");
+    a.SetTrakerAssignTo("dev");
+    a.SetTrakerProject("Kestrelvane");
+    a.SetTrakerCategory("crash");
+    a.SetTrakerTrialID("custom");
+    a.SetZipPassword("zip");
+    for (bool active : {true, false}) {
+        auto f = std::make_unique<kv::TOspreyExceptionFilter>();
+        f->Active = active;
+        f->ExceptionClassName = active ? "EAbort" : "EOutOfMemory";
+        f->ExceptionMessage = active ? "" : "Out of memory";
+        f->ExceptionType = kv::fetHandled;
+        f->DialogType = kv::fdtOspreyLog;
+        f->HandlerType = kv::fhtRTL;
+        f->ActionType = kv::fatRestart;
+        a.ExceptionsFilters().Add(std::move(f));
+    }
+    a.SetEMailMessage("Body\r\nline 2");
+    for (int i = 0; i < kv::MessageTypeCount; ++i)
+        a.SetCustomizedTexts(static_cast<kv::TMessageType>(i), "Text " + std::to_string(i));
+    a.SetTextsCollection("C:\\texts\\German");
+
+    TOspreyModuleOptionsEx b("");
+    LoadVersion(b, Saved(a), kv::ReporterVersion);
+    EXPECT_EQ(Saved(b), Saved(a));
+    EXPECT_EQ(b.SMTPPassword(), "secret");
+    EXPECT_EQ(b.CompiledFileOptions().Value(), 0x03u); // the reserved bit travels too
+    ASSERT_EQ(b.ExceptionsFilters().Count(), 2);
+    EXPECT_EQ(*b.ExceptionsFilters()[1], *a.ExceptionsFilters()[1]);
+    EXPECT_EQ(b.GetCustomizedTexts(kv::mtInvalidEmailMsg), "Text 157");
+    EXPECT_EQ(b.TextsCollection(), "C:\\texts\\German");
+}
+
+// A short stream raises; fields read before keep their new values and the
+// update bracket is closed again.
+TEST(EOptionsStream, ShortStreamRaisesAndClosesTheBracket)
+{
+    TOspreyModuleOptionsEx source("");
+    source.SetActivateLog(true);
+    const std::string bytes = Saved(source);
+    for (std::size_t cut : {std::size_t(0), std::size_t(1), std::size_t(11), bytes.size() / 2, bytes.size() - 1}) {
+        TOspreyModuleOptionsEx o("");
+        kv::MemoryStream stream(bytes.substr(0, cut));
+        EXPECT_THROW(o.LoadFromStream(stream), kv::EReadError) << cut;
+        EXPECT_EQ(o.UpdateLevel(), 0) << cut;
+        if (cut >= 1) {
+            EXPECT_TRUE(o.ActivateLog());
+        }
+    }
+}
+
+// A corrupt text length deep inside a stream: a read error, no huge allocation.
+TEST(EOptionsStream, CorruptLengthInsideAStream)
+{
+    TOspreyModuleOptionsEx source("");
+    std::string bytes = Saved(source);
+    const std::int32_t huge = 0x7FFFFFF0;
+    std::memcpy(&bytes[11], &huge, 4); // the length of SMTPFrom
+    TOspreyModuleOptionsEx o("");
+    EXPECT_THROW(LoadVersion(o, bytes, kv::ReporterVersion), kv::EReadError);
+    EXPECT_EQ(o.UpdateLevel(), 0);
+}
+
+TEST(EOptionsStream, ShowOptionsText)
+{
+    kv::TShowOptions options;
+    options.Include(kv::soAppStartDate);
+    options.Include(kv::soCustomData);
+    const std::string text = kv::ShowOptionsToText(options);
+    EXPECT_EQ(text, "1" + std::string(46, '0') + "1");
+    EXPECT_EQ(kv::TextToShowOptions(text), options);
+    EXPECT_EQ(kv::TextToShowOptions("01"), kv::TShowOptions{kv::soAppName});
+}
+
+// ---- Streams of earlier versions, written field by field as those versions did.
+
+struct LegacyValues {
+    std::uint8_t dialogByte = 1;
+    std::uint8_t sendBytes[3] = {1, 0, 1};
+    std::uint8_t foregroundTab = kv::ftProcesses;
+    std::uint8_t topMostByte = 1;
+    std::int32_t freezeTimeout = 5000;
+    std::string freezeMessage = "Frozen!";
+    std::string smtpHost = "";
+    std::uint8_t terminateByte = 0;
+    std::uint8_t emailMode = kv::esmNoSend;
+    std::string showBytes = std::string(5, '\xFF');
+    std::vector<std::pair<std::string, std::string>> filters = {{"EAbort", ""}, {"EOutOfMemory", "No memory"}};
+};
+
+class LegacyWriter {
+public:
+    void Byte(int v) { bytes_ += static_cast<char>(v); }
+    void Word(int v) { Raw(&v, 2); }
+    void Int(std::int32_t v) { Raw(&v, 4); }
+    void Text(const std::string& t)
+    {
+        Int(static_cast<std::int32_t>(t.size()));
+        for (char c : t) Byte(c ^ 0xD6);
+    }
+    const std::string& Data() const { return bytes_; }
+
+private:
+    void Raw(const void* p, std::size_t n) { bytes_.append(static_cast<const char*>(p), n); }
+    std::string bytes_;
+};
+
+// Whether text i is present in a stream of version v (the inverse rule, written out).
+bool TextPresent(int i, int v)
+{
+    const auto in = [i](std::initializer_list<int> set) { return std::find(set.begin(), set.end(), i) != set.end(); };
+    const bool setA = in({9, 10, 15, 16, 22, 23, 24, 41, 68, 81});
+    const bool setB = in({25, 42, 72, 73, 74, 75, 76, 77, 84, 85, 86, 87, 88, 89, 90, 91, 98, 99, 100, 101, 102, 103,
+                          104, 131, 144, 145});
+    const bool setC = in({2,   11,  12,  13,  14,  21,  26,  27,  28,  29,  30,  31,  32,  33,  34,  35,
+                          36,  43,  51,  52,  53,  54,  55,  56,  57,  58,  59,  60,  83,  105, 106, 107,
+                          108, 109, 113, 117, 118, 119, 120, 121, 122, 133, 134, 135, 136, 137, 138, 139,
+                          140, 146, 147, 148, 149, 150, 151, 152, 153, 154, 155, 156, 157});
+    if (i == 20 && v < 420) return false;
+    if (i == 19 && v < 421) return false;
+    if ((setA || i >= 110 || i == 47 || i == 48) && v < 450) return false;
+    if (setB && v < 500) return false;
+    if (i == 41 && v < 6000) return false;
+    if ((i == 17 || i == 18) && v >= 500 && v < 6000) return false;
+    if (setC && v < 6000) return false;
+    return true;
+}
+
+std::string LegacyStream(int v, const LegacyValues& x)
+{
+    LegacyWriter w;
+    w.Byte(1); // ActivateLog
+    w.Byte(1); // ActivateHandle
+    w.Byte(0x01); // LogOptions
+    if (v < 500) w.Byte(x.dialogByte);
+    w.Byte(1); // AppendLogs
+    if (v >= 450 && v < 500)
+        for (std::uint8_t b : x.sendBytes) w.Byte(b);
+    if (v > 400) {
+        w.Byte(0); // SaveLogFile
+        w.Byte(x.foregroundTab);
+    }
+    if (v > 402 && v < 500) w.Byte(x.topMostByte);
+    if (v >= 420) {
+        w.Byte(1);
+        w.Int(x.freezeTimeout);
+        w.Text(x.freezeMessage);
+        if (v >= 450) w.Text("old@example.org");
+        w.Text(x.smtpHost);
+    }
+    if (v >= 450) w.Word(2525);
+    if (v > 420) {
+        w.Text("user");
+        w.Text("pass");
+        w.Byte(kv::tbTerminate);
+    }
+    w.Byte(x.terminateByte);
+    w.Int(12);
+    w.Int(4);
+    w.Text("to@example.org");
+    w.Text("subject");
+    w.Byte(x.emailMode);
+    for (std::size_t i = 0; i < (v < 500 ? 4u : 5u); ++i) w.Byte(static_cast<std::uint8_t>(x.showBytes[i]));
+    if (v < 450) w.Byte(0x55); // ignored
+    w.Text("C:\\old-logs");
+    if (v >= 500) {
+        w.Byte(kv::wsmHTTP);
+        w.Text("http://old/");
+        w.Text("wu");
+        w.Text("wp");
+        w.Int(81);
+        w.Text("att.txt");
+        w.Word(0x03FF);
+        w.Byte(0x8F);
+        w.Int(15);
+        w.Text("http://support/");
+        w.Text("<html/>");
+        w.Byte(0x01);
+        w.Byte(0x09);
+        w.Byte(kv::tbTerminate);
+        w.Int(7);
+        w.Int(3);
+    }
+    w.Int(static_cast<std::int32_t>(x.filters.size()));
+    for (const auto& [name, message] : x.filters) {
+        w.Text(name);
+        w.Text(message);
+    }
+    w.Text("mail body");
+    for (int i = 0; i < kv::MessageTypeCount; ++i) {
+        if (i == 68) w.Text("dropped");
+        if (TextPresent(i, v)) w.Text("Legacy " + std::to_string(i));
+    }
+    return w.Data();
+}
+
+TEST(EOptionsStream, LegacyVersionTable)
+{
+    const struct Row {
+        int version;
+        std::uint8_t dialogByte;
+        kv::TExceptionDialogType dialog;
+        std::int32_t freezeTimeout; // expected
+        bool smtpPortRead;
+        kv::TTerminateBtnOperation terminate;
+    } rows[] = {
+        {400, 1, kv::edtNone, 60, false, kv::tbRestart},       {420, 0, kv::edtMSClassic, 5, false, kv::tbRestart},
+        {421, 0, kv::edtMSClassic, 5, false, kv::tbTerminate}, {422, 0, kv::edtMSClassic, 5000, false, kv::tbTerminate},
+        {449, 1, kv::edtNone, 5000, false, kv::tbTerminate},   {450, 0, kv::edtNone, 5000, true, kv::tbTerminate},
+        {450, 1, kv::edtMSClassic, 5000, true, kv::tbTerminate}, {499, 1, kv::edtMSClassic, 5000, true, kv::tbTerminate},
+        {500, 0, kv::edtMSClassic, 5000, true, kv::tbTerminate}, {5000, 0, kv::edtMSClassic, 5000, true, kv::tbTerminate},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.version);
+        LegacyValues values;
+        values.dialogByte = row.dialogByte;
+        values.terminateByte = 1;
+        TOspreyModuleOptionsEx o("");
+        ASSERT_NO_THROW(LoadVersion(o, LegacyStream(row.version, values), row.version));
+        EXPECT_EQ(o.UpdateLevel(), 0);
+        EXPECT_EQ(o.ExceptionDialogType(), row.dialog);
+        EXPECT_EQ(o.FreezeTimeout(), row.freezeTimeout);
+        EXPECT_EQ(o.SMTPPort(), row.smtpPortRead ? 2525 : 25);
+        EXPECT_EQ(o.TerminateBtnOperation(), row.terminate);
+        EXPECT_EQ(o.ShowOptions(), kv::TShowOptions::All()) << kv::ShowOptionsToText(o.ShowOptions());
+        EXPECT_EQ(o.ErrorsNumberToSave(), 12);
+        EXPECT_EQ(o.OutputPath(), "C:\\old-logs");
+        EXPECT_EQ(o.EMailMessage(), "mail body");
+        EXPECT_EQ(o.TextsCollection(), "English");
+        // Texts the version did not have keep their defaults.
+        for (int i = 0; i < kv::MessageTypeCount; ++i) {
+            const auto type = static_cast<kv::TMessageType>(i);
+            if (type == kv::mtException_AntiFreeze) continue;
+            EXPECT_EQ(o.GetCustomizedTexts(type),
+                      TextPresent(i, row.version) ? "Legacy " + std::to_string(i) : kv::DefaultMessageText(type))
+                << i;
+        }
+        // The old freeze message becomes the freeze text.
+        EXPECT_EQ(o.GetCustomizedTexts(kv::mtException_AntiFreeze),
+                  row.version >= 420 ? "Frozen!" : kv::DefaultMessageText(kv::mtException_AntiFreeze));
+        // Old filters: unhandled only; a message box when they carry a message.
+        ASSERT_EQ(o.ExceptionsFilters().Count(), 2);
+        EXPECT_TRUE(o.ExceptionsFilters()[0]->Active);
+        EXPECT_EQ(o.ExceptionsFilters()[0]->ExceptionType, kv::fetUnhandled);
+        EXPECT_EQ(o.ExceptionsFilters()[0]->DialogType, kv::fdtNone);
+        EXPECT_EQ(o.ExceptionsFilters()[1]->DialogType, kv::fdtMessageBox);
+        EXPECT_EQ(o.ExceptionsFilters()[1]->ExceptionMessage, "No memory");
+        EXPECT_TRUE(o.CallStackOptions().Contains(kv::csoDoNotStoreProcNames) == (row.version >= 500));
+    }
+}
+
+TEST(EOptionsStream, LegacySendAndTabRules)
+{
+    LegacyValues values;
+    TOspreyModuleOptionsEx v450("");
+    LoadVersion(v450, LegacyStream(450, values), 450);
+    EXPECT_TRUE(v450.CommonSendOptions().Contains(kv::sndSendEntireLog));
+    EXPECT_FALSE(v450.CommonSendOptions().Contains(kv::sndSendScreenshot));
+    EXPECT_TRUE(v450.CommonSendOptions().Contains(kv::sndShowSendDialog));
+    EXPECT_EQ(v450.ForegroundTab(), kv::ftCPU); // the old processes tab is now the CPU tab
+    EXPECT_TRUE(v450.ExceptionDialogOptions().Contains(kv::edoShowInTopMostMode));
+
+    TOspreyModuleOptionsEx v5000("");
+    LoadVersion(v5000, LegacyStream(5000, values), 5000);
+    EXPECT_FALSE(v5000.CommonSendOptions().Contains(kv::sndAddComputerNameInFileName));
+    EXPECT_EQ(v5000.ExceptionDialogOptions().Value(), 0x8Fu);
+    EXPECT_EQ(v5000.BehaviourOptions().Value(), 0x09u);
+    EXPECT_EQ(v5000.LeaksOptions().Value(), 0x1Eu); // not in the old stream
+    EXPECT_EQ(v5000.WebPort(), 81);
+    EXPECT_EQ(v5000.ProxyPort(), 8080);
+
+    // An old stream with mail sending on: SMTP when a host was given.
+    values.emailMode = 1;
+    values.smtpHost = "smtp.old";
+    TOspreyModuleOptionsEx v440("");
+    LoadVersion(v440, LegacyStream(440, values), 440);
+    EXPECT_EQ(v440.EMailSendMode(), kv::esmSMTPClient);
+    values.smtpHost.clear();
+    LoadVersion(v440, LegacyStream(440, values), 440);
+    EXPECT_EQ(v440.EMailSendMode(), kv::esmEmailClient);
+}
+
+TEST(EOptionsStream, LegacyShowOptionsWidening)
+{
+    LegacyValues values;
+    values.showBytes = std::string(5, '\0');
+    TOspreyModuleOptionsEx o("");
+    LoadVersion(o, LegacyStream(5000, values), 5000);
+    // Nothing shown before: only the fields added since are on (up time,
+    // module version, ID to note, the active controls, display DPI to
+    // printer, charset and custom data).
+    const std::string text = kv::ShowOptionsToText(o.ShowOptions());
+    EXPECT_EQ(text, "000001000100111100000011110000000111000010000001");
+    EXPECT_TRUE(o.ShowOptions().Contains(kv::soAppUpTime));
+    EXPECT_TRUE(o.ShowOptions().Contains(kv::soOSCharset));
+    EXPECT_TRUE(o.ShowOptions().Contains(kv::soCustomData));
+}
+
+// An ordinal past an enumeration's end leaves the field as it was.
+TEST(EOptionsStream, OutOfRangeEnumerationIsIgnored)
+{
+    TOspreyModuleOptionsEx source("");
+    std::string bytes = Saved(source);
+    bytes[5] = static_cast<char>(200); // ForegroundTab
+    TOspreyModuleOptionsEx o("");
+    o.SetForegroundTab(kv::ftModules);
+    LoadVersion(o, bytes, kv::ReporterVersion);
+    EXPECT_EQ(o.ForegroundTab(), kv::ftModules);
+}
+
+} // namespace
