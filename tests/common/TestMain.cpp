@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <cstdio>
+
 #include "platform/MessageLoop.h"
 
 int main(int argc, char** argv)
@@ -11,6 +13,10 @@ int main(int argc, char** argv)
     kv::InitializeMainThread();
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
-    ::CoUninitialize();
+    // End at once: a thread still parked in a wait must not hold up the exit
+    // (Wine can leave the process half-ended when the main thread returns).
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(result));
     return result;
 }
