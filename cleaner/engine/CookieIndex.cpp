@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -22,6 +23,7 @@ constexpr std::size_t kBlockSize = 128;
 constexpr std::size_t kUrlOffset = 104;
 constexpr std::size_t kPrefixLength = 7; // "Cookie:"
 constexpr std::size_t kLocalNameField = 60;
+constexpr char kDeletedHashKey[4] = {1, 0, 0, 0};
 
 std::uint32_t ReadUint32(std::string_view bytes, std::size_t at)
 {
@@ -84,16 +86,36 @@ std::size_t RecordLength(std::string_view bytes, std::size_t at)
     return blocks >= 1 && blocks <= available ? blocks * kBlockSize : 0;
 }
 
-void ZeroRange(HANDLE file, std::size_t offset, std::size_t length)
+void WriteAt(HANDLE file, std::size_t offset, std::string_view bytes)
 {
-    const std::string zeros(length, '\0');
     LARGE_INTEGER position{};
     position.QuadPart = static_cast<LONGLONG>(offset);
     DWORD written = 0;
     if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
-        !::WriteFile(file, zeros.data(), static_cast<DWORD>(zeros.size()), &written, nullptr) ||
-        written != zeros.size())
+        !::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size())
         throw Exception(L"I/O error while blanking a cookie index record");
+}
+
+// The hash-table items (file positions) that point at one of `records`. A
+// hash table is a "HASH" record of 8-byte items (key, record offset) behind a
+// 16-byte header.
+std::vector<std::size_t> HashItemsPointingAt(std::string_view bytes, const std::vector<std::size_t>& records)
+{
+    std::vector<std::size_t> items;
+    for (std::size_t at = 0; at + 8 <= bytes.size();) {
+        const std::size_t length = HasSignature(bytes, at, "HASH") ? RecordLength(bytes, at) : 0;
+        if (length == 0) {
+            at += kBlockSize;
+            continue;
+        }
+        for (std::size_t item = at + 16; item + 8 <= at + length; item += 8) {
+            const std::size_t target = ReadUint32(bytes, item + 4);
+            if (std::find(records.begin(), records.end(), target) != records.end()) items.push_back(item);
+        }
+        at += length;
+    }
+    return items;
 }
 
 } // namespace
@@ -185,8 +207,16 @@ void WipeCookieIndex(const std::wstring& cookiesFolder, const std::wstring& keep
     FileHandle file(::CreateFileW(index.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
     if (!bytes || !file) throw Exception(Format(L"Cannot open %s for writing.", {index}));
-    for (const TCookieRecord& record : ParseCookieIndex(*bytes))
-        if (!IsCookieKept(record.domain, keepList)) ZeroRange(file.Get(), record.offset, record.length);
+    std::vector<std::size_t> blanked;
+    for (const TCookieRecord& record : ParseCookieIndex(*bytes)) {
+        if (IsCookieKept(record.domain, keepList)) continue;
+        WriteAt(file.Get(), record.offset, std::string(record.length, '\0'));
+        blanked.push_back(record.offset);
+    }
+    // A hash item left pointing at a blank record makes WinInet refuse every
+    // later cookie of that domain: mark it deleted, as WinInet does.
+    for (std::size_t item : HashItemsPointingAt(*bytes, blanked))
+        WriteAt(file.Get(), item, std::string_view(kDeletedHashKey, 4));
 }
 
 void WipeCookieIndex() { WipeCookieIndex(IECookiesFolder, CookieKeepList); }

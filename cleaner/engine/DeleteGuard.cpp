@@ -39,23 +39,40 @@ bool IsRootFolder(const std::wstring& canonical)
     return separators <= 2;
 }
 
-// The path a folder really lives at, through any link on the way; empty when
+// The path an entry really lives at, through any link on the way; empty when
 // it cannot be opened.
-std::wstring FinalFolderPath(const std::wstring& folder)
+std::wstring FinalPath(const std::wstring& path, DWORD flags = 0)
 {
-    FileHandle handle(::CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+    FileHandle handle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
     if (!handle) return std::wstring();
     wchar_t buffer[MAX_PATH * 2] = {};
     const DWORD length = ::GetFinalPathNameByHandleW(handle.Get(), buffer, MAX_PATH * 2, FILE_NAME_NORMALIZED);
     if (length == 0 || length >= MAX_PATH * 2) return std::wstring();
-    std::wstring path(buffer, length);
-    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0)
-        path = L"\\\\" + path.substr(8);
-    else if (path.rfind(L"\\\\?\\", 0) == 0)
-        path = path.substr(4);
-    return CanonicalFolder(path);
+    std::wstring final(buffer, length);
+    if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + final.substr(8);
+    if (final.rfind(L"\\\\?\\", 0) == 0) return final.substr(4);
+    return final;
+}
+
+std::wstring FinalFolderPath(const std::wstring& folder) { return CanonicalFolder(FinalPath(folder)); }
+
+bool RunningOnWine()
+{
+    static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+// Wine lists a Unix symbolic link to a file as a plain file and deletes its
+// target through any handle; only the final path of the entry gives it away.
+bool IsHiddenFileLink(const std::wstring& folder, const std::wstring& name)
+{
+    if (!RunningOnWine()) return false;
+    const std::wstring final = FinalPath(folder + name, FILE_FLAG_OPEN_REPARSE_POINT);
+    const std::wstring finalFolder = FinalPath(folder);
+    if (final.empty() || finalFolder.empty()) return true;
+    return UpperCase(final) != UpperCase(WithTrailingBackslash(finalFolder) + name);
 }
 
 std::wstring KnownFolder(int csidl)
@@ -204,6 +221,7 @@ bool TDeleteGuard::DeleteEntry(const std::wstring& folder, const WIN32_FIND_DATA
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return RemoveWithClearedAttributes(path, entry.dwFileAttributes,
                                            [](const wchar_t* p) { return ::RemoveDirectoryW(p) != FALSE; });
+    if (IsHiddenFileLink(folder, entry.cFileName)) return false;
     return RemoveWithClearedAttributes(path, entry.dwFileAttributes,
                                        [](const wchar_t* p) { return ::DeleteFileW(p) != FALSE; });
 }

@@ -223,17 +223,18 @@ std::int64_t GetRecycleBinSize()
 std::int64_t TempFoldersSize(bool onlyWritableUserTemp)
 {
     const TDeleteGuard guard;
-    const std::wstring user = CanonicalFolder(UserTempFolder);
-    const std::wstring windows = CanonicalFolder(WinTempFolder);
+    // Only folders that cleaning may empty count; of those, one that is the
+    // other (in whatever spelling) or lies inside it is walked once, from the
+    // outer one.
+    const std::wstring user = guard.MayEmptyFolder(UserTempFolder) ? CanonicalFolder(UserTempFolder) : std::wstring();
+    const std::wstring windows = guard.MayEmptyFolder(WinTempFolder) ? CanonicalFolder(WinTempFolder) : std::wstring();
     std::int64_t total = 0;
-    // One folder inside the other (or both the same, in whatever spelling) is
-    // walked once, from the outer one.
-    if (!windows.empty() && !user.empty() && IsSameOrInside(user, windows) && !IsSameOrInside(windows, user)) {
-        MeasureCleanableFolder(guard, WinTempFolder, total, true, L"*", true);
+    if (IsSameOrInside(user, windows) && !IsSameOrInside(windows, user)) {
+        FolderSizeByMask(windows, total, true, L"*");
         return total;
     }
-    MeasureCleanableFolder(guard, UserTempFolder, total, onlyWritableUserTemp, L"*", true);
-    if (!windows.empty() && !IsSameOrInside(windows, user)) MeasureCleanableFolder(guard, WinTempFolder, total, true, L"*", true);
+    if (!user.empty()) FolderSizeByMask(user, total, onlyWritableUserTemp, L"*");
+    if (!windows.empty() && !IsSameOrInside(windows, user)) FolderSizeByMask(windows, total, true, L"*");
     return total;
 }
 
