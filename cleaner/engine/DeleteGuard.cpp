@@ -166,6 +166,11 @@ bool IsLinkEntry(const WIN32_FIND_DATAW& entry) { return (entry.dwFileAttributes
 
 bool IsWalkableFolder(const WIN32_FIND_DATAW& entry) { return IsRealSubFolder(entry) && !IsLinkEntry(entry); }
 
+bool IsLinkInFolder(const std::wstring& folder, const WIN32_FIND_DATAW& entry)
+{
+    return IsLinkEntry(entry) || IsHiddenFileLink(folder, entry.cFileName);
+}
+
 TDeleteGuard::TDeleteGuard()
 {
     wchar_t buffer[MAX_PATH] = {};

@@ -30,6 +30,9 @@ bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer);
 bool IsLinkEntry(const WIN32_FIND_DATAW& entry);
 // A real sub-folder that a walk descends: a folder, not "." or "..", no link.
 bool IsWalkableFolder(const WIN32_FIND_DATAW& entry);
+// An entry of `folder` that is a link of any kind, including the links to
+// files that Wine lists as plain files.
+bool IsLinkInFolder(const std::wstring& folder, const WIN32_FIND_DATAW& entry);
 
 class TDeleteGuard {
 public:

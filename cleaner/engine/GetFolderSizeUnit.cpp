@@ -119,6 +119,8 @@ void FolderSizeByMask(const std::wstring& folder, std::int64_t& total, bool only
             return;
         }
         if (!IsPlainFileEntry(entry) || !MatchWildcard(mask, LowerCase(entry.cFileName))) return;
+        // A link frees no space of its own and is never removed through.
+        if (IsLinkInFolder(folder, entry)) return;
         const std::wstring path = folder + entry.cFileName;
         if (onlyWritable && !CanOpenFile(path)) return;
         total += FileSizeOnDisk(path, ListedSize(entry));

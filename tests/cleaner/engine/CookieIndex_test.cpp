@@ -51,6 +51,7 @@ struct GeneratedIndex {
     std::string bytes;
     std::vector<std::size_t> offsets; // of kRecords
     std::size_t truncatedAt = 0;
+    std::vector<std::size_t> hashItems; // one item of the hash table per record, in order
 };
 
 GeneratedIndex MakeIndex()
@@ -72,6 +73,15 @@ GeneratedIndex MakeIndex()
     for (const RecordSpec& spec : kRecords) {
         index.offsets.push_back(index.bytes.size());
         index.bytes += MakeRecord(spec);
+    }
+    // The hash table points at every record, as WinInet's does.
+    for (std::size_t i = 0; i < index.offsets.size(); ++i) {
+        const std::size_t item = 0x4000 + 16 + 8 * i;
+        const std::uint32_t key = 0xA5A5A500u + static_cast<std::uint32_t>(i << 6);
+        const std::uint32_t offset = static_cast<std::uint32_t>(index.offsets[i]);
+        std::memcpy(index.bytes.data() + item, &key, 4);
+        std::memcpy(index.bytes.data() + item + 4, &offset, 4);
+        index.hashItems.push_back(item);
     }
     index.truncatedAt = index.bytes.size();
     index.bytes += MakeRecord({"URL ", 2, "Cookie:zed@truncated.example/", "ZED.txt", true}).substr(0, 128);
@@ -160,7 +170,10 @@ TEST_F(CookieFolder, DeleteAndWipeFollowOneKeepRule)
     std::string expected = index_.bytes;
     for (std::size_t i = 0; i < kRecords.size(); ++i) {
         const bool kept = i == 0 || i == 5;
-        if (!kept) expected.replace(index_.offsets[i], kRecords[i].blocks * 128, kRecords[i].blocks * 128, '\0');
+        if (kept) continue;
+        expected.replace(index_.offsets[i], kRecords[i].blocks * 128, kRecords[i].blocks * 128, '\0');
+        // Its hash item is marked deleted, so WinInet can store the domain again.
+        expected.replace(index_.hashItems[i], 4, std::string("\x01\0\0\0", 4));
     }
     const std::string after = kvtest::ReadBytes(folder_ + L"index.dat");
     ASSERT_EQ(after.size(), expected.size());

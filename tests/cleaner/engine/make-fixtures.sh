@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Host-side fixtures of the clean-target tests, made before the engine tests
 # run (a ctest fixture): what a program inside Wine cannot make itself.
-#   - a Unix symbolic link to a folder outside the folder being emptied
-#     (Wine shows it as a reparse point);
+#   - Unix symbolic links to a folder and to a file outside the folder being
+#     emptied (Wine shows the first as a reparse point, the second as a file);
 #   - Firefox databases in WAL mode, made with the sqlite3 command-line tool.
 # Everything lies in the test prefix under C:\kvtest\fixtures-targets\.
 #   tests/cleaner/engine/make-fixtures.sh BUILD_DIR
@@ -20,6 +20,8 @@ echo junk > "$root/links/inside/junk.tmp"
 echo junk > "$root/links/inside/sub/junk.tmp"
 ln -s ../outside "$root/links/inside/outlink"
 ln -s ../../outside "$root/links/inside/sub/outlink"
+# Wine lists a link to a file as a plain file (and deletes its target through it).
+ln -s ../outside/keep.tmp "$root/links/inside/outlink-file.tmp"
 
 # Firefox profile: places.sqlite holds bookmarks and history in one database.
 profile=$root/firefox/Profiles/abcd1234.default
