@@ -6,7 +6,9 @@
 //   system, profile, program folders and the like) and does not contain one;
 //   TEMP, TMP, shell-folder values and profiles.ini can all point anywhere;
 // - walks never descend into a reparse point (junction, symbolic link, mount
-//   point); a link is removed as a link or not at all, never through it;
+//   point); a link is removed as a link or not at all, never through it (Wine
+//   lists Unix links to files as plain files and deletes through any handle:
+//   there such a link is recognised by its final path and left alone);
 // - attributes are cleared only on the entry that is about to be deleted, and
 //   put back when the delete fails.
 #include <windows.h>
@@ -41,8 +43,6 @@ public:
 
     // Whether `folder` may be emptied (see the top of this file).
     bool MayEmptyFolder(const std::wstring& folder) const;
-    // The folders that are never emptied, nor any folder that holds one.
-    const std::vector<std::wstring>& ProtectedFolders() const noexcept { return protected_; }
 
     // Deletes one entry that a walk found in `folder` (trailing backslash).
     // A link is removed as a link; a folder is removed only when empty.

@@ -52,7 +52,7 @@ bool IsPlainFileEntry(const WIN32_FIND_DATAW& entry)
     return !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkEntry(entry);
 }
 
-// Calls `visit` for every entry of `folder` but "." and "..", while `goOn`.
+// Calls `visit` for every entry of `folder` but "." and "..", until the window closes.
 template <class Visit>
 void ForEachEntry(const std::wstring& folder, Visit visit)
 {
