@@ -4,11 +4,13 @@
 //   kv_probe hold-mutex MS takes the program's mutex and keeps it MS milliseconds
 //   kv_probe program-main [ARG] runs the program's start-up with recording
 //                          window steps; see StartupReport for the exit code
+//   kv_probe set-cookie URL NAME VALUE   stores a persistent cookie through WinInet
+//   kv_probe has-cookie URL NAME         exit 0 when WinInet has the cookie, 1 when not
 #include <windows.h>
+#include <wininet.h>
 
 #include <cstdlib>
 #include <cwchar>
-
 #include <string>
 #include <vector>
 
@@ -58,6 +60,16 @@ int wmain(int argc, wchar_t** argv)
     if (argc >= 2 && std::wcscmp(argv[1], L"program-main") == 0) {
         StartupReport steps;
         return kv::ProgramMain(std::vector<std::wstring>(argv + 2, argv + argc), steps);
+    }
+    if (argc >= 5 && std::wcscmp(argv[1], L"set-cookie") == 0) {
+        const std::wstring data = std::wstring(argv[4]) + L"; expires=Sat, 01-Jan-2033 00:00:00 GMT";
+        return ::InternetSetCookieW(argv[2], argv[3], data.c_str()) ? 0 : 2;
+    }
+    if (argc >= 4 && std::wcscmp(argv[1], L"has-cookie") == 0) {
+        wchar_t cookies[4096] = {};
+        DWORD size = 4096;
+        if (!::InternetGetCookieW(argv[2], nullptr, cookies, &size)) return 1;
+        return std::wstring(cookies).find(std::wstring(argv[3]) + L"=") != std::wstring::npos ? 0 : 1;
     }
     return 100;
 }

@@ -1,0 +1,66 @@
+#pragma once
+// The one place that decides what the clean targets may delete, and the only
+// code that deletes for them:
+// - a folder is emptied only when it is an absolute folder path that is not a
+//   drive root, not one of the system's or the user's key folders (Windows,
+//   system, profile, program folders and the like) and does not contain one;
+//   TEMP, TMP, shell-folder values and profiles.ini can all point anywhere;
+// - walks never descend into a reparse point (junction, symbolic link, mount
+//   point); a link is removed as a link or not at all, never through it (Wine
+//   lists Unix links to files as plain files and deletes through any handle:
+//   there such a link is recognised by its final path and left alone);
+// - attributes are cleared only on the entry that is about to be deleted, and
+//   put back when the delete fails.
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv {
+
+// The folder's full, long spelling with a trailing backslash, compared without
+// regard to case; empty when the text is no absolute folder path ("C:\x\",
+// "\\server\share\x\"). Relative, drive-relative ("C:x", "\x") and device
+// ("\\?\", "\\.\") paths give empty.
+std::wstring CanonicalFolder(const std::wstring& folder);
+
+// True when `inner` is `outer` or lies below it (canonical forms).
+bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer);
+
+// A directory entry that is a reparse point: never walked into.
+bool IsLinkEntry(const WIN32_FIND_DATAW& entry);
+// A real sub-folder that a walk descends: a folder, not "." or "..", no link.
+bool IsWalkableFolder(const WIN32_FIND_DATAW& entry);
+// An entry of `folder` that is a link of any kind, including the links to
+// files that Wine lists as plain files.
+bool IsLinkInFolder(const std::wstring& folder, const WIN32_FIND_DATAW& entry);
+
+class TDeleteGuard {
+public:
+    // Collects the protected folders of this machine and user.
+    TDeleteGuard();
+
+    // Whether `folder` may be emptied (see the top of this file).
+    bool MayEmptyFolder(const std::wstring& folder) const;
+
+    // Deletes one entry that a walk found in `folder` (trailing backslash).
+    // A link is removed as a link; a folder is removed only when empty.
+    bool DeleteEntry(const std::wstring& folder, const WIN32_FIND_DATAW& entry) const;
+    // Deletes a named file whose folder may be emptied; folders are refused.
+    bool DeleteNamedFile(const std::wstring& path) const;
+
+private:
+    void AddProtected(const std::wstring& folder);
+    std::vector<std::wstring> protected_;
+};
+
+// The folder part of a path, with trailing backslash ("" when there is none).
+std::wstring FolderOfPath(const std::wstring& path);
+
+// A file name read from a data file (an index, an INI) that may be opened
+// inside the folder it is meant for: no path separators, drive colon, ".."
+// or control characters.
+bool IsPlainFileName(std::wstring_view name);
+
+} // namespace kv
