@@ -26,6 +26,9 @@ extern std::wstring BrowseStartFolder;
 
 // ---- Matching and comparing
 bool MatchWildcard(std::wstring_view mask, std::wstring_view name);
+// The same match on texts already upper-cased, for callers that test one name
+// against many masks (the scan upper-cases each mask once).
+bool MatchUpperCaseWildcard(std::wstring_view upperMask, std::wstring_view upperName);
 bool CompareVersions(std::wstring_view current, std::wstring_view newest);
 int CompareNumericText(std::wstring_view a, std::wstring_view b);
 int CompareSizeText(std::wstring_view a, std::wstring_view b);

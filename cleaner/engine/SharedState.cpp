@@ -39,4 +39,6 @@ std::wstring CurrentUserSid;
 
 std::wstring CookieKeepList;
 
+std::wstring ScanStatusPrefix;
+
 } // namespace kv

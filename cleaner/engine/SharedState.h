@@ -73,4 +73,19 @@ extern std::wstring CurrentUserSid;
 // ---- Cookie domains to keep, one per line (CR LF separated)
 extern std::wstring CookieKeepList;
 
+// ---- Put before the end-of-scan message: "[Finished]" when the scan ended by
+// itself, "[Aborted] " when it was stopped (main thread only)
+extern std::wstring ScanStatusPrefix;
+
+// ---- The kind of a row of the path list, stored as the row's image index
+enum PathKind : int {
+    pkDrive = 0,
+    pkIncludeFolder = 1,
+    pkEmptyFolder = 11,
+    pkExcludeFolder = 14,
+    pkIncludeFolderSub = 24,
+    pkExcludeFolderSub = 25,
+    pkEmptyFolderSub = 26
+};
+
 } // namespace kv
