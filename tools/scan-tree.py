@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Makes a folder tree for the junk-file scan's peer test and benchmark.
 
-    scan-tree.py OUT [--folders N] [--files N] [--hit-rate R] [--seed S] [--find]
+    scan-tree.py OUT [--folders N] [--files N] [--hit-rate R] [--seed S] [--factory-masks] [--find]
+    scan-tree.py OUT --time-find RUNS [--factory-masks]
 
 OUT/tree/     the tree: N folders, N files, names drawn so that about R of the
               files match one of the factory's inclusive masks, with mixed case,
@@ -22,6 +23,7 @@ import random
 import shutil
 import subprocess
 import sys
+import time
 
 # The factory's inclusive masks, in the factory's order (check flag, mask).
 FACTORY_INCLUSIVE = [
@@ -147,16 +149,34 @@ def alternatives(masks):
     return expression + [")"]
 
 
-def run_find(out, tree, inclusive, exclusive):
+def find_command(tree, inclusive, exclusive):
     command = ["find", tree, "-type", "f"] + alternatives(inclusive)
     if exclusive:
         command += ["!"] + alternatives(exclusive)
-    command += ["-printf", "%P\\n"]
+    return command + ["-printf", "%P\\n"]
+
+
+def run_find(out, tree, inclusive, exclusive):
     env = dict(os.environ, LC_ALL="C")
-    found = subprocess.run(command, check=True, capture_output=True, text=True, env=env).stdout
+    found = subprocess.run(find_command(tree, inclusive, exclusive), check=True, capture_output=True, text=True,
+                           env=env).stdout
     with open(os.path.join(out, "found.txt"), "w", newline="\n") as result:
         result.write(found)
     return len(found.splitlines())
+
+
+def time_find(tree, inclusive, exclusive, runs):
+    """GNU find on the same tree, natively and warm: the median of `runs` runs."""
+    env = dict(os.environ, LC_ALL="C")
+    command = find_command(tree, inclusive, exclusive)
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, env=env)
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL, env=env)
+        times.append(time.perf_counter() - start)
+    times.sort()
+    return times[len(times) // 2], times[0], times[-1]
 
 
 def main():
@@ -168,8 +188,15 @@ def main():
     parser.add_argument("--seed", type=int, default=7)
     parser.add_argument("--factory-masks", action="store_true", help="only the factory's checked masks")
     parser.add_argument("--find", action="store_true", help="write found.txt with GNU find's verdict")
+    parser.add_argument("--time-find", type=int, metavar="RUNS", help="only time GNU find on an existing tree")
     args = parser.parse_args()
-    tree = build(args.out, args.folders, args.files, args.hit_rate, args.seed)
+    tree = os.path.join(args.out, "tree")
+    if args.time_find:
+        inclusive, exclusive = write_masks(args.out, args.factory_masks)
+        median, low, high = time_find(tree, inclusive, exclusive, args.time_find)
+        print(f"GNU find, native: median {median:.3f} s (min {low:.3f}, max {high:.3f}) over {args.time_find} runs")
+        return
+    build(args.out, args.folders, args.files, args.hit_rate, args.seed)
     inclusive, exclusive = write_masks(args.out, args.factory_masks)
     if args.find:
         count = run_find(args.out, tree, inclusive, exclusive)

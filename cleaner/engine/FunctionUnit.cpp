@@ -493,11 +493,15 @@ std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& capt
 // ---------------------------------------------------------------------------
 // Files
 
-bool CanOpenFile(const std::wstring& path)
+bool CanOpenFile(const std::wstring& path, std::int64_t* size)
 {
     auto tryOpen = [&] {
         FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, 0, nullptr));
+        if (file && size) {
+            LARGE_INTEGER length{};
+            *size = ::GetFileSizeEx(file.Get(), &length) ? length.QuadPart : 0;
+        }
         return file.IsValid();
     };
     if (tryOpen()) return true;

@@ -63,7 +63,10 @@ std::wstring GetFileSystemName(const std::wstring& root);
 std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& caption, const std::wstring& rootFolder);
 
 // ---- Files
-bool CanOpenFile(const std::wstring& path);
+// Whether the file can be opened for writing (clearing its read-only
+// attribute for the try, and putting it back). With `size`, also its logical
+// size, read through the same handle: a file open costs much under Wine.
+bool CanOpenFile(const std::wstring& path, std::int64_t* size = nullptr);
 std::optional<std::string> ReadWholeFile(const std::wstring& path);
 int FindBytes(std::string_view needle, std::string_view haystack, int start, int count);
 bool WriteUnicodeFile(const std::wstring& path, std::wstring_view text);

@@ -294,8 +294,9 @@ void TSearchEngine::ScanFile(const std::wstring& folder, const std::wstring& low
         // Exclusions first: an excluded file is not even opened.
         if (!IsFileNotExcluded(wholePath(), upperName)) return;
         if (SkipReadOnlyAttr && (entry.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM))) return;
-        if (!CanOpenFile(folder + entry.cFileName)) return;
-        AddScanItem(folder, entry, mask.Lower);
+        std::int64_t size = 0;
+        if (!CanOpenFile(folder + entry.cFileName, &size)) return;
+        AddScanItem(folder, entry, mask.Lower, size);
         return;
     }
 }
@@ -303,7 +304,8 @@ void TSearchEngine::ScanFile(const std::wstring& folder, const std::wstring& low
 void TSearchEngine::CheckShortcut(const std::wstring& folder, const WIN32_FIND_DATAW& entry)
 {
     const std::wstring target = GetShortcutTarget(folder + entry.cFileName);
-    if (IsMissingTarget(target)) AddScanItem(folder, entry, kInvalidShortcutFilter);
+    if (IsMissingTarget(target))
+        AddScanItem(folder, entry, kInvalidShortcutFilter, FileSizeOf(folder + entry.cFileName));
 }
 
 void TSearchEngine::ReportEmptyFolder(const std::wstring& folder, const WIN32_FIND_DATAW& timeEntry)
@@ -357,7 +359,8 @@ bool TSearchEngine::IsExclusiveFolder(const std::wstring& lowerFolder) const
 
 // The row is built here, on the scan thread, so the main thread spends its
 // synchronised time on the window only.
-void TSearchEngine::AddScanItem(const std::wstring& folder, const WIN32_FIND_DATAW& entry, const std::wstring& rule)
+void TSearchEngine::AddScanItem(const std::wstring& folder, const WIN32_FIND_DATAW& entry, const std::wstring& rule,
+                                std::int64_t size)
 {
     const std::wstring path = folder + entry.cFileName;
     if (!reported_.insert(LowerCase(path)).second) return;
@@ -366,7 +369,6 @@ void TSearchEngine::AddScanItem(const std::wstring& folder, const WIN32_FIND_DAT
     row.Caption = entry.cFileName;
     row.ImageIndex = Extension(row.Caption) == L".exe" ? kProgramResultImage : kFileResultImage;
     row.Location = folder;
-    const std::int64_t size = FileSizeOf(path);
     row.Size = FormatThousands(size);
     row.Modified = FileTimeToText(entry.ftLastWriteTime);
     row.Filter = rule;

@@ -140,7 +140,9 @@ private:
     bool IsFolderNotExcluded(const std::wstring& lowerFolder) const;
     bool IsExclusiveFolder(const std::wstring& lowerFolder) const;
 
-    void AddScanItem(const std::wstring& folder, const WIN32_FIND_DATAW& entry, const std::wstring& rule);
+    // `size` is the logical size, read through an open handle of the file.
+    void AddScanItem(const std::wstring& folder, const WIN32_FIND_DATAW& entry, const std::wstring& rule,
+                     std::int64_t size);
     void AddRow(const TScanResult& row, const std::wstring& status);
     void ShowCurrentPath(std::wstring text);
     void FlushCurrentPath(bool force);
