@@ -367,6 +367,25 @@ const ScanCase kScanCases[] = {
 INSTANTIATE_TEST_SUITE_P(Fixtures, ScanTable, ::testing::ValuesIn(kScanCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---- The match rule the walk relies on
+
+TEST(ScanMatch, EdgeCasesOfTheOneResumptionPointRule)
+{
+    struct Case {
+        const wchar_t* mask;
+        const wchar_t* name;
+        bool matches;
+    };
+    const Case cases[] = {{L"*.tmp", L"A.TMP", true},    {L"*.tmp", L".tmp", true},   {L"*.tmp", L"a.tmp.bak", false},
+                          {L"a*b*c", L"aXbYbZc", true},  {L"*?b", L"abxb", true},     {L"*?b", L"xbb", false},
+                          {L"*a", L"aa", true},          {L"", L"", true},            {L"", L"a", false},
+                          {L"twain???.mtx", L"twain12.mtx", false}, {L"twain???.mtx", L"TWAIN123.MTX", true}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(kv::MatchWildcard(c.mask, c.name), c.matches) << kv::WideToUtf8(c.mask) << " / " << kv::WideToUtf8(c.name);
+        EXPECT_EQ(kv::MatchUpperCaseWildcard(kv::UpperCase(c.mask), kv::UpperCase(c.name)), c.matches);
+    }
+}
+
 // ---- Result rows
 
 TEST_F(ScanTest, RowsCarryNameLocationSizeTimeAndFilterAndTheTotalIsOnDisk)
