@@ -473,27 +473,10 @@ protected:
             const DWORD attributes = ::GetFileAttributesW(path.c_str());
             if (attributes == INVALID_FILE_ATTRIBUTES) continue;
             if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveFolder(path + L"\\");
+                kvtest::RemoveScratchTree(path);
             else
                 ::DeleteFileW(path.c_str());
         }
-    }
-    static void RemoveFolder(const std::wstring& folder)
-    {
-        WIN32_FIND_DATAW entry{};
-        kv::FindHandle find(::FindFirstFileW((folder + L"*").c_str(), &entry));
-        if (find) {
-            do {
-                const std::wstring name = entry.cFileName;
-                if (name == L"." || name == L"..") continue;
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                    RemoveFolder(folder + name + L"\\");
-                else
-                    ::DeleteFileW((folder + name).c_str());
-            } while (::FindNextFileW(find.Get(), &entry));
-        }
-        find.Reset();
-        ::RemoveDirectoryW(folder.c_str());
     }
     static std::size_t RootEntryCount()
     {
