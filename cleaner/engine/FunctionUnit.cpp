@@ -27,8 +27,11 @@ std::wstring BrowseStartFolder;
 
 bool MatchWildcard(std::wstring_view maskText, std::wstring_view nameText)
 {
-    const std::wstring mask = UpperCase(maskText);
-    const std::wstring name = UpperCase(nameText);
+    return MatchUpperCaseWildcard(UpperCase(maskText), UpperCase(nameText));
+}
+
+bool MatchUpperCaseWildcard(std::wstring_view mask, std::wstring_view name)
+{
     const std::size_t maskEnd = mask.size();
     const std::size_t nameEnd = name.size();
     constexpr std::size_t kUnset = static_cast<std::size_t>(-1);
@@ -81,7 +84,7 @@ bool MatchWildcard(std::wstring_view maskText, std::wstring_view nameText)
             continue;
         }
         const std::size_t k = name.find(c, n);
-        if (k == std::wstring::npos) return false;
+        if (k == std::wstring_view::npos) return false;
         savedName = n = k + 1;
         ++m;
         step = Step::Compare;
@@ -490,11 +493,15 @@ std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& capt
 // ---------------------------------------------------------------------------
 // Files
 
-bool CanOpenFile(const std::wstring& path)
+bool CanOpenFile(const std::wstring& path, std::int64_t* size)
 {
     auto tryOpen = [&] {
         FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                       OPEN_EXISTING, 0, nullptr));
+        if (file && size) {
+            LARGE_INTEGER length{};
+            *size = ::GetFileSizeEx(file.Get(), &length) ? length.QuadPart : 0;
+        }
         return file.IsValid();
     };
     if (tryOpen()) return true;

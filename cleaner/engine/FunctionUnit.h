@@ -26,6 +26,9 @@ extern std::wstring BrowseStartFolder;
 
 // ---- Matching and comparing
 bool MatchWildcard(std::wstring_view mask, std::wstring_view name);
+// The same match on texts already upper-cased, for callers that test one name
+// against many masks (the scan upper-cases each mask once).
+bool MatchUpperCaseWildcard(std::wstring_view upperMask, std::wstring_view upperName);
 bool CompareVersions(std::wstring_view current, std::wstring_view newest);
 int CompareNumericText(std::wstring_view a, std::wstring_view b);
 int CompareSizeText(std::wstring_view a, std::wstring_view b);
@@ -60,7 +63,10 @@ std::wstring GetFileSystemName(const std::wstring& root);
 std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& caption, const std::wstring& rootFolder);
 
 // ---- Files
-bool CanOpenFile(const std::wstring& path);
+// Whether the file can be opened for writing (clearing its read-only
+// attribute for the try, and putting it back). With `size`, also its logical
+// size, read through the same handle: a file open costs much under Wine.
+bool CanOpenFile(const std::wstring& path, std::int64_t* size = nullptr);
 std::optional<std::string> ReadWholeFile(const std::wstring& path);
 int FindBytes(std::string_view needle, std::string_view haystack, int start, int count);
 bool WriteUnicodeFile(const std::wstring& path, std::wstring_view text);

@@ -46,18 +46,6 @@ std::wstring ChooseSettingsRoot();
 
 // ---- Rows of the window's lists
 
-// The image index of a path-list row, which is also how its kind is stored.
-enum PathKind : int {
-    pkNone = -1, // a stored code outside 0-3: a row without kind
-    pkDrive = 0,
-    pkIncludeFolder = 1,
-    pkEmptyFolder = 11,
-    pkExcludeFolder = 14,
-    pkIncludeWithSubFolders = 24,
-    pkExcludeWithSubFolders = 25,
-    pkEmptyWithSubFolders = 26,
-};
-
 // Image index of a filter row.
 enum TFilterKind : int { fkInclusive = 3, fkExclusive = 13 };
 

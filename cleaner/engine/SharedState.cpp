@@ -40,5 +40,6 @@ std::wstring CurrentUserSid;
 std::wstring CookieKeepList;
 
 std::wstring LanguageFile;
+std::wstring ScanStatusPrefix;
 
 } // namespace kv

@@ -76,4 +76,20 @@ extern std::wstring CookieKeepList;
 // ---- Full path of the chosen language file (main thread only)
 extern std::wstring LanguageFile;
 
+// ---- Put before the end-of-scan message: "[Finished]" when the scan ended by
+// itself, "[Aborted] " when it was stopped (main thread only)
+extern std::wstring ScanStatusPrefix;
+
+// ---- The kind of a row of the path list, stored as the row's image index
+enum PathKind : int {
+    pkNone = -1, // a stored code outside 0-3: a row without kind
+    pkDrive = 0,
+    pkIncludeFolder = 1,
+    pkEmptyFolder = 11,
+    pkExcludeFolder = 14,
+    pkIncludeWithSubFolders = 24,
+    pkExcludeWithSubFolders = 25,
+    pkEmptyWithSubFolders = 26,
+};
+
 } // namespace kv

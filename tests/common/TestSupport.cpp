@@ -50,7 +50,10 @@ void RemoveScratchTree(const std::wstring& folder)
 {
     std::wstring path = folder;
     if (path.empty() || path.back() != L'\\') path += L'\\';
-    if (_wcsnicmp(path.c_str(), kScratchRoot.c_str(), kScratchRoot.size()) != 0 || path.find(L"..") != std::wstring::npos)
+    // D: is the test prefix's scratch drive: its entries may go, never the drive itself.
+    const bool onScratchDrive = path.size() > 3 && _wcsnicmp(path.c_str(), L"D:\\", 3) == 0;
+    if ((_wcsnicmp(path.c_str(), kScratchRoot.c_str(), kScratchRoot.size()) != 0 && !onScratchDrive) ||
+        path.find(L"..") != std::wstring::npos)
         throw std::runtime_error("refusing to delete outside the scratch root");
     RemoveTreeUnchecked(path);
 }

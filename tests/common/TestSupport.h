@@ -12,7 +12,8 @@ namespace kvtest {
 // backslash). Everything a test creates on disk lives below such a folder.
 std::wstring ScratchFolder(std::wstring_view name);
 
-// Deletes a tree below C:\kvtest\ only; refuses anything else.
+// Deletes a tree below C:\kvtest\ or on the scratch drive D: only; refuses
+// anything else.
 void RemoveScratchTree(const std::wstring& folder);
 
 void WriteBytes(const std::wstring& path, std::string_view bytes);
