@@ -39,4 +39,6 @@ std::wstring CurrentUserSid;
 
 std::wstring CookieKeepList;
 
+std::atomic<bool> ShowBalloonTips{true};
+
 } // namespace kv

@@ -73,4 +73,7 @@ extern std::wstring CurrentUserSid;
 // ---- Cookie domains to keep, one per line (CR LF separated)
 extern std::wstring CookieKeepList;
 
+// ---- The balloon tips' setting: show a tip when the Scan or Clean page is entered
+extern std::atomic<bool> ShowBalloonTips;
+
 } // namespace kv
