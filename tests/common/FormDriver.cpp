@@ -37,9 +37,12 @@ void PostMouse(const Control& control, UINT message, WPARAM keys, std::optional<
 {
     POINT point = Resolve(control, where);
     HWND window = InputWindow(control, point);
-    POINT screen = point;
-    ::ClientToScreen(window, &screen);
-    ::SetCursorPos(screen.x, screen.y);
+    if (message == WM_MOUSEMOVE) {
+        // Only a move moves the cursor; a press or release happens where it is.
+        POINT screen = point;
+        ::ClientToScreen(window, &screen);
+        ::SetCursorPos(screen.x, screen.y);
+    }
     ::PostMessageW(window, message, keys, MAKELPARAM(point.x, point.y));
 }
 
