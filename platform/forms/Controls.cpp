@@ -872,7 +872,6 @@ bool ListBox::DrawItem(DRAWITEMSTRUCT& item)
     return true;
 }
 
-LRESULT ListBox::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) { return WinControl::WindowProc(message, wParam, lParam); }
 
 // ---------------------------------------------------------------- ListView
 
@@ -1165,7 +1164,5 @@ bool ListView::Notify(NMHDR& header, LRESULT& result)
         return false;
     }
 }
-
-LRESULT ListView::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) { return WinControl::WindowProc(message, wParam, lParam); }
 
 } // namespace kv::forms

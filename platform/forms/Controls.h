@@ -336,7 +336,6 @@ public:
 
 protected:
     bool DrawItem(DRAWITEMSTRUCT& item) override;
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 };
 
 // Report-style list view, optionally with check boxes, row images and sortable columns.
@@ -396,7 +395,6 @@ public:
 
 protected:
     bool Notify(NMHDR& header, LRESULT& result) override;
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
     LPARAM nextKey_ = 1;
