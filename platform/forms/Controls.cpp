@@ -27,6 +27,17 @@ bool IsButtonDown(UINT m) { return m == WM_LBUTTONDOWN || m == WM_RBUTTONDOWN ||
 bool IsDoubleClick(UINT m) { return m == WM_LBUTTONDBLCLK || m == WM_RBUTTONDBLCLK || m == WM_MBUTTONDBLCLK; }
 bool IsButtonUp(UINT m) { return m == WM_LBUTTONUP || m == WM_RBUTTONUP || m == WM_MBUTTONUP; }
 
+// The text of a list or combo box item; the two speak the same protocol with different messages.
+std::wstring ItemText(HWND window, UINT lengthMessage, UINT textMessage, int index)
+{
+    const LRESULT length = ::SendMessageW(window, lengthMessage, index, 0);
+    if (length < 0) return std::wstring();
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    ::SendMessageW(window, textMessage, index, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
 struct PaintScope {
     HWND window;
     PAINTSTRUCT paint{};
@@ -745,15 +756,7 @@ void ComboBox::Clear() { ::SendMessageW(Handle(), CB_RESETCONTENT, 0, 0); }
 
 int ComboBox::Count() const { return static_cast<int>(::SendMessageW(Handle(), CB_GETCOUNT, 0, 0)); }
 
-std::wstring ComboBox::Item(int index) const
-{
-    const LRESULT length = ::SendMessageW(Handle(), CB_GETLBTEXTLEN, index, 0);
-    if (length < 0) return std::wstring();
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    ::SendMessageW(Handle(), CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
+std::wstring ComboBox::Item(int index) const { return ItemText(Handle(), CB_GETLBTEXTLEN, CB_GETLBTEXT, index); }
 
 int ComboBox::ItemIndex() const { return static_cast<int>(::SendMessageW(Handle(), CB_GETCURSEL, 0, 0)); }
 
@@ -799,15 +802,7 @@ void ListBox::Clear() { ::SendMessageW(Handle(), LB_RESETCONTENT, 0, 0); }
 
 int ListBox::Count() const { return static_cast<int>(::SendMessageW(Handle(), LB_GETCOUNT, 0, 0)); }
 
-std::wstring ListBox::Item(int index) const
-{
-    const LRESULT length = ::SendMessageW(Handle(), LB_GETTEXTLEN, index, 0);
-    if (length < 0) return std::wstring();
-    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    ::SendMessageW(Handle(), LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
+std::wstring ListBox::Item(int index) const { return ItemText(Handle(), LB_GETTEXTLEN, LB_GETTEXT, index); }
 
 int ListBox::IndexOf(const std::wstring& text) const
 {

@@ -103,7 +103,7 @@ protected:
     Control(WinControl* parent, int id);
     virtual void EnabledChanged() {}
     virtual void TextChanged() {}
-    virtual void FontChanged() {}
+    virtual void FontChanged() { Invalidate(); }
 
     RECT bounds_{};
     bool visible_ = true;

@@ -42,9 +42,11 @@ RECT WindowRectFor(int clientWidth, int clientHeight, DWORD style, DWORD exStyle
 // Every top-level window of this thread that is enabled and visible, for a modal run.
 BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM data)
 {
-    auto* list = reinterpret_cast<std::vector<HWND>*>(data);
-    if (::IsWindowVisible(window) && ::IsWindowEnabled(window)) list->push_back(window);
-    return TRUE;
+    return GuardedCallback<BOOL>(FALSE, [&] {
+        auto* list = reinterpret_cast<std::vector<HWND>*>(data);
+        if (::IsWindowVisible(window) && ::IsWindowEnabled(window)) list->push_back(window);
+        return TRUE;
+    });
 }
 
 bool BelongsTo(HWND window, HWND form)

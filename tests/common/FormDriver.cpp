@@ -96,6 +96,19 @@ BOOL CALLBACK CollectDialogBox(HWND window, LPARAM data)
 
 void StartApplication() { kv::forms::Application::Instance().Initialize(L"Kestrelvane"); }
 
+kv::forms::FormStyle HostStyle(const wchar_t* className, int clientWidth, int clientHeight, int left, int top)
+{
+    kv::forms::FormStyle style;
+    style.className = className;
+    style.caption = className;
+    style.clientWidth = clientWidth;
+    style.clientHeight = clientHeight;
+    style.position = kv::forms::FormPosition::Designed;
+    style.left = left;
+    style.top = top;
+    return style;
+}
+
 void Pump(DWORD milliseconds)
 {
     const DWORD start = ::GetTickCount();

@@ -21,6 +21,9 @@ namespace kvtest {
 
 // The application object as the program sets it up (idempotent).
 void StartApplication();
+// A plain form style for windows a test builds: class name, client size, placed at (left, top).
+kv::forms::FormStyle HostStyle(const wchar_t* className, int clientWidth = 420, int clientHeight = 300, int left = 40,
+                               int top = 40);
 
 // Dispatches waiting messages; with a time, keeps doing so for that long.
 void Pump(DWORD milliseconds = 0);

@@ -24,18 +24,7 @@ class FormsTest : public ::testing::Test {
 protected:
     void SetUp() override { kvtest::StartApplication(); }
 
-    static FormStyle TestStyle(const wchar_t* className)
-    {
-        FormStyle style;
-        style.className = className;
-        style.caption = L"Test";
-        style.clientWidth = 420;
-        style.clientHeight = 300;
-        style.position = FormPosition::Designed;
-        style.left = 40;
-        style.top = 40;
-        return style;
-    }
+    static FormStyle TestStyle(const wchar_t* className) { return kvtest::HostStyle(className); }
 };
 
 // The filters list's rule: column 0 compares the check marks (unchecked first),
@@ -244,6 +233,32 @@ TEST_F(FormsTest, GraphicControlsGetTheMouseFromTheirWindow)
     label.SetEnabled(false);
     kvtest::Click(label);
     EXPECT_TRUE(std::find(events.begin(), events.end(), L"click") == events.end());
+}
+
+TEST_F(FormsTest, AMessageBoxTheFormOpensNeitherDeactivatesNorReactivatesIt)
+{
+    Form form(TestStyle(L"TActivateTestForm"));
+    int activations = 0, deactivations = 0;
+    form.OnActivate = [&] { ++activations; };
+    form.OnDeactivate = [&] { ++deactivations; };
+    form.Show();
+    kvtest::Pump();
+    ASSERT_EQ(activations, 1);
+    {
+        kvtest::MessageBoxAnswerer answerer(IDOK);
+        ::MessageBoxW(form.Handle(), L"Settings exported successfully", L"Kestrelvane", MB_OK);
+        ASSERT_EQ(answerer.Boxes().size(), 1u);
+    }
+    kvtest::Pump();
+    EXPECT_EQ(activations, 1);
+    EXPECT_EQ(deactivations, 0);
+
+    Form other(TestStyle(L"TOtherTestForm"));
+    other.Show();
+    kvtest::Pump();
+    EXPECT_EQ(deactivations, 1);
+    kvtest::ActivateWindow(form.Handle());
+    EXPECT_EQ(activations, 2);
 }
 
 TEST_F(FormsTest, TypingIntoAnEditFiresItsChanges)

@@ -24,14 +24,7 @@ protected:
     void SetUp() override
     {
         kvtest::StartApplication();
-        FormStyle style;
-        style.className = L"TBmpButtonHost";
-        style.clientWidth = 240;
-        style.clientHeight = 120;
-        style.position = FormPosition::Designed;
-        style.left = 60;
-        style.top = 60;
-        form = std::make_unique<Form>(style);
+        form = std::make_unique<Form>(kvtest::HostStyle(L"TBmpButtonHost", 240, 120, 60, 60));
         form->Build({{Make<kv::TBmpButton>, L"StartButton", idButton, 0, 50, 40, 96, 32, nullptr, L"BUTTONSTART"}});
         button = &kvtest::ControlOf<kv::TBmpButton>(form->Handle(), idButton);
         button->OnClick = [this] { ++clicks; };
