@@ -483,7 +483,8 @@ bool WinControl::RouteMouse(UINT message, WPARAM wParam, LPARAM lParam)
             if (::GetCapture() == handle_) ::ReleaseCapture();
             const RECT area = receiver == this ? RECT{0, 0, Width(), Height()} : receiver->Bounds();
             const bool inside = receiver == this ? true : ::PtInRect(&area, POINT{x, y}) != FALSE;
-            // The original library clicks before it reports the release.
+            // The click comes before the release is reported, so a handler that
+            // disables its control on click decides what the release shows.
             if (button == MouseButton::Left && inside) receiver->Click();
             local(receiver, [&](Control* c, int cx, int cy) { c->MouseUp(button, keys, cx, cy); });
             return true;

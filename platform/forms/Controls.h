@@ -231,7 +231,7 @@ class Image : public GraphicControl {
 public:
     Image(WinControl& parent, int id);
     const Bitmap& Picture() const noexcept { return picture_; }
-    // Copies the picture in, as the original's image control assigns it.
+    // Copies the picture in (the image keeps its own).
     void SetPicture(const Bitmap& picture);
     bool Stretch = false;
     bool Center = false;
