@@ -90,6 +90,7 @@ Form::~Form()
     // Controls go before the window: each removes itself from its parent.
     while (!components_.empty()) components_.pop_back();
     if (Application::Instance().MainForm() == this) Application::Instance().SetMainForm(nullptr);
+    if (Application::Instance().ActiveForm() == this) Application::Instance().SetActiveForm(nullptr);
 }
 
 Form* Form::FromHandle(HWND window) noexcept { return dynamic_cast<Form*>(WinControl::FromHandle(window)); }
@@ -308,12 +309,17 @@ LRESULT Form::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         Close();
         return 0;
     case WM_ACTIVATE: {
-        const HWND other = reinterpret_cast<HWND>(lParam);
+        // As users know it from other programs: a form is activated when it becomes the
+        // application's active form, and deactivated when another form of the application
+        // takes over. Message boxes and system dialogs the form opens, and other programs
+        // taking the foreground, do neither.
+        Application& application = Application::Instance();
         if (LOWORD(wParam) == WA_INACTIVE) {
-            // Only another form of ours taking over counts as leaving: a message box or
-            // system dialog this form opened does not.
-            if (!BelongsTo(other, Handle()) && OnDeactivate && !destroying_) OnDeactivate();
-        } else if (!(other && BelongsTo(other, Handle()) && other != Handle())) {
+            const HWND other = reinterpret_cast<HWND>(lParam);
+            Form* next = other ? Form::FromHandle(::GetAncestor(other, GA_ROOT)) : nullptr;
+            if (next && next != this && !BelongsTo(other, Handle()) && OnDeactivate && !destroying_) OnDeactivate();
+        } else if (application.ActiveForm() != this) {
+            application.SetActiveForm(this);
             if (OnActivate) OnActivate();
         }
         break;

@@ -194,6 +194,11 @@ public:
     void ShowHintOf(Control* control);
     const std::wstring& CurrentHint() const noexcept { return currentHint_; }
 
+    // The form of this application that was active last; another program taking
+    // the foreground does not change it.
+    Form* ActiveForm() const noexcept { return activeForm_; }
+    void SetActiveForm(Form* form) noexcept { activeForm_ = form; }
+
 private:
     Application() = default;
     static bool PreTranslate(MSG& message);
@@ -202,6 +207,7 @@ private:
 
     std::wstring title_;
     Form* mainForm_ = nullptr;
+    Form* activeForm_ = nullptr;
     bool initialized_ = false;
     bool terminated_ = false;
     std::wstring currentHint_;
