@@ -14,6 +14,7 @@ constexpr wchar_t kSyncWindowClass[] = L"KestrelvaneSyncWindow";
 std::atomic<DWORD> g_mainThreadId{0};
 std::atomic<HWND> g_syncWindow{nullptr};
 std::atomic<HWND> g_applicationWindow{nullptr};
+std::atomic<MessagePreTranslator> g_preTranslator{nullptr};
 
 struct PendingMethod {
     const std::function<void()>* method;
@@ -44,10 +45,18 @@ bool ProcessMessages()
             ::PostQuitMessage(static_cast<int>(msg.wParam));
             return false;
         }
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
+        DispatchQueuedMessage(msg);
     }
     return true;
+}
+
+void SetMessagePreTranslator(MessagePreTranslator translator) noexcept { g_preTranslator = translator; }
+
+void DispatchQueuedMessage(MSG& message)
+{
+    if (MessagePreTranslator translator = g_preTranslator.load(); translator && translator(message)) return;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
 }
 
 void InitializeMainThread()

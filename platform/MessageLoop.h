@@ -11,6 +11,14 @@ namespace kv {
 // Returns false when WM_QUIT was seen (it is posted again for the real loop).
 bool ProcessMessages();
 
+// A hook that sees every message ProcessMessages and the form layer's loops
+// take from the queue before it is dispatched (keyboard navigation, key
+// preview); it returns true when it has handled the message itself.
+using MessagePreTranslator = bool (*)(MSG& message);
+void SetMessagePreTranslator(MessagePreTranslator translator) noexcept;
+// Translates and dispatches one message taken from the queue, through the hook.
+void DispatchQueuedMessage(MSG& message);
+
 // Must be called once on the main thread before any worker uses RunOnMainThread.
 void InitializeMainThread();
 bool IsMainThread() noexcept;

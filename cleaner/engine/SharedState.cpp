@@ -41,5 +41,6 @@ std::wstring CookieKeepList;
 
 std::wstring LanguageFile;
 std::wstring ScanStatusPrefix;
+std::atomic<bool> ShowBalloonTips{true};
 
 } // namespace kv

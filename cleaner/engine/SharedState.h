@@ -92,4 +92,7 @@ enum PathKind : int {
     pkEmptyWithSubFolders = 26,
 };
 
+// ---- The balloon tips' setting: show a tip when the Scan or Clean page is entered
+extern std::atomic<bool> ShowBalloonTips;
+
 } // namespace kv

@@ -1,0 +1,385 @@
+// The form layer driven through its windows: list views with check boxes and
+// sortable columns, exceptions in window procedures, modal and modeless
+// forms, graphic controls, menus, dialogs and pictures.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include "common/FormDriver.h"
+#include "platform/StringList.h"
+#include "platform/forms/Dialogs.h"
+#include "platform/forms/Form.h"
+#include "platform/forms/Graphics.h"
+#include "platform/forms/Menus.h"
+#include "platform/forms/Timer.h"
+
+using namespace kv::forms;
+
+namespace {
+
+enum { idList = 10, idButton, idLabel, idEdit, idImage, idPanel, idPanelLabel };
+
+class FormsTest : public ::testing::Test {
+protected:
+    void SetUp() override { kvtest::StartApplication(); }
+
+    static FormStyle TestStyle(const wchar_t* className) { return kvtest::HostStyle(className); }
+};
+
+// The filters list's rule: column 0 compares the check marks (unchecked first),
+// other columns their texts ignoring case; the direction flips at every click.
+struct FiltersSorter {
+    ListView& list;
+    int sortColumn = 0;
+    bool descending = false;
+
+    void ColumnClick(int column)
+    {
+        sortColumn = column;
+        list.Sort([this](const ListView::Row& a, const ListView::Row& b) {
+            int result = sortColumn == 0 ? int(a.checked) - int(b.checked)
+                                         : kv::CompareTextIgnoreCase(a.subItems[sortColumn - 1], b.subItems[sortColumn - 1]);
+            return descending ? -result : result;
+        });
+        if (sortColumn > 0) {
+            for (int c = 1; c < list.ColumnCount(); ++c)
+                if (c != sortColumn) list.SetColumnImage(c, -1);
+            list.SetColumnImage(sortColumn, list.ColumnImage(sortColumn) == 16 ? 15 : 16);
+        }
+        descending = !descending;
+    }
+};
+
+TEST_F(FormsTest, ListViewWithCheckBoxesIsCheckedSortedAndReadBack)
+{
+    Form form(TestStyle(L"TListTestForm"));
+    form.Build({{Make<ListView>, L"FiltersListView", idList, 0, 0, 0, 420, 300}});
+    ImageList icons;
+    icons.LoadStrip(Bitmap::FromPngResource(L"ICONS"), 16);
+    auto& list = kvtest::ControlOf<ListView>(kvtest::FindForm(L"TListTestForm"), idList);
+    list.SetImageList(icons);
+    list.AddColumn(L"", 40);
+    list.AddColumn(L"Filter Name", 120);
+    list.AddColumn(L"Type", 60);
+    list.AddColumn(L"Description", 160);
+    list.AddItem(L"", {L"*.tmp", L".tmp", L"Temporary files"}, 3, true);
+    list.AddItem(L"", {L"*.BAK", L".BAK", L"Backups"}, 3, false);
+    list.AddItem(L"", {L"*.chk", L".chk", L"Disk check pieces"}, 13, true);
+    std::vector<int> checkedEvents;
+    list.OnItemChecked = [&](int index) { checkedEvents.push_back(index); };
+    FiltersSorter sorter{list};
+    list.OnColumnClick = [&](int column) { sorter.ColumnClick(column); };
+    form.Show();
+    kvtest::Pump();
+
+    kvtest::ClickCheckBox(list, 1);
+    EXPECT_TRUE(list.Checked(1));
+    EXPECT_EQ(checkedEvents, std::vector<int>{1});
+    kvtest::ClickCheckBox(list, 2);
+    EXPECT_FALSE(list.Checked(2));
+
+    kvtest::ClickColumnHeader(list, 1);
+    EXPECT_EQ(kvtest::ReadColumn(list, 1), (std::vector<std::wstring>{L"*.BAK", L"*.chk", L"*.tmp"}));
+    EXPECT_EQ(list.ColumnImage(1), 16);
+    kvtest::ClickColumnHeader(list, 1);
+    EXPECT_EQ(kvtest::ReadColumn(list, 1), (std::vector<std::wstring>{L"*.tmp", L"*.chk", L"*.BAK"}));
+    EXPECT_EQ(list.ColumnImage(1), 15);
+
+    // Rows keep their marks and images through the sorts.
+    const auto rows = kvtest::ReadRows(list);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_TRUE(rows[0].checked);  // *.tmp
+    EXPECT_FALSE(rows[1].checked); // *.chk, unchecked above
+    EXPECT_TRUE(rows[2].checked);  // *.BAK, checked above
+    EXPECT_EQ(rows[1].image, 13);
+    EXPECT_EQ(rows[2].subItems[2], L"Backups");
+
+    // Column 0 sorts by the marks: unchecked first, then checked first.
+    kvtest::ClickColumnHeader(list, 0);
+    EXPECT_FALSE(list.Checked(0));
+    EXPECT_TRUE(list.Checked(2));
+    kvtest::ClickColumnHeader(list, 0);
+    EXPECT_TRUE(list.Checked(0));
+    EXPECT_FALSE(list.Checked(2));
+    EXPECT_EQ(list.ColumnImage(1), 15); // a click on column 0 leaves the arrows alone
+}
+
+TEST_F(FormsTest, ClickingARowSelectsIt)
+{
+    Form form(TestStyle(L"TRowTestForm"));
+    form.Build({{Make<ListView>, L"List", idList, 0, 0, 0, 420, 300}});
+    auto& list = form.Get<ListView>(idList);
+    list.AddColumn(L"Name", 200);
+    list.AddItem(L"first");
+    list.AddItem(L"second");
+    int clicks = 0;
+    list.OnClick = [&] { ++clicks; };
+    form.Show();
+    kvtest::ClickRow(list, 1);
+    EXPECT_EQ(list.SelectedIndex(), 1);
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(FormsTest, AnExceptionInAWindowProcedureReachesTheHandlerAndTheLoopGoesOn)
+{
+    kvtest::ExceptionRecorder recorder;
+    Form form(TestStyle(L"TThrowTestForm"));
+    form.Build({{Make<Button>, L"Button", idButton, 0, 10, 10, 100, 24, L"Throw"}});
+    auto& button = form.Get<Button>(idButton);
+    button.OnClick = [] { throw std::runtime_error("clicked into a fault"); };
+    form.Show();
+    kvtest::Click(button);
+    ASSERT_EQ(recorder.Messages().size(), 1u);
+    EXPECT_EQ(recorder.Messages()[0], L"clicked into a fault");
+
+    // The application's own loop keeps running after a throwing timer tick.
+    Timer timer(10);
+    int ticks = 0;
+    timer.OnTimer = [&] {
+        if (++ticks == 1) throw kv::Exception(L"timer fault");
+        Application::Instance().Terminate(7);
+    };
+    timer.Start();
+    EXPECT_EQ(Application::Instance().Run(), 7);
+    EXPECT_EQ(ticks, 2);
+    ASSERT_EQ(recorder.Messages().size(), 2u);
+    EXPECT_EQ(recorder.Messages()[1], L"timer fault");
+}
+
+TEST_F(FormsTest, AModelessFormFreedOnCloseIsDestroyedNotEnded)
+{
+    Form form(TestStyle(L"TModelessTestForm"));
+    form.OnClose = [](CloseAction& action) { action = CloseAction::Free; };
+    form.Show();
+    HWND window = form.Handle();
+    ASSERT_TRUE(::IsWindow(window));
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    kvtest::Pump();
+    EXPECT_FALSE(::IsWindow(window));
+    EXPECT_EQ(kvtest::FindForm(L"TModelessTestForm"), nullptr);
+}
+
+TEST_F(FormsTest, AModelessFormHidesOnCloseByDefaultAndCanRefuse)
+{
+    Form form(TestStyle(L"THideTestForm"));
+    bool allow = false;
+    form.OnCloseQuery = [&](bool& canClose) { canClose = allow; };
+    form.Show();
+    ::PostMessageW(form.Handle(), WM_CLOSE, 0, 0);
+    kvtest::Pump();
+    EXPECT_TRUE(kvtest::IsFormVisible(L"THideTestForm"));
+    allow = true;
+    ::PostMessageW(form.Handle(), WM_CLOSE, 0, 0);
+    kvtest::Pump();
+    EXPECT_FALSE(kvtest::IsFormVisible(L"THideTestForm"));
+    EXPECT_TRUE(::IsWindow(form.Handle()));
+}
+
+TEST_F(FormsTest, AModalFormDisablesTheOthersUntilItsResultIsSet)
+{
+    Form owner(TestStyle(L"TOwnerTestForm"));
+    owner.Show();
+    Form dialog(TestStyle(L"TModalTestForm"));
+    dialog.Build({{Make<Button>, L"OKButton", idButton, 0, 10, 10, 80, 24, L"OK"}});
+    auto& ok = dialog.Get<Button>(idButton);
+    bool ownerEnabledDuringModal = true;
+    ok.OnClick = [&] {
+        ownerEnabledDuringModal = ::IsWindowEnabled(owner.Handle()) != FALSE;
+        dialog.SetModalResult(mrOk);
+    };
+    Timer clickLater(30);
+    clickLater.OnTimer = [&] {
+        clickLater.Stop();
+        kvtest::Click(ok);
+    };
+    clickLater.Start();
+    EXPECT_EQ(dialog.ShowModal(), mrOk);
+    EXPECT_FALSE(ownerEnabledDuringModal);
+    EXPECT_TRUE(::IsWindowEnabled(owner.Handle()));
+    EXPECT_FALSE(kvtest::IsFormVisible(L"TModalTestForm"));
+}
+
+TEST_F(FormsTest, GraphicControlsGetTheMouseFromTheirWindow)
+{
+    Form form(TestStyle(L"TGraphicTestForm"));
+    form.Build({
+        {Make<Panel>, L"Panel", idPanel, 0, 100, 100, 200, 100},
+        {Make<Label>, L"Label", idLabel, 0, 10, 10, 80, 20, L"Hello", nullptr, lfHandCursor},
+        {Make<Label>, L"PanelLabel", idPanelLabel, idPanel, 20, 20, 80, 20, L"Inside"},
+    });
+    auto& label = form.Get<Label>(idLabel);
+    auto& inner = form.Get<Label>(idPanelLabel);
+    std::vector<std::wstring> events;
+    label.OnMouseEnter = [&] { events.push_back(L"enter"); };
+    label.OnMouseLeave = [&] { events.push_back(L"leave"); };
+    label.OnClick = [&] { events.push_back(L"click"); };
+    label.OnMouseDown = [&](MouseButton b, UINT, int x, int y) {
+        events.push_back(b == MouseButton::Right ? L"right down" : L"down " + std::to_wstring(x) + L"," + std::to_wstring(y));
+    };
+    inner.OnClick = [&] { events.push_back(L"inner click"); };
+    form.Show();
+
+    kvtest::MoveMouseTo(label);
+    kvtest::Click(label, POINT{5, 6});
+    kvtest::RightClick(label);
+    kvtest::MoveMouseAway(label);
+    kvtest::Click(inner);
+    EXPECT_EQ(events, (std::vector<std::wstring>{L"enter", L"down 5,6", L"click", L"right down", L"leave", L"inner click"}));
+    EXPECT_EQ(kvtest::TextOf(inner), L"Inside");
+
+    // A disabled graphic control gets no presses.
+    events.clear();
+    label.SetEnabled(false);
+    kvtest::Click(label);
+    EXPECT_TRUE(std::find(events.begin(), events.end(), L"click") == events.end());
+}
+
+TEST_F(FormsTest, AMessageBoxTheFormOpensNeitherDeactivatesNorReactivatesIt)
+{
+    Form form(TestStyle(L"TActivateTestForm"));
+    int activations = 0, deactivations = 0;
+    form.OnActivate = [&] { ++activations; };
+    form.OnDeactivate = [&] { ++deactivations; };
+    form.Show();
+    kvtest::Pump();
+    ASSERT_EQ(activations, 1);
+    {
+        kvtest::MessageBoxAnswerer answerer(IDOK);
+        ::MessageBoxW(form.Handle(), L"Settings exported successfully", L"Kestrelvane", MB_OK);
+        ASSERT_EQ(answerer.Boxes().size(), 1u);
+    }
+    kvtest::Pump();
+    EXPECT_EQ(activations, 1);
+    EXPECT_EQ(deactivations, 0);
+
+    Form other(TestStyle(L"TOtherTestForm"));
+    other.Show();
+    kvtest::Pump();
+    EXPECT_EQ(deactivations, 1);
+    kvtest::ActivateWindow(form.Handle());
+    EXPECT_EQ(activations, 2);
+}
+
+TEST_F(FormsTest, TypingIntoAnEditFiresItsChanges)
+{
+    Form form(TestStyle(L"TEditTestForm"));
+    form.Build({{Make<Edit>, L"FileNameEdit", idEdit, 0, 10, 10, 200, 22}});
+    auto& edit = form.Get<Edit>(idEdit);
+    int changes = 0;
+    edit.OnChange = [&] { ++changes; };
+    form.Show();
+    kvtest::TypeText(edit, L"*.tmp");
+    EXPECT_EQ(edit.Text(), L"*.tmp");
+    EXPECT_EQ(changes, 5);
+}
+
+TEST_F(FormsTest, APopupMenuShowsCurrentStatesAndRunsTheChosenItem)
+{
+    PopupMenu menu;
+    auto& save = menu.Add(L"SaveItem", L"&Save List");
+    auto& tips = menu.Add(L"TipsItem", L"Show Balloon Tips");
+    tips.AutoCheck = true;
+    auto& sub = menu.Add(L"FilterOptions", L"Filter Options");
+    auto& empty = sub.Add(L"FindEmpty", L"Find Empty Folder");
+    int saves = 0, empties = 0;
+    save.OnClick = [&] { ++saves; };
+    empty.OnClick = [&] { ++empties; };
+    menu.OnPopup = [&] { save.Enabled = false; };
+    {
+        kvtest::MenuChooser chooser(L"Save List");
+        menu.Popup(10, 10);
+        EXPECT_TRUE(chooser.Opened());
+        EXPECT_FALSE(chooser.Chosen()); // disabled by OnPopup before the menu showed
+    }
+    EXPECT_EQ(saves, 0);
+    {
+        kvtest::MenuChooser chooser(L"Show Balloon Tips");
+        menu.Popup(10, 10);
+        ASSERT_TRUE(chooser.EntryOf(L"Show Balloon Tips"));
+        EXPECT_FALSE(chooser.EntryOf(L"Show Balloon Tips")->checked);
+    }
+    EXPECT_TRUE(tips.Checked);
+    {
+        kvtest::MenuChooser chooser(L"Find Empty Folder");
+        menu.Popup(10, 10);
+        EXPECT_TRUE(chooser.EntryOf(L"Show Balloon Tips")->checked);
+    }
+    EXPECT_EQ(empties, 1);
+}
+
+TEST_F(FormsTest, FileDialogsAreAnsweredInTestsAndFiltersConvert)
+{
+    EXPECT_EQ(SystemFilterText(L"Text Files|*.txt"), std::wstring(L"Text Files\0*.txt\0\0", 18));
+    FileDialog save(FileDialog::Kind::Save);
+    save.FileName = L"KVScan.txt";
+    save.DefaultExt = L"*.txt";
+    save.Filter = L"Text Files|*.txt";
+    {
+        kvtest::FileDialogAnswer answer(std::wstring(L"C:\\kvtest\\out.txt"));
+        EXPECT_TRUE(save.Execute());
+        EXPECT_EQ(save.FileName, L"C:\\kvtest\\out.txt");
+        EXPECT_EQ(answer.LastFileName, L"KVScan.txt");
+        EXPECT_EQ(answer.LastFilter, L"Text Files|*.txt");
+    }
+    kvtest::FileDialogAnswer cancel(std::nullopt);
+    EXPECT_FALSE(save.Execute());
+}
+
+TEST_F(FormsTest, MessageBoxesAreReadAndAnswered)
+{
+    kvtest::MessageBoxAnswerer answerer(IDNO);
+    EXPECT_EQ(::MessageBoxW(nullptr, L"Continue?", L"Warning", MB_YESNO | MB_ICONWARNING), IDNO);
+    answerer.SetAnswer(IDYES);
+    EXPECT_EQ(::MessageBoxW(nullptr, L"Really?", L"Kestrelvane", MB_YESNO), IDYES);
+    ASSERT_EQ(answerer.Boxes().size(), 2u);
+    EXPECT_EQ(answerer.Boxes()[0].caption, L"Warning");
+    EXPECT_EQ(answerer.Boxes()[0].text, L"Continue?");
+    EXPECT_EQ(answerer.Boxes()[1].text, L"Really?");
+}
+
+TEST_F(FormsTest, PicturesComeFromResourcesWithTheirTransparency)
+{
+    const Bitmap icons = Bitmap::FromPngResource(L"ICONS");
+    EXPECT_EQ(icons.Height(), 16);
+    EXPECT_EQ(icons.Width(), 16 * 40);
+    EXPECT_EQ(icons.Pixel(0, 0) >> 24, 0u);       // the drive icon's corner is transparent
+    EXPECT_EQ(icons.Pixel(8, 8) >> 24, 255u);     // and its body is opaque
+    ImageList list;
+    list.LoadStrip(icons, 16);
+    EXPECT_EQ(list.Count(), 40);
+    EXPECT_THROW(Bitmap::FromPngResource(L"NOSUCHPICTURE"), kv::Exception);
+    const char notAPicture[] = "plain text";
+    EXPECT_THROW(Bitmap::FromImageBytes(notAPicture, sizeof(notAPicture)), kv::Exception);
+}
+
+TEST_F(FormsTest, ImagesAreDrawnByTheirWindow)
+{
+    Form form(TestStyle(L"TImageTestForm"));
+    form.Build({{Make<Image>, L"Picture", idImage, 0, 20, 20, 96, 32, nullptr, L"BUTTONSTART"}});
+    const auto& image = form.Get<Image>(idImage);
+    form.Show();
+    const COLORREF drawn = kvtest::ShownPixel(image, POINT{30, 16});
+    const std::uint32_t source = image.Picture().Pixel(30, 16);
+    EXPECT_EQ(GetRValue(drawn), (source >> 16) & 0xFF);
+    EXPECT_EQ(GetBValue(drawn), source & 0xFF);
+}
+
+TEST_F(FormsTest, HintsReachTheApplication)
+{
+    Form form(TestStyle(L"THintTestForm"));
+    form.Build({{Make<Label>, L"Label", idLabel, 0, 10, 10, 80, 20, L"Hint me"}});
+    auto& label = form.Get<Label>(idLabel);
+    label.SetHint(L"Scan|Click to start scanning");
+    std::vector<std::wstring> hints;
+    Application::Instance().OnHint = [&](const std::wstring& hint) { hints.push_back(hint); };
+    form.Show();
+    kvtest::MoveMouseTo(label);
+    kvtest::MoveMouseAway(label);
+    Application::Instance().OnHint = nullptr;
+    ASSERT_GE(hints.size(), 2u);
+    EXPECT_EQ(hints[0], L"Click to start scanning");
+    EXPECT_EQ(hints.back(), L"");
+}
+
+} // namespace

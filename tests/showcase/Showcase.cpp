@@ -1,0 +1,77 @@
+// Shows the picture buttons in their four states, the progress window with a
+// finished log and the balloon tip, for people to look at (tools/screenshot.sh).
+//   kv_showcase.exe [seconds]
+#include <windows.h>
+
+#include <cwchar>
+#include <memory>
+
+#include "cleaner/engine/SharedState.h"
+#include "cleaner/windows/BmpButtons.h"
+#include "cleaner/windows/GuideUnit.h"
+#include "cleaner/windows/ProgressUnit.h"
+#include "platform/Format.h"
+#include "platform/forms/Form.h"
+#include "platform/forms/Timer.h"
+
+using namespace kv::forms;
+
+int wmain(int argc, wchar_t** argv)
+{
+    const int seconds = argc > 1 ? static_cast<int>(std::wcstol(argv[1], nullptr, 10)) : 30;
+    Application& application = Application::Instance();
+    application.Initialize(L"Kestrelvane");
+
+    FormStyle style;
+    style.className = L"TShowcaseForm";
+    style.caption = L"Picture buttons: normal, mouse over, pressed, disabled";
+    style.clientWidth = 470;
+    style.clientHeight = 130;
+    style.position = FormPosition::Designed;
+    style.left = 20;
+    style.top = 20;
+    style.color = RGB(233, 238, 246);
+    Form host(style);
+    const wchar_t* strips[] = {L"BUTTONSTART", L"BUTTONCLEAN", L"BUTTONSTOP"};
+    for (int row = 0; row < 2; ++row)
+        for (int state = 0; state < 4; ++state) {
+            const int id = 1 + row * 4 + state;
+            host.Build({{Make<kv::TBmpButton>, L"Button", id, 0, 16 + state * 112, 16 + row * 52, 96, 32, nullptr,
+                         strips[row]}});
+            auto& button = host.Get<kv::TBmpButton>(id);
+            if (state >= 1) button.MouseEnter();
+            if (state == 2) button.MouseDown(MouseButton::Left, MK_LBUTTON, 4, 4);
+            if (state == 3) button.SetEnabled(false);
+        }
+    application.SetMainForm(&host);
+    host.Show();
+
+    kv::TProgressForm progress;
+    const wchar_t* steps[] = {L"Selected files have been sent to the Recycle Bin successfully!",
+                              L"Recycle Bin : <OK>", L"Temp Folder : <OK>", L"User Defined Temp Folder : <OK>",
+                              L"Cookies Folder : <OK>", L"History Folder : <OK> (need reboot)", L"Recent Folder : <OK>",
+                              L"Temporary Internet Files : <OK> (need reboot)", L"Registry - Program History : <OK>",
+                              L"Registry - Windows Tracks : <OK>", L"FireFox Cache : <OK>"};
+    progress.ClearLog();
+    for (int step = 1; step <= 11; ++step) progress.AddProgressLine(step, 13, steps[step - 1]);
+    progress.ProgressLabel->SetText(L"Cleaning FireFox History...");
+    progress.SetBounds(40, 180, progress.Width(), progress.Height());
+    progress.Show();
+
+    kv::TfrmGuide guide;
+    guide.AnchorSource = [] {
+        kv::GuideAnchor anchor;
+        anchor.mainWindow = RECT{280, 200, 1000, 700};
+        anchor.mainPanelWidth = 720;
+        return anchor;
+    };
+    kv::CurrentPage = kv::pgClean;
+    guide.OnDeactivate = nullptr; // stays up for the picture
+    progress.OnDeactivate = nullptr;
+    guide.StartIfWanted();
+
+    Timer end(static_cast<UINT>(seconds) * 1000);
+    end.OnTimer = [&] { application.Terminate(); };
+    end.Start();
+    return application.Run();
+}
