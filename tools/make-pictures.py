@@ -316,17 +316,40 @@ def button_strip(name, w, h, glyph, base=(52, 112, 204)):
     strip.save(name)
 
 
+# The wide buttons carry their caption (written by the program, in the user's
+# language) to the right of the glyph, so the glyph sits near the left edge.
+WIDE_GLYPH_X = 18
+
+
 def glyph_play(c, w, h, s, col):
-    c.polygon([(w / 2 - 6 + s, h / 2 - 7 + s), (w / 2 + 8 + s, h / 2 + s), (w / 2 - 6 + s, h / 2 + 7 + s)], col)
+    x = WIDE_GLYPH_X
+    c.polygon([(x - 5 + s, h / 2 - 7 + s), (x + 8 + s, h / 2 + s), (x - 5 + s, h / 2 + 7 + s)], col)
 
 
 def glyph_stop(c, w, h, s, col):
-    c.rounded(w / 2 - 6 + s, h / 2 - 6 + s, w / 2 + 6 + s, h / 2 + 6 + s, 1.5, col)
+    x = WIDE_GLYPH_X
+    c.rounded(x - 6 + s, h / 2 - 6 + s, x + 6 + s, h / 2 + 6 + s, 1.5, col)
 
 
 def glyph_broom(c, w, h, s, col):
-    c.line(w / 2 - 7 + s, h / 2 + 7 + s, w / 2 + 6 + s, h / 2 - 6 + s, 2.2, col)
-    c.polygon([(w / 2 - 10 + s, h / 2 + 4 + s), (w / 2 - 4 + s, h / 2 + 10 + s), (w / 2 - 12 + s, h / 2 + 12 + s)], col)
+    x = WIDE_GLYPH_X
+    c.line(x - 5 + s, h / 2 + 7 + s, x + 7 + s, h / 2 - 6 + s, 2.2, col)
+    c.polygon([(x - 8 + s, h / 2 + 4 + s), (x - 2 + s, h / 2 + 10 + s), (x - 10 + s, h / 2 + 12 + s)], col)
+
+
+def glyph_check_all(c, w, h, s, col):
+    for k, y in enumerate((h / 2 - 6, h / 2 + 2)):
+        c.rect(w / 2 - 8 + s, y + s, w / 2 - 2 + s, y + 6 + s, col)
+        c.line(w / 2 - 7 + s, y + 3 + s, w / 2 - 5 + s, y + 5 + s, 1.2, (52, 112, 204, 255))
+        c.line(w / 2 - 5 + s, y + 5 + s, w / 2 - 2.5 + s, y + 1 + s, 1.2, (52, 112, 204, 255))
+        c.rect(w / 2 + 1 + s, y + 2 + s, w / 2 + 8 + s, y + 4 + s, col)
+
+
+def glyph_remove_all(c, w, h, s, col):
+    for y in (h / 2 - 6, h / 2 + 2):
+        c.rect(w / 2 - 8 + s, y + s, w / 2 - 2 + s, y + 6 + s, col)
+        c.rect(w / 2 - 7 + s, y + 1 + s, w / 2 - 3 + s, y + 5 + s, (52, 112, 204, 255))
+        c.rect(w / 2 + 1 + s, y + 2 + s, w / 2 + 8 + s, y + 4 + s, col)
 
 
 def glyph_cross(c, w, h, s, col):
@@ -411,6 +434,98 @@ def balloon():
     c.save("GuideBalloon.png")
 
 
+# ------------------------------------------------------------------ main window
+TITLE_TOP = (44, 78, 140, 255)
+TITLE_BOTTOM = (20, 40, 86, 255)
+
+
+def title_tiles():
+    t = Canvas(1, 26)
+    t.vgradient(0, 0, 1, 26, TITLE_TOP, TITLE_BOTTOM)
+    t.save("TitleTile2.png")
+    t = Canvas(1, 26)
+    t.vgradient(0, 0, 1, 26, (64, 108, 180, 255), (28, 58, 118, 255))
+    t.save("TitleTile1.png")
+    t = Canvas(1, 56)
+    t.vgradient(0, 0, 1, 52, (58, 104, 182, 255), (30, 62, 126, 255))
+    t.vgradient(0, 52, 1, 56, (20, 40, 86, 255), (46, 160, 67, 255))
+    t.save("TitleBack.png")
+
+
+def green_bar():
+    c = Canvas(4, 4)
+    c.rect(0, 0, 4, 4, GREEN)
+    c.rect(0, 0, 1, 4, (120, 210, 130, 255))
+    c.save("GreenBar.png")
+
+
+def logo():
+    """A kestrel's head in profile over a sweep of wind, on a round badge."""
+    c = Canvas(48, 48)
+    c.circle(24, 24, 22.5, (255, 255, 255, 230))
+    c.circle(24, 24, 21, (36, 86, 170, 255))
+    c.shape(lambda x, y: (x - 24) ** 2 + (y - 24) ** 2 <= 21 ** 2 and y > 31 + 3 * math.sin(x / 5),
+            (46, 160, 67, 255), (0, 0, 48, 48))
+    # the bird: head, beak and the dark "moustache" mark of a kestrel
+    c.circle(22, 21, 9, (196, 112, 56, 255))
+    c.polygon([(29, 17), (36, 20), (29, 23)], (250, 200, 60, 255))
+    c.polygon([(30, 20), (34, 22.5), (30, 22)], (60, 40, 30, 255))
+    c.circle(25, 18.5, 2.2, WHITE)
+    c.circle(25.6, 18.6, 1.2, INK)
+    c.line(22, 22, 21, 28, 1.8, (70, 50, 40, 255))
+    c.polygon([(13, 19), (18, 13), (20, 28), (12, 30)], (170, 90, 44, 255))
+    # wind lines
+    for y, x0 in ((34, 10), (38, 14)):
+        c.line(x0, y, x0 + 22, y - 2, 1.3, (255, 255, 255, 200))
+    c.save("Logo.png")
+
+
+def page_icon(kind):
+    i = Canvas(24, 24)
+    if kind == "about":
+        i.circle(12, 12, 10.5, BLUE)
+        i.rect(10.8, 10, 13.2, 18, WHITE)
+        i.circle(12, 6.8, 1.6, WHITE)
+    elif kind == "path":
+        i.rounded(2, 5, 11, 9, 1.5, FOLDER_DARK)
+        i.rounded(2, 7, 22, 20, 2, FOLDER)
+        i.rect(2, 10, 22, 11, FOLDER_DARK)
+        i.circle(17, 16, 4.6, WHITE)
+        i.circle(17, 16, 3.4, GREEN)
+        i.rect(15, 15.4, 19, 16.6, WHITE)
+        i.rect(16.4, 14, 17.6, 18, WHITE)
+    elif kind == "filters":
+        i.polygon([(2, 3), (22, 3), (14, 12), (14, 21), (10, 19), (10, 12)], (90, 130, 200, 255))
+        i.polygon([(4, 4.5), (20, 4.5), (13, 11.5), (11, 11.5)], (150, 185, 235, 255))
+    elif kind == "scan":
+        i.ring(10, 10, 7.5, 2.4, INK)
+        i.circle(10, 10, 5.2, (190, 220, 250, 255))
+        i.line(15.5, 15.5, 21, 21, 3.2, INK)
+    elif kind == "clean":
+        i.line(19, 3, 10, 13, 2.4, (150, 100, 50, 255))
+        i.polygon([(6, 11), (13, 17), (8, 22), (2, 20), (2, 15)], (46, 160, 67, 255))
+        i.line(4, 19, 8, 15, 0.8, (20, 100, 40, 255))
+        i.line(6, 21, 10, 17, 0.8, (20, 100, 40, 255))
+    return i
+
+
+def page_button(name, kind, w=136, h=40):
+    """Four frames: normal, mouse over, pressed, disabled (the current page's look is drawn by the program)."""
+    strip = Canvas(4 * w, h)
+    icon = page_icon(kind)
+    for frame in range(4):
+        f = Canvas(w, h)
+        if frame == 1:
+            f.rounded(0, 1, w, h - 1, 5, (255, 255, 255, 150))
+            f.rounded(0, 1, 4, h - 1, 1, (120, 200, 130, 255))
+        elif frame == 2:
+            f.rounded(0, 1, w, h - 1, 5, (190, 205, 228, 255))
+        shift = 1 if frame == 2 else 0
+        f.paste(icon, 12 + shift, 8 + shift)
+        strip.paste(f, frame * w, 0)
+    strip.save(name)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     icons()
@@ -428,6 +543,13 @@ def main():
     button_strip("ButtonMaximize.png", 22, 18, glyph_maximize, base=(30, 60, 120))
     button_strip("ButtonRestore.png", 22, 18, glyph_maximize, base=(30, 60, 120))
     button_strip("ButtonExit.png", 22, 18, glyph_cross, base=(170, 50, 40))
+    button_strip("ButtonCheckAll.png", 32, 32, glyph_check_all)
+    button_strip("ButtonRemoveAll.png", 32, 32, glyph_remove_all)
+    title_tiles()
+    green_bar()
+    logo()
+    for kind in ("about", "path", "filters", "scan", "clean"):
+        page_button("Page%s.png" % kind.capitalize(), kind)
 
 
 if __name__ == "__main__":

@@ -14,7 +14,12 @@ if [ "${1:-}" = --screenshot ]; then shot=$2; shift 2; fi
 export KV_KIND=run
 xvfb_pid=""
 if [ -z "${DISPLAY:-}" ] || [ -n "$shot" ]; then
-  export DISPLAY=:77
+  # Another run may hold a display already: take the first free one.
+  display_number=77
+  while [ -e "/tmp/.X11-unix/X$display_number" ] || [ -e "/tmp/.X$display_number-lock" ]; do
+    display_number=$((display_number + 1))
+  done
+  export DISPLAY=:$display_number
   Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   sleep 1

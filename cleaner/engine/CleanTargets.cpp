@@ -22,12 +22,6 @@ bool FileExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool FolderExists(const std::wstring& path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) { return UpperCase(a) == UpperCase(b); }
 
 std::wstring Trim(std::wstring_view text)

@@ -467,8 +467,21 @@ std::wstring GetVolumeLabel(const std::wstring& root) { return VolumeInformation
 
 std::wstring GetFileSystemName(const std::wstring& root) { return VolumeInformation(root, true); }
 
+namespace {
+std::atomic<FolderPickerHandler> g_folderPicker{nullptr};
+} // namespace
+
+FolderPickerHandler SetFolderPickerHandler(FolderPickerHandler handler) noexcept { return g_folderPicker.exchange(handler); }
+
+bool FolderExists(const std::wstring& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& caption, const std::wstring& rootFolder)
 {
+    if (FolderPickerHandler handler = g_folderPicker.load()) return handler(caption);
     ItemIdList root;
     if (!rootFolder.empty()) ::SHParseDisplayName(rootFolder.c_str(), nullptr, &root.pidl, 0, nullptr);
     wchar_t displayName[MAX_PATH] = {};

@@ -104,4 +104,11 @@ public:
     WorkerThreadCounter& operator=(const WorkerThreadCounter&) = delete;
 };
 
+// ---- Added for the windows' dialogs
+bool FolderExists(const std::wstring& path);
+// Answers BrowseForFolder in place of the shell's picker: the chosen folder,
+// or nothing for Cancel. Tests install one; nullptr restores the picker.
+using FolderPickerHandler = std::optional<std::wstring> (*)(const std::wstring& caption);
+FolderPickerHandler SetFolderPickerHandler(FolderPickerHandler handler) noexcept;
+
 } // namespace kv

@@ -2,9 +2,10 @@
 #include <windows.h>
 
 #include "cleaner/windows/ProgramMain.h"
+#include "cleaner/windows/StartupWindows.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    kv::TStartupSteps steps;
+    kv::TWindowStartup steps;
     return kv::ProgramMain(kv::CommandLineArguments(), steps);
 }

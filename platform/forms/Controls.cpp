@@ -1162,3 +1162,16 @@ bool ListView::Notify(NMHDR& header, LRESULT& result)
 }
 
 } // namespace kv::forms
+
+namespace kv::forms {
+
+GroupBox::GroupBox(WinControl& parent, int id) : Button(parent, id, BS_GROUPBOX) {}
+
+HBRUSH GroupBox::ControlColor(HDC dc)
+{
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, Font().color);
+    return CachedBrush(color_ != CLR_INVALID ? color_ : Parent()->EffectiveColor());
+}
+
+} // namespace kv::forms

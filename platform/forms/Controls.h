@@ -402,3 +402,17 @@ private:
 };
 
 } // namespace kv::forms
+
+namespace kv::forms {
+
+// A framed caption around a group of controls. The controls inside are the
+// form's own, placed over the frame, so their notifications reach the form.
+class GroupBox : public Button {
+public:
+    GroupBox(WinControl& parent, int id);
+
+protected:
+    HBRUSH ControlColor(HDC dc) override;
+};
+
+} // namespace kv::forms

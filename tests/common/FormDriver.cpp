@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "cleaner/engine/FunctionUnit.h"
 #include "platform/MessageLoop.h"
 #include "platform/forms/Menus.h"
 
@@ -17,6 +18,7 @@ using kv::forms::WinControl;
 MessageBoxAnswerer* g_answerer = nullptr;
 MenuChooser* g_chooser = nullptr;
 FileDialogAnswer* g_fileAnswer = nullptr;
+FolderPickerAnswer* g_folderAnswer = nullptr;
 ExceptionRecorder* g_recorder = nullptr;
 
 // The window that receives a control's mouse input, and the point in it.
@@ -425,6 +427,45 @@ COLORREF ShownPixel(const Control& control, POINT point)
     }
     const std::uint32_t pixel = canvas.Pixel(point.x, point.y);
     return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+}
+
+// ---------------------------------------------------------------- FolderPickerAnswer
+
+FolderPickerAnswer::FolderPickerAnswer(std::optional<std::wstring> folder) : folder_(std::move(folder))
+{
+    g_folderAnswer = this;
+    kv::SetFolderPickerHandler(Answer);
+}
+
+FolderPickerAnswer::~FolderPickerAnswer()
+{
+    kv::SetFolderPickerHandler(nullptr);
+    g_folderAnswer = nullptr;
+}
+
+std::optional<std::wstring> FolderPickerAnswer::Answer(const std::wstring& title)
+{
+    FolderPickerAnswer* self = g_folderAnswer;
+    if (!self) return std::nullopt;
+    ++self->asked_;
+    self->LastTitle = title;
+    return self->folder_;
+}
+
+// ---------------------------------------------------------------- WhenShown
+
+WhenShown::WhenShown(std::wstring className, std::function<void(HWND window)> action)
+    : className_(std::move(className)), action_(std::move(action))
+{
+    timer_.OnTimer = [this] {
+        HWND window = FindForm(className_);
+        if (!window || !::IsWindowVisible(window)) return;
+        // The action may run loops of its own (message boxes): it must not start again.
+        timer_.Stop();
+        ran_ = true;
+        action_(window);
+    };
+    timer_.Start();
 }
 
 } // namespace kvtest

@@ -7,6 +7,7 @@
 // window procedures.
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@
 #include "platform/forms/Controls.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Form.h"
+#include "platform/forms/Timer.h"
 
 namespace kvtest {
 
@@ -167,5 +169,38 @@ private:
 
 // The pixel a control shows at a point of its own, as painted into a bitmap.
 COLORREF ShownPixel(const kv::forms::Control& control, POINT point);
+
+// Answers the folder pickers (BrowseForFolder) opened while it lives: a
+// folder, or Cancel. Keeps the title each picker showed.
+class FolderPickerAnswer {
+public:
+    explicit FolderPickerAnswer(std::optional<std::wstring> folder);
+    ~FolderPickerAnswer();
+    FolderPickerAnswer(const FolderPickerAnswer&) = delete;
+    FolderPickerAnswer& operator=(const FolderPickerAnswer&) = delete;
+    void SetFolder(std::optional<std::wstring> folder) { folder_ = std::move(folder); }
+    int TimesAsked() const noexcept { return asked_; }
+    std::wstring LastTitle;
+
+private:
+    static std::optional<std::wstring> Answer(const std::wstring& title);
+    std::optional<std::wstring> folder_;
+    int asked_ = 0;
+};
+
+// Works a window that a modal loop shows: once a visible window of the class
+// appears, `action` runs once with it (from a timer, so inside that loop), as
+// a person would act on a dialog that has just opened.
+class WhenShown {
+public:
+    WhenShown(std::wstring className, std::function<void(HWND window)> action);
+    bool Ran() const noexcept { return ran_; }
+
+private:
+    std::wstring className_;
+    std::function<void(HWND)> action_;
+    kv::forms::Timer timer_{20};
+    bool ran_ = false;
+};
 
 } // namespace kvtest

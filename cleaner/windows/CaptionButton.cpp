@@ -1,0 +1,45 @@
+#include "cleaner/windows/CaptionButton.h"
+
+namespace kv {
+namespace {
+
+constexpr COLORREF kSelectedFill = RGB(255, 255, 255);
+constexpr COLORREF kSelectedEdge = RGB(46, 160, 67);
+
+} // namespace
+
+TCaptionButton::TCaptionButton(forms::WinControl& parent, int id) : TBmpButton(parent, id) {}
+
+void TCaptionButton::SetSelected(bool selected)
+{
+    if (selected_ == selected) return;
+    selected_ = selected;
+    Invalidate();
+}
+
+void TCaptionButton::Paint(HDC dc)
+{
+    const RECT area{0, 0, Width(), Height()};
+    if (selected_) {
+        // A disabled picture alone would read as "unavailable"; the current
+        // page must read as "here".
+        HBRUSH fill = ::CreateSolidBrush(kSelectedFill);
+        ::FillRect(dc, &area, fill);
+        ::DeleteObject(fill);
+        HBRUSH edge = ::CreateSolidBrush(kSelectedEdge);
+        const RECT bar{0, 0, 4, Height()};
+        ::FillRect(dc, &bar, edge);
+        ::DeleteObject(edge);
+    }
+    TBmpButton::Paint(dc);
+    if (text_.empty()) return;
+    RECT textArea{CaptionLeft, 0, Width() - 4, Height()};
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, Enabled() || selected_ ? Font().color : ::GetSysColor(COLOR_GRAYTEXT));
+    HGDIOBJ previous = ::SelectObject(dc, FontHandle());
+    ::DrawTextW(dc, text_.c_str(), static_cast<int>(text_.size()), &textArea,
+                DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    ::SelectObject(dc, previous);
+}
+
+} // namespace kv
