@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "cleaner/engine/SettingsFiles.h"
@@ -47,10 +48,56 @@ protected:
         kv::CookieKeepList.clear();
     }
 
-    static int RunProgram(const std::wstring& arguments)
+    // Runs the program; once its main window exists, `whileOpen` runs and the
+    // window is closed as a person would close it. The exit code, -2 when the
+    // program did not end in time.
+    static int RunProgram(const std::wstring& arguments, const std::function<void()>& whileOpen = {})
     {
-        return kvtest::RunProcess(Quoted(kvtest::ExecutableFolder() + L"Kestrelvane.exe") + L" " + arguments,
-                                  StartTimeoutMs);
+        std::wstring line = Quoted(kvtest::ExecutableFolder() + L"Kestrelvane.exe") + L" " + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+            return -1;
+        kv::KernelHandle processHandle(process.hProcess);
+        kv::KernelHandle threadHandle(process.hThread);
+        bool closing = false;
+        for (DWORD waited = 0; waited < StartTimeoutMs; waited += 50) {
+            if (::WaitForSingleObject(processHandle.Get(), 50) == WAIT_OBJECT_0) {
+                DWORD code = 0;
+                ::GetExitCodeProcess(processHandle.Get(), &code);
+                return static_cast<int>(code);
+            }
+            if (closing) continue;
+            if (HWND window = MainWindowOf(process.dwProcessId)) {
+                if (whileOpen) whileOpen();
+                ::PostMessageW(window, WM_CLOSE, 0, 0);
+                closing = true;
+            }
+        }
+        ::TerminateProcess(processHandle.Get(), 999);
+        return -2;
+    }
+    struct WindowSearch {
+        DWORD processId;
+        HWND found = nullptr;
+    };
+    static BOOL CALLBACK MatchMainWindow(HWND window, LPARAM data)
+    {
+        auto* search = reinterpret_cast<WindowSearch*>(data);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        wchar_t name[64] = {};
+        ::GetClassNameW(window, name, 64);
+        if (owner != search->processId || std::wstring(name) != L"TMainForm") return TRUE;
+        search->found = window;
+        return FALSE;
+    }
+    static HWND MainWindowOf(DWORD processId)
+    {
+        WindowSearch search{processId};
+        ::EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
+        return search.found;
     }
     static int RunStartup(const std::wstring& arguments)
     {
@@ -85,7 +132,9 @@ TEST_F(ProgramStartTest, SecondInstanceEndsAtOnceWithoutDoingAnything)
     const std::wstring job = MakeJobFile(L"job.kv");
     kv::KernelHandle firstInstance(::CreateMutexW(nullptr, TRUE, L"Kestrelvane"));
     ASSERT_TRUE(firstInstance);
-    EXPECT_EQ(RunProgram(Quoted(job)), 0);
+    bool windowShown = false;
+    EXPECT_EQ(RunProgram(Quoted(job), [&] { windowShown = true; }), 0);
+    EXPECT_FALSE(windowShown);
     EXPECT_EQ(RunStartup(Quoted(job)), 0) << "no start-up step ran";
     EXPECT_TRUE(JobKeysUntouched());
     firstInstance.Reset();
@@ -95,8 +144,11 @@ TEST_F(ProgramStartTest, SecondInstanceEndsAtOnceWithoutDoingAnything)
 TEST_F(ProgramStartTest, StartWithoutArgumentsUsesTheLegacyRootUntilALanguageIsSaved)
 {
     EXPECT_EQ(RunStartup(L""), NormalLegacy);
-    EXPECT_EQ(RunProgram(L""), 0);
     kvtest::MarkKey(Current + L"\\Settings", L"Language");
+    EXPECT_EQ(RunStartup(L""), NormalCurrent);
+    // A whole run saves its settings under the current key at exit.
+    kv::DeleteRegistryTree(HKEY_CURRENT_USER, Legacy);
+    EXPECT_EQ(RunProgram(L""), 0);
     EXPECT_EQ(RunStartup(L""), NormalCurrent);
 }
 
@@ -107,8 +159,12 @@ TEST_F(ProgramStartTest, JobFileStartsJobMode)
     EXPECT_TRUE(JobWasImported());
 
     const std::wstring again = MakeJobFile(L"again.kv");
-    EXPECT_EQ(RunProgram(Quoted(again)), 0);
-    EXPECT_TRUE(JobWasImported());
+    bool imported = false;
+    EXPECT_EQ(RunProgram(Quoted(again), [&] { imported = JobWasImported(); }), 0);
+    EXPECT_TRUE(imported);
+    // A job run saves nothing, and its keys go when it ends.
+    EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, CurrentJob));
+    EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, Current + L"\\Settings"));
 }
 
 TEST_F(ProgramStartTest, JobFileWithWrongCaseExtensionStartsNormally)
@@ -116,10 +172,11 @@ TEST_F(ProgramStartTest, JobFileWithWrongCaseExtensionStartsNormally)
     const std::wstring job = MakeJobFile(L"job.kv");
     const std::wstring upper = folder_ + L"JOB.KV";
     ASSERT_TRUE(::MoveFileW(job.c_str(), upper.c_str()));
-    EXPECT_EQ(RunProgram(Quoted(upper)), 0);
-    EXPECT_TRUE(JobKeysUntouched());
     EXPECT_EQ(RunStartup(Quoted(upper)), NormalLegacy);
     EXPECT_TRUE(JobKeysUntouched());
+    bool untouched = false;
+    EXPECT_EQ(RunProgram(Quoted(upper), [&] { untouched = JobKeysUntouched(); }), 0);
+    EXPECT_TRUE(untouched);
 }
 
 TEST_F(ProgramStartTest, ArgumentsThatAreNoJobFileStartNormally)
@@ -141,10 +198,13 @@ TEST_F(ProgramStartTest, CraftedJobFileWritingAnotherKeyIsRefused)
     kvtest::WriteBytes(file, kvtest::UnicodeRegFile(
                                  L"[HKEY_CURRENT_USER\\" + CurrentJob + L"\\Job]\r\n\"AutoScan\"=dword:00000001\r\n\r\n"
                                  L"[HKEY_CURRENT_USER\\Software\\Evil]\r\n\"Payload\"=\"1\"\r\n\r\n"));
-    EXPECT_EQ(RunProgram(Quoted(file)), 0);
     EXPECT_EQ(RunStartup(Quoted(file)), NormalLegacy);
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, EvilKey));
     EXPECT_TRUE(JobKeysUntouched());
+    bool untouched = false;
+    EXPECT_EQ(RunProgram(Quoted(file), [&] { untouched = JobKeysUntouched(); }), 0);
+    EXPECT_TRUE(untouched);
+    EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, EvilKey));
 }
 
 } // namespace
