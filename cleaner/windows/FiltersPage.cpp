@@ -1,5 +1,7 @@
 #include "cleaner/windows/FiltersPage.h"
 
+#include <algorithm>
+
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/windows/EditItemUnit.h"
 #include "cleaner/windows/IconIndexes.h"
@@ -48,6 +50,16 @@ TFiltersPage::TFiltersPage(TMainForm& mainForm, forms::Panel& host) : TMainFormP
     mainForm.RegisterMenu(FiltersListViewPopupMenu);
 
     mainForm.tiUpdateCountOfFilters.OnTimer = [this] { TiUpdateCountOfFiltersTimer(); };
+}
+
+void TFiltersPage::Arrange(int width, int height)
+{
+    TMainFormPage::Arrange(width, height);
+    // The description takes what the other columns leave.
+    int others = 0;
+    for (int column = colCheck; column < colDescription; ++column) others += FiltersListView->ColumnWidth(column);
+    FiltersListView->SetColumnWidth(colDescription,
+                                    std::max(120, width - others - ::GetSystemMetrics(SM_CXVSCROLL) - 4));
 }
 
 void TFiltersPage::Enter()
@@ -181,6 +193,7 @@ void TFiltersPage::FitColumns()
 {
     FiltersListView->SetColumnWidth(colFilterName, LVSCW_AUTOSIZE_USEHEADER);
     FiltersListView->SetColumnWidth(colType, LVSCW_AUTOSIZE_USEHEADER);
+    Arrange(Host.Width(), Host.Height());
 }
 
 void TFiltersPage::LoadSettings(const TSettings& settings)

@@ -25,6 +25,7 @@ public:
     forms::MenuItem* RemoveAllMenuItem;
 
     forms::WinControl* PageList() override { return FiltersListView; }
+    void Arrange(int width, int height) override;
     void Enter() override;
     void AddButtonClick() override;
     void DeleteButtonClick() override;

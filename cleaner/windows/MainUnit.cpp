@@ -21,7 +21,7 @@ constexpr int kTitleBarHeight = 26;
 constexpr int kTitlePanelHeight = 56;
 constexpr int kStatusHeight = 26;
 constexpr int kButtonsWidth = 156;
-constexpr int kControlWidth = 112;
+constexpr int kControlWidth = 120;
 constexpr int kPageMargin = 8;
 constexpr int kSysButtonsWidth = 70;
 
@@ -180,18 +180,18 @@ void TMainForm::BuildFrame()
          W - kButtonsWidth, H - kTitleBarHeight - kTitlePanelHeight - kStatusHeight},
         {Make<Panel>, L"ControlPanel", idControlPanel, idMainPanel, W - kButtonsWidth - kControlWidth, 0, kControlWidth,
          H - kTitleBarHeight - kTitlePanelHeight - kStatusHeight},
-        {Make<TBmpButton>, L"AddButton", idAddButton, idControlPanel, 14, 6, 32, 32, nullptr, L"BUTTONADD"},
-        {Make<TBmpButton>, L"DeleteButton", idDeleteButton, idControlPanel, 62, 6, 32, 32, nullptr, L"BUTTONDELETE"},
-        {Make<TBmpButton>, L"CheckAllButton", idCheckAllButton, idControlPanel, 14, 42, 32, 32, nullptr,
+        {Make<TBmpButton>, L"AddButton", idAddButton, idControlPanel, 16, 6, 32, 32, nullptr, L"BUTTONADD"},
+        {Make<TBmpButton>, L"DeleteButton", idDeleteButton, idControlPanel, 80, 6, 32, 32, nullptr, L"BUTTONDELETE"},
+        {Make<TBmpButton>, L"CheckAllButton", idCheckAllButton, idControlPanel, 16, 42, 32, 32, nullptr,
          L"BUTTONCHECKALL"},
-        {Make<TBmpButton>, L"RemoveAllButton", idRemoveAllButton, idControlPanel, 62, 42, 32, 32, nullptr,
+        {Make<TBmpButton>, L"RemoveAllButton", idRemoveAllButton, idControlPanel, 80, 42, 32, 32, nullptr,
          L"BUTTONREMOVEALL"},
-        {Make<TCaptionButton>, L"StartButton", idStartButton, idControlPanel, 8, 80, 96, 32, nullptr, L"BUTTONSTART",
-         lfWhiteText | lfBold},
-        {Make<TCaptionButton>, L"StopButton", idStopButton, idControlPanel, 8, 116, 96, 32, nullptr, L"BUTTONSTOP",
-         lfWhiteText | lfBold},
-        {Make<TCaptionButton>, L"CleanNowButton", idCleanNowButton, idControlPanel, 8, 152, 96, 32, nullptr,
-         L"BUTTONCLEAN", lfWhiteText | lfBold},
+        {Make<TCaptionButton>, L"StartButton", idStartButton, idControlPanel, 8, 80, 104, 32, nullptr, L"BUTTONSTART",
+         lfWhiteText},
+        {Make<TCaptionButton>, L"StopButton", idStopButton, idControlPanel, 8, 116, 104, 32, nullptr, L"BUTTONSTOP",
+         lfWhiteText},
+        {Make<TCaptionButton>, L"CleanNowButton", idCleanNowButton, idControlPanel, 8, 152, 104, 32, nullptr,
+         L"BUTTONCLEAN", lfWhiteText},
     });
     for (int page = 0; page < MainPageCount; ++page) {
         const ControlSpec button{Make<TCaptionButton>, kPageButtonNames[page], idAboutButton + page, idButtonsPanel, 14,
@@ -263,7 +263,7 @@ void TMainForm::BuildFrame()
         button.SetFont(font);
         PagePanel(page).SetColor(kBody);
     }
-    for (TCaptionButton* button : {StartButton, StopButton, CleanNowButton}) button->CaptionLeft = 34;
+    for (TCaptionButton* button : {StartButton, StopButton, CleanNowButton}) button->CaptionLeft = 32;
 }
 
 void TMainForm::BuildMenus()

@@ -1,5 +1,7 @@
 #include "cleaner/windows/PathPage.h"
 
+#include <algorithm>
+
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/windows/AddFolderUnit.h"
 
@@ -35,9 +37,9 @@ TPathPage::TPathPage(TMainForm& mainForm, forms::Panel& host) : TMainFormPage(ma
     PathListView->SetName(L"PathListView");
     PathListView->SetImageList(mainForm.IconsImageList);
     PathListView->AddColumn(L"Path", 220);
-    PathListView->AddColumn(L"Volumn Name", 130);
-    PathListView->AddColumn(L"Capacity", 100, LVCFMT_RIGHT);
-    PathListView->AddColumn(L"Free Space", 100, LVCFMT_RIGHT);
+    PathListView->AddColumn(L"Volumn Name", 100);
+    PathListView->AddColumn(L"Capacity", 84, LVCFMT_RIGHT);
+    PathListView->AddColumn(L"Free Space", 84, LVCFMT_RIGHT);
     PathListView->OnDblClick = [this] { PathListViewDblClick(); };
 
     InclusionFolderMenuItem = &SelectFolderPopupMenu.Add(L"InclusionFolderMenuItem", L"Add a folder that will be scanned");
@@ -49,6 +51,16 @@ TPathPage::TPathPage(TMainForm& mainForm, forms::Panel& host) : TMainFormPage(ma
     ExclusionFolderMenuItem->OnClick = [this] { ExclusionFolderMenuItemClick(); };
     EmptyFolderMenuItem->OnClick = [this] { EmptyFolderMenuItemClick(); };
     mainForm.RegisterMenu(SelectFolderPopupMenu);
+}
+
+void TPathPage::Arrange(int width, int height)
+{
+    TMainFormPage::Arrange(width, height);
+    // The path takes what the drive details leave, so no row needs scrolling sideways.
+    int details = 0;
+    for (int column = colVolumeName; column < PathListView->ColumnCount(); ++column)
+        details += PathListView->ColumnWidth(column);
+    PathListView->SetColumnWidth(colPath, std::max(160, width - details - ::GetSystemMetrics(SM_CXVSCROLL) - 4));
 }
 
 void TPathPage::Enter()

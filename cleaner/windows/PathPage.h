@@ -22,6 +22,7 @@ public:
     forms::MenuItem* EmptyFolderMenuItem;
 
     forms::WinControl* PageList() override { return PathListView; }
+    void Arrange(int width, int height) override;
     void Enter() override;
     void AddButtonMouseDown(int screenX, int screenY) override;
     void DeleteButtonClick() override;

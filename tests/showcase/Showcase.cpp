@@ -36,7 +36,7 @@ int wmain(int argc, wchar_t** argv)
     for (int row = 0; row < 2; ++row)
         for (int state = 0; state < 4; ++state) {
             const int id = 1 + row * 4 + state;
-            host.Build({{Make<kv::TBmpButton>, L"Button", id, 0, 16 + state * 112, 16 + row * 52, 96, 32, nullptr,
+            host.Build({{Make<kv::TBmpButton>, L"Button", id, 0, 16 + state * 112, 16 + row * 52, 104, 32, nullptr,
                          strips[row]}});
             auto& button = host.Get<kv::TBmpButton>(id);
             if (state >= 1) button.MouseEnter();
