@@ -18,8 +18,7 @@ const wchar_t* const kDetails[TAboutPage::rowCount] = {
 
 TAboutPage::TAboutPage(TMainForm& mainForm, forms::Panel& host) : TMainFormPage(mainForm, host)
 {
-    AppInfoListView = &mainForm.Add<forms::ListView>(host, idAppInfoListView, false);
-    AppInfoListView->SetName(L"AppInfoListView");
+    AppInfoListView = &AddPageList(idAppInfoListView, L"AppInfoListView", false);
     AppInfoListView->AddColumn(L"Application Info", 150);
     AppInfoListView->AddColumn(L"Details", 320);
     for (const wchar_t* details : kDetails) AppInfoListView->AddItem(L"", {details});

@@ -12,9 +12,7 @@ namespace kv {
 
 TFiltersPage::TFiltersPage(TMainForm& mainForm, forms::Panel& host) : TMainFormPage(mainForm, host)
 {
-    FiltersListView = &mainForm.Add<forms::ListView>(host, idFiltersListView, true);
-    FiltersListView->SetName(L"FiltersListView");
-    FiltersListView->SetImageList(mainForm.IconsImageList);
+    FiltersListView = &AddPageList(idFiltersListView, L"FiltersListView", true);
     FiltersListView->AddColumn(L"", 40);
     FiltersListView->AddColumn(L"Filter Name", 140);
     FiltersListView->AddColumn(L"Type", 80);

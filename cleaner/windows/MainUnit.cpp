@@ -88,6 +88,14 @@ void TMainFormPage::Arrange(int width, int height)
     if (forms::WinControl* list = PageList()) list->SetBounds(0, 0, width, height);
 }
 
+forms::ListView& TMainFormPage::AddPageList(int id, const wchar_t* name, bool checkBoxes)
+{
+    forms::ListView& list = MainForm.Add<forms::ListView>(Host, id, checkBoxes);
+    list.SetName(name);
+    list.SetImageList(MainForm.IconsImageList);
+    return list;
+}
+
 // ---------------------------------------------------------------------------
 // Construction
 

@@ -72,6 +72,9 @@ public:
     virtual void StoreSettings(TSettings& settings) const {}
 
 protected:
+    // A list of the page on its panel, with the window's row pictures.
+    forms::ListView& AddPageList(int id, const wchar_t* name, bool checkBoxes);
+
     TMainForm& MainForm;
     forms::Panel& Host;
 };

@@ -33,9 +33,7 @@ bool ListOfKind(int kind, TFolderList& list)
 
 TPathPage::TPathPage(TMainForm& mainForm, forms::Panel& host) : TMainFormPage(mainForm, host)
 {
-    PathListView = &mainForm.Add<forms::ListView>(host, idPathListView, true);
-    PathListView->SetName(L"PathListView");
-    PathListView->SetImageList(mainForm.IconsImageList);
+    PathListView = &AddPageList(idPathListView, L"PathListView", true);
     PathListView->AddColumn(L"Path", 220);
     PathListView->AddColumn(L"Volumn Name", 100);
     PathListView->AddColumn(L"Capacity", 84, LVCFMT_RIGHT);

@@ -99,7 +99,7 @@ std::wstring ExecutableFolder()
 
 std::wstring ProbePath() { return ExecutableFolder() + L"kv_probe.exe"; }
 
-int RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
+int RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::function<void(DWORD processId)>& whileRunning)
 {
     std::wstring line = commandLine;
     STARTUPINFOW startup{};
@@ -109,9 +109,14 @@ int RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
         return -1;
     kv::KernelHandle processHandle(process.hProcess);
     kv::KernelHandle threadHandle(process.hThread);
-    if (::WaitForSingleObject(processHandle.Get(), timeoutMs) != WAIT_OBJECT_0) {
-        ::TerminateProcess(processHandle.Get(), 999);
-        return -2;
+    const DWORD step = whileRunning ? 50 : timeoutMs;
+    for (DWORD waited = 0;; waited += step) {
+        if (::WaitForSingleObject(processHandle.Get(), step) == WAIT_OBJECT_0) break;
+        if (waited + step >= timeoutMs) {
+            ::TerminateProcess(processHandle.Get(), 999);
+            return -2;
+        }
+        whileRunning(process.dwProcessId);
     }
     DWORD code = 0;
     ::GetExitCodeProcess(processHandle.Get(), &code);

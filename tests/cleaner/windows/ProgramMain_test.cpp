@@ -53,30 +53,16 @@ protected:
     // program did not end in time.
     static int RunProgram(const std::wstring& arguments, const std::function<void()>& whileOpen = {})
     {
-        std::wstring line = Quoted(kvtest::ExecutableFolder() + L"Kestrelvane.exe") + L" " + arguments;
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process{};
-        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-            return -1;
-        kv::KernelHandle processHandle(process.hProcess);
-        kv::KernelHandle threadHandle(process.hThread);
         bool closing = false;
-        for (DWORD waited = 0; waited < StartTimeoutMs; waited += 50) {
-            if (::WaitForSingleObject(processHandle.Get(), 50) == WAIT_OBJECT_0) {
-                DWORD code = 0;
-                ::GetExitCodeProcess(processHandle.Get(), &code);
-                return static_cast<int>(code);
-            }
-            if (closing) continue;
-            if (HWND window = MainWindowOf(process.dwProcessId)) {
-                if (whileOpen) whileOpen();
-                ::PostMessageW(window, WM_CLOSE, 0, 0);
-                closing = true;
-            }
-        }
-        ::TerminateProcess(processHandle.Get(), 999);
-        return -2;
+        return kvtest::RunProcess(Quoted(kvtest::ExecutableFolder() + L"Kestrelvane.exe") + L" " + arguments,
+                                  StartTimeoutMs, [&](DWORD processId) {
+                                      if (closing) return;
+                                      HWND window = MainWindowOf(processId);
+                                      if (!window) return;
+                                      if (whileOpen) whileOpen();
+                                      ::PostMessageW(window, WM_CLOSE, 0, 0);
+                                      closing = true;
+                                  });
     }
     struct WindowSearch {
         DWORD processId;
