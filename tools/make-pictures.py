@@ -411,12 +411,93 @@ def balloon():
     c.save("GuideBalloon.png")
 
 
+# ------------------------------------------------------------------ cookies manager
+COOKIE = (196, 140, 76, 255)
+CHIP = (90, 52, 24, 255)
+
+
+def small_cookie(c, cx, cy, r):
+    c.circle(cx, cy, r, COOKIE)
+    c.circle(cx + r * 0.35, cy - r * 0.45, r * 0.22, (220, 172, 110, 255))
+    for (dx, dy) in ((-0.35, -0.25), (0.3, 0.05), (-0.15, 0.45), (0.45, 0.5)):
+        c.circle(cx + dx * r, cy + dy * r, max(0.8, r * 0.16), CHIP)
+
+
+def cookie_badge(c, cx, cy, r, color, mark):
+    c.circle(cx, cy, r + 0.8, WHITE)
+    c.circle(cx, cy, r, color)
+    if mark == "check":
+        c.line(cx - r * 0.5, cy, cx - r * 0.1, cy + r * 0.45, 1.2, WHITE)
+        c.line(cx - r * 0.1, cy + r * 0.45, cx + r * 0.55, cy - r * 0.45, 1.2, WHITE)
+    elif mark == "cross":
+        c.line(cx - r * 0.45, cy - r * 0.45, cx + r * 0.45, cy + r * 0.45, 1.2, WHITE)
+        c.line(cx + r * 0.45, cy - r * 0.45, cx - r * 0.45, cy + r * 0.45, 1.2, WHITE)
+    else:
+        c.rect(cx - r * 0.55, cy - 0.6, cx + r * 0.55, cy + 0.6, WHITE)
+        c.rect(cx - 0.6, cy - r * 0.55, cx + 0.6, cy + r * 0.55, WHITE)
+
+
+def cookie_icon(name, size, color, mark):
+    c = Canvas(size, size)
+    small_cookie(c, size * 0.42, size * 0.42, size * 0.4)
+    cookie_badge(c, size * 0.72, size * 0.72, size * 0.24, color, mark)
+    c.save(name)
+
+
+def glyph_arrow(right):
+    def draw(c, w, h, s, col):
+        d = 1 if right else -1
+        cx, cy = w / 2 + s, h / 2 + s
+        c.rect(cx - 7 if right else cx - 1, cy - 2, cx + 1 if right else cx + 7, cy + 2, col)
+        c.polygon([(cx + d * 1 - d * 0.5, cy - 7), (cx + d * 8, cy), (cx + d * 1 - d * 0.5, cy + 7)], col)
+    return draw
+
+
+def glyph_check(c, w, h, s, col):
+    cx, cy = w / 2 + s, h / 2 + s
+    c.line(cx - 6, cy, cx - 2, cy + 5, 2.4, col)
+    c.line(cx - 2, cy + 5, cx + 7, cy - 5, 2.4, col)
+
+
+def cookies_back():
+    w, h = 448, 336
+    c = Canvas(w, h, WHITE)
+    c.vgradient(0, 0, w, 44, (34, 70, 140, 255), (18, 40, 90, 255))
+    c.vgradient(0, 44, w, 292, (244, 246, 251, 255), (226, 232, 242, 255))
+    c.vgradient(0, 292, w, h, (26, 54, 112, 255), (14, 32, 76, 255))
+    c.rect(0, 44, w, 45, (120, 146, 196, 255))
+    c.rect(0, 291, w, 292, (120, 146, 196, 255))
+    small_cookie(c, 26, 22, 11)
+    for left, color in ((16, (236, 150, 30, 255)), (248, (110, 190, 40, 255))):
+        c.circle(left + 6, 62, 4.5, color)
+        c.rounded(left - 2, 72, left + 186, 271, 3, (168, 180, 204, 255))
+        c.rect(left - 1, 73, left + 185, 270, WHITE)
+    # the window's own edge: it has no frame
+    c.rect(0, 0, w, 1, (10, 20, 44, 255))
+    c.rect(0, h - 1, w, h, (10, 20, 44, 255))
+    c.rect(0, 0, 1, h, (10, 20, 44, 255))
+    c.rect(w - 1, 0, w, h, (10, 20, 44, 255))
+    c.save("CookiesBack.png")
+
+
+def cookies_manager():
+    cookies_back()
+    cookie_icon("CookieKeep.png", 14, GREEN, "check")
+    cookie_icon("CookieDrop.png", 14, (214, 110, 30, 255), "cross")
+    cookie_icon("CookieAdd.png", 20, GREEN, "plus")
+    button_strip("ButtonToKeep.png", 32, 28, glyph_arrow(True), base=(40, 150, 80))
+    button_strip("ButtonToDelete.png", 32, 28, glyph_arrow(False), base=(214, 120, 30))
+    button_strip("ButtonSave.png", 44, 28, glyph_check, base=(40, 150, 80))
+    button_strip("ButtonCancel.png", 44, 28, glyph_cross, base=(110, 120, 140))
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     icons()
     progress_back()
     progress_bar()
     balloon()
+    cookies_manager()
     button_strip("ButtonStart.png", 96, 32, glyph_play)
     button_strip("ButtonStop.png", 96, 32, glyph_stop, base=(180, 60, 50))
     button_strip("ButtonClean.png", 96, 32, glyph_broom, base=(40, 150, 80))

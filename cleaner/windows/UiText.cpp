@@ -14,9 +14,18 @@ struct EnglishText {
 constexpr EnglishText kEnglish[] = {
     {59, L"Cleaning Progress"},
     {73, L"Close"},
+    {155, L"Cookies will be deleted:"},
+    {156, L"Cookies will not be deleted:"},
+    {160, L"&Save"},
+    {161, L"&Cancel"},
+    {168, L"Cancel"},
+    {179, L"Do Save"},
+    {180, L"Don't Save"},
+    {181, L"Save Setting"},
     {232, L"Always show balloon tips"},
     {233, L"Click here to start cleaning junk files!"},
     {234, L"Click here to start scanning junk files!"},
+    {247, L"Add a cookie name which you do not want to delete"},
 };
 
 std::wstring BuiltInText(int index)

@@ -6,6 +6,8 @@
 //                          window steps; see StartupReport for the exit code
 //   kv_probe set-cookie URL NAME VALUE   stores a persistent cookie through WinInet
 //   kv_probe has-cookie URL NAME         exit 0 when WinInet has the cookie, 1 when not
+//   kv_probe clean-cookies ROOT          a fresh run's cookie clean: loads the settings under
+//                                        HKCU\ROOT, finds the locations, cleans the cookie row
 #include <windows.h>
 #include <wininet.h>
 
@@ -14,10 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "cleaner/engine/CleanTargets.h"
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/SharedState.h"
 #include "cleaner/windows/ProgramMain.h"
+#include "platform/Format.h"
 
 namespace {
 
@@ -70,6 +74,20 @@ int wmain(int argc, wchar_t** argv)
         DWORD size = 4096;
         if (!::InternetGetCookieW(argv[2], nullptr, cookies, &size)) return 1;
         return std::wstring(cookies).find(std::wstring(argv[3]) + L"=") != std::wstring::npos ? 0 : 1;
+    }
+    if (argc >= 3 && std::wcscmp(argv[1], L"clean-cookies") == 0) {
+        kv::LoadSettings(argv[2]);
+        OSVERSIONINFOW version{sizeof version};
+        ::GetVersionExW(&version);
+        const std::wstring osVersion = kv::Format(L"%d%d", {static_cast<int>(version.dwMajorVersion),
+                                                            static_cast<int>(version.dwMinorVersion)});
+        kv::PublishTargetLocations(kv::LocateCleanTargets(kv::SystemLocationSources(osVersion)));
+        try {
+            kv::CleanTarget(kv::ctCookies, kv::TCleanRequest{});
+        } catch (...) {
+            return 3;
+        }
+        return 0;
     }
     return 100;
 }
