@@ -437,11 +437,32 @@ def cookie_badge(c, cx, cy, r, color, mark):
         c.rect(cx - 0.6, cy - r * 0.55, cx + 0.6, cy + r * 0.55, WHITE)
 
 
+def draw_cookie_icon(c, size, color, mark, shift=0):
+    small_cookie(c, size * 0.42 + shift, size * 0.42 + shift, size * 0.4)
+    cookie_badge(c, size * 0.72 + shift, size * 0.72 + shift, size * 0.24, color, mark)
+
+
 def cookie_icon(name, size, color, mark):
     c = Canvas(size, size)
-    small_cookie(c, size * 0.42, size * 0.42, size * 0.4)
-    cookie_badge(c, size * 0.72, size * 0.72, size * 0.24, color, mark)
+    draw_cookie_icon(c, size, color, mark)
     c.save(name)
+
+
+def cookie_icon_strip(name, size, color, mark):
+    """A picture button of the icon alone: normal, mouse over (a halo), pressed, disabled (grey)."""
+    strip = Canvas(4 * size, size)
+    for i in range(4):
+        f = Canvas(size, size)
+        if i == 1:
+            f.circle(size / 2, size / 2, size / 2, (255, 255, 255, 150))
+        draw_cookie_icon(f, size, color, mark, 1 if i == 2 else 0)
+        if i == 3:
+            for p in f.px:
+                grey = round(0.3 * p[0] + 0.59 * p[1] + 0.11 * p[2])
+                p[0] = p[1] = p[2] = min(255, grey + 60)
+                p[3] = round(p[3] * 0.6)
+        strip.paste(f, i * size, 0)
+    strip.save(name)
 
 
 def glyph_arrow(right):
@@ -484,7 +505,7 @@ def cookies_manager():
     cookies_back()
     cookie_icon("CookieKeep.png", 14, GREEN, "check")
     cookie_icon("CookieDrop.png", 14, (214, 110, 30, 255), "cross")
-    cookie_icon("CookieAdd.png", 20, GREEN, "plus")
+    cookie_icon_strip("CookieAdd.png", 20, GREEN, "plus")
     button_strip("ButtonToKeep.png", 32, 28, glyph_arrow(True), base=(40, 150, 80))
     button_strip("ButtonToDelete.png", 32, 28, glyph_arrow(False), base=(214, 120, 30))
     button_strip("ButtonSave.png", 44, 28, glyph_check, base=(40, 150, 80))

@@ -71,8 +71,8 @@ TCookiesManagerForm::TCookiesManagerForm(HWND owner) : forms::Form(CookiesManage
         {Make<Label>, L"CaptionLabel", idCaptionLabel, 0, 46, 14, 300, 18, kCaption, nullptr,
          lfTransparent | lfWhiteText | lfBold},
         {Make<TBmpButton>, L"ExitImage", idExitImage, 0, 414, 12, 22, 18, nullptr, L"BUTTONEXIT"},
-        {Make<Label>, L"labDontSave", idLabDontSave, 0, 30, 54, 170, 16, nullptr, nullptr, lfTransparent | lfBold},
-        {Make<Label>, L"labDoSave", idLabDoSave, 0, 262, 54, 170, 16, nullptr, nullptr, lfTransparent | lfBold},
+        {Make<Label>, L"labDontSave", idLabDontSave, 0, 30, 54, 178, 16, nullptr, nullptr, lfTransparent | lfBold},
+        {Make<Label>, L"labDoSave", idLabDoSave, 0, 262, 54, 178, 16, nullptr, nullptr, lfTransparent | lfBold},
         {MakeCookieList, L"CookiesDeletedListBox", idCookiesDeletedListBox, 0, 16, 74, 184, 195},
         {MakeCookieList, L"CookiesSavedListBox", idCookiesSavedListBox, 0, 248, 74, 184, 195},
         {Make<Image>, L"imgDontSave", idImgDontSave, 0, 0, 0, 14, 14, nullptr, L"COOKIEDROP", lfHidden},
@@ -84,7 +84,7 @@ TCookiesManagerForm::TCookiesManagerForm(HWND owner) : forms::Form(CookiesManage
          L"BUTTONTODELETE", lfDisabled},
         {Make<TBmpButton>, L"SaveButton", idSaveButton, 0, 336, 300, 44, 28, nullptr, L"BUTTONSAVE"},
         {Make<TBmpButton>, L"CancelButton", idCancelButton, 0, 388, 300, 44, 28, nullptr, L"BUTTONCANCEL"},
-        {Make<Image>, L"imgAddCookie", idImgAddCookie, 0, 412, 271, 20, 20, nullptr, L"COOKIEADD", lfHandCursor},
+        {Make<TBmpButton>, L"imgAddCookie", idImgAddCookie, 0, 412, 271, 20, 20, nullptr, L"COOKIEADD"},
         {Make<Panel>, L"palAddCookie", idPalAddCookie, 0, 248, 196, 184, 73, nullptr, nullptr, lfHidden},
         {Make<Edit>, L"edtCookieName", idEdtCookieName, idPalAddCookie, 8, 10, 168, 22},
         {Make<Button>, L"btnOK", idBtnOK, idPalAddCookie, 8, 40, 80, 24, nullptr, nullptr, lfDefault},
@@ -104,7 +104,7 @@ TCookiesManagerForm::TCookiesManagerForm(HWND owner) : forms::Form(CookiesManage
     DeleteCookieButton = &Get<TBmpButton>(idDeleteCookieButton);
     SaveButton = &Get<TBmpButton>(idSaveButton);
     CancelButton = &Get<TBmpButton>(idCancelButton);
-    imgAddCookie = &Get<Image>(idImgAddCookie);
+    imgAddCookie = &Get<TBmpButton>(idImgAddCookie);
     palAddCookie = &Get<Panel>(idPalAddCookie);
     edtCookieName = &Get<Edit>(idEdtCookieName);
     btnOK = &Get<Button>(idBtnOK);
@@ -114,6 +114,8 @@ TCookiesManagerForm::TCookiesManagerForm(HWND owner) : forms::Form(CookiesManage
     labDontSave->SetFontColor(kInk);
     labDoSave->SetFontColor(kInk);
     palAddCookie->SetColor(kPanelColour);
+    // Child windows made later lie below the earlier ones: the panel must cover the keep list.
+    ::SetWindowPos(palAddCookie->Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     palAddCookie->OnPaint = [](HDC dc, const RECT& client) {
         HBRUSH edge = ::CreateSolidBrush(kPanelEdge);
         ::FrameRect(dc, &client, edge);

@@ -64,7 +64,7 @@ public:
     TBmpButton* DeleteCookieButton;
     TBmpButton* SaveButton;
     TBmpButton* CancelButton;
-    forms::Image* imgAddCookie;
+    TBmpButton* imgAddCookie;
     forms::Panel* palAddCookie;
     forms::Edit* edtCookieName;
     forms::Button* btnOK;

@@ -248,6 +248,9 @@ TEST_F(CookiesManagerTest, TheAddPanelAddsANewNameOnlyOnce)
     EXPECT_FALSE(form.palAddCookie->Visible());
     kvtest::Click(*form.imgAddCookie);
     ASSERT_TRUE(form.palAddCookie->Visible());
+    // It lies over the keep list, where the user can see and reach it.
+    POINT inside{form.palAddCookie->Left() + 4, form.palAddCookie->Top() + 4};
+    EXPECT_EQ(::ChildWindowFromPointEx(form.Handle(), inside, CWP_SKIPINVISIBLE), form.palAddCookie->Handle());
     EXPECT_FALSE(form.imgAddCookie->Enabled());
     EXPECT_FALSE(kvtest::IsShownEnabled(*form.btnOK));
     EXPECT_TRUE(form.edtCookieName->Focused());
