@@ -74,7 +74,11 @@ void TCreateTaskForm::FormCreate()
 {
     SetFontName(forms::ScreenHintFontName());
     SetCaption(UiText(ctCaption));
-    IntroLabel->SetText(UiText(ctIntro));
+    // The text is written for a caption, where "&&" shows one "&".
+    std::wstring intro = UiText(ctIntro);
+    for (std::size_t at = intro.find(L"&&"); at != std::wstring::npos; at = intro.find(L"&&", at + 1))
+        intro.erase(at, 1);
+    IntroLabel->SetText(intro);
     AutoScanCheckBox->SetText(UiText(ctAutoScan));
     AutoCleanCheckBox->SetText(UiText(ctAutoClean));
     AutoExitCheckBox->SetText(UiText(ctAutoExit));

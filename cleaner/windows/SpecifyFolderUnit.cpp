@@ -61,7 +61,7 @@ TSpecifyFolderForm::TSpecifyFolderForm(TSettings& settings, std::function<void()
     using namespace forms;
     Build({
         {Make<GroupBox>, L"GroupBox1", idGroupBox1, 0, 8, 6, 392, 60},
-        {Make<Label>, L"FolderNameLabel", idFolderNameLabel, idGroupBox1, 12, 26, 320, 22},
+        {Make<Label>, L"FolderNameLabel", idFolderNameLabel, idGroupBox1, 15, 29, 314, 17},
         {Make<Button>, L"SelectFolderButton", idSelectFolderButton, idGroupBox1, 338, 25, 42, 24, L"..."},
         {Make<GroupBox>, L"GroupBox2", idGroupBox2, 0, 8, 72, 392, 60},
         {Make<Edit>, L"FileNameEdit", idFileNameEdit, idGroupBox2, 12, 26, 320, 22},
@@ -80,6 +80,14 @@ TSpecifyFolderForm::TSpecifyFolderForm(TSettings& settings, std::function<void()
     CancelButton = &Get<Button>(idCancelButton);
     RestoreButton = &Get<Button>(idRestoreButton);
     FolderNameLabel->SetColor(::GetSysColor(COLOR_WINDOW));
+    // The folder is shown in a field like the log name's below it.
+    GroupBox1->OnPaint = [this, frame = GroupBox1->OnPaint](HDC dc, const RECT& client) {
+        frame(dc, client);
+        RECT field = FolderNameLabel->Bounds();
+        ::InflateRect(&field, 3, 3);
+        ::FillRect(dc, &field, ::GetSysColorBrush(COLOR_WINDOW));
+        ::FrameRect(dc, &field, ::GetSysColorBrush(COLOR_BTNSHADOW));
+    };
 
     SelectFolderButton->OnClick = [this] { SelectFolderButtonClick(); };
     EditFileNameButton->OnClick = [this] { EditFileNameButtonClick(); };
