@@ -30,10 +30,6 @@ if [ ! -f "$WINEPREFIX/.kv-ready" ]; then
   if [ "$KV_KIND" = test ]; then
     timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
   fi
-  if [ "$KV_KIND" = run ]; then
-    # Xvfb has no window manager: Wine draws the frames and captions itself.
-    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
-  fi
   timeout 60 wineserver -k 2>/dev/null || true
   timeout 60 wineserver -w 2>/dev/null || true
   touch "$WINEPREFIX/.kv-ready"
