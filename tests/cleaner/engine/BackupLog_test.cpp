@@ -16,12 +16,6 @@ namespace {
 using kvtest::PathExists;
 using kvtest::ReadBytes;
 
-void Put(const std::wstring& path, const std::string& bytes)
-{
-    kv::CreateFolderPath(path);
-    kvtest::WriteBytes(path, bytes);
-}
-
 TEST(BackupLayout, FormerPathsMapBelowTheBackupFolder)
 {
     struct Case {
@@ -95,12 +89,12 @@ TEST(BackupLog, FoundInTheChosenFolderOrItsKVBackupSubFolder)
 {
     const std::wstring f = kvtest::ScratchFolder(L"log-find");
     EXPECT_FALSE(kv::FindBackupLog(f, L"Backup.txt").has_value());
-    Put(f + L"KVBackup\\Backup.txt", "x");
+    kvtest::PutFile(f + L"KVBackup\\Backup.txt", "x");
     auto found = kv::FindBackupLog(f, L"Backup.txt");
     ASSERT_TRUE(found);
     EXPECT_EQ(found->base, f + L"KVBackup\\");
     EXPECT_EQ(found->logPath, f + L"KVBackup\\Backup.txt");
-    Put(f + L"Backup.txt", "x");
+    kvtest::PutFile(f + L"Backup.txt", "x");
     found = kv::FindBackupLog(f.substr(0, f.size() - 1), L"Backup.txt");
     ASSERT_TRUE(found);
     EXPECT_EQ(found->base, f);
@@ -123,7 +117,7 @@ TEST(Restore, BringsEveryBackedUpFileBackByteForByte)
     };
     std::vector<kv::TJunkItem> rows;
     for (const auto& [path, bytes] : files) {
-        Put(path, bytes);
+        kvtest::PutFile(path, bytes);
         rows.push_back(kvtest::Checked(path));
     }
     kvtest::MakeFolder(f + L"one\\hollow\\");
@@ -150,14 +144,14 @@ TEST(Restore, NeverOverwritesAFileThatExistsAgainAndReportsIt)
     const std::wstring f = kvtest::ScratchFolder(L"restore-taken");
     const std::wstring backup = f + L"backup\\";
     kvtest::MakeFolder(backup);
-    Put(f + L"taken.tmp", "backed up");
-    Put(f + L"again.tmp", "same bytes");
-    Put(f + L"free.tmp", "free");
+    kvtest::PutFile(f + L"taken.tmp", "backed up");
+    kvtest::PutFile(f + L"again.tmp", "same bytes");
+    kvtest::PutFile(f + L"free.tmp", "free");
     kv::MoveJunkToBackup({kvtest::Checked(f + L"taken.tmp"), kvtest::Checked(f + L"again.tmp"),
                           kvtest::Checked(f + L"free.tmp")},
                          {backup, L"Backup.txt"}, L"; header\r\n");
-    Put(f + L"taken.tmp", "new contents since");
-    Put(f + L"again.tmp", "same bytes");
+    kvtest::PutFile(f + L"taken.tmp", "new contents since");
+    kvtest::PutFile(f + L"again.tmp", "same bytes");
 
     const kv::TRestoreResult result =
         kv::RestoreFromBackupLog(backup, *kv::ReadBackupLog(backup + L"Backup.txt"));
@@ -171,7 +165,7 @@ TEST(Restore, MissingCopiesAndHostileLinesAreReportedAndTouchNothing)
 {
     const std::wstring f = kvtest::ScratchFolder(L"restore-hostile");
     const std::wstring base = f + L"backup\\";
-    Put(f + L"secret.txt", "outside the backup");
+    kvtest::PutFile(f + L"secret.txt", "outside the backup");
     // "..": the copy would be read from outside the backup folder.
     const std::wstring log = L"; comment\r\n\r\nC:\\kvtest\\nowhere\\missing.tmp\r\n" + f + L"copy\\..\\x.txt\r\n" +
                              L"relative.txt\r\n";

@@ -3,10 +3,13 @@
 // (Wine's recycle bin) seen from inside the prefix, and snapshots of rows.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/JunkCleaner.h"
+#include "cleaner/engine/TSearchUnit.h"
 #include "common/TestSupport.h"
 #include "platform/Handles.h"
 #include "platform/StringList.h"
@@ -78,6 +81,47 @@ inline void RemoveTrashedFrom(const std::wstring& dosFolder)
         ::DeleteFileW(file.infoPath.c_str());
     }
 }
+
+// Writes a file, making its folders first.
+inline void PutFile(const std::wstring& path, const std::string& bytes)
+{
+    kv::CreateFolderPath(path);
+    WriteBytes(path, bytes);
+}
+
+// A scan's window that only keeps the result rows.
+class ResultsView : public kv::TScanView {
+public:
+    kv::TScanOptions options;
+    std::vector<kv::TScanResult> rows;
+    kv::TScanOptions ReadScanOptions() override { return options; }
+    void ShowCurrentPath(const std::wstring&) override {}
+    void AddScanItem(const kv::TScanResult& row, const std::wstring&) override { rows.push_back(row); }
+    void ScanFinished(const std::wstring&) override {}
+    std::wstring LanguageText(int) override { return L"%s"; }
+
+    // The rows as Clean Now takes them, every one checked as the scan adds it.
+    std::vector<kv::TJunkItem> JunkRows() const
+    {
+        std::vector<kv::TJunkItem> junk;
+        for (const kv::TScanResult& row : rows)
+            junk.push_back(kv::JunkItemOf(row.Caption, row.Location, row.ImageIndex, true));
+        return junk;
+    }
+};
+
+// A Clean Now window that shows nothing and answers every question with No.
+class QuietCleanView : public kv::TCleanNowView {
+public:
+    std::wstring LanguageText(int) override { return L"text"; }
+    void CleanNowStarted() override {}
+    void ShowProgressText(const std::wstring&) override {}
+    void AddProgressLine(int, int, const std::wstring&) override {}
+    bool ConfirmPermanentDelete() override { return false; }
+    std::optional<kv::TBackupLocation> CorrectBackupFolder(const std::wstring&) override { return std::nullopt; }
+    void RemoveCleanedItems() override {}
+    void CleanNowFinished(const std::wstring&) override {}
+};
 
 inline kv::TJunkItem Checked(const std::wstring& path) { return {path, true, false}; }
 inline kv::TJunkItem Unchecked(const std::wstring& path) { return {path, false, false}; }

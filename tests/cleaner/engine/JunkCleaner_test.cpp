@@ -29,12 +29,6 @@ using kvtest::PathExists;
 using kvtest::ReadBytes;
 using kvtest::Unchecked;
 
-void Put(const std::wstring& path, const std::string& bytes)
-{
-    kv::CreateFolderPath(path);
-    kvtest::WriteBytes(path, bytes);
-}
-
 std::set<std::wstring> AsSet(const std::vector<std::wstring>& paths) { return {paths.begin(), paths.end()}; }
 
 std::vector<std::wstring> LogEntries(const std::wstring& logPath)
@@ -50,15 +44,15 @@ struct JunkTree {
     explicit JunkTree(const std::wstring& name)
         : root(kvtest::ScratchFolder(name)), junk(root + L"junk\\"), backup(root + L"backup\\")
     {
-        Put(junk + L"a.tmp", "first a");
+        kvtest::PutFile(junk + L"a.tmp", "first a");
         kvtest::WriteSized(junk + L"sub\\a.tmp", 3000, 's'); // the same name in another folder
-        Put(junk + L"ro.tmp", "read-only, but checked");
+        kvtest::PutFile(junk + L"ro.tmp", "read-only, but checked");
         ::SetFileAttributesW((junk + L"ro.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
-        Put(junk + L"unchecked.tmp", "the user unchecked it");
-        Put(junk + L"not-listed.tmp", "never in the results");
+        kvtest::PutFile(junk + L"unchecked.tmp", "the user unchecked it");
+        kvtest::PutFile(junk + L"not-listed.tmp", "never in the results");
         kvtest::MakeFolder(junk + L"emptydir\\");
-        Put(junk + L"filled\\late.txt", "came after the scan");
-        Put(backup + L"C\\earlier\\old.tmp", "an earlier backup");
+        kvtest::PutFile(junk + L"filled\\late.txt", "came after the scan");
+        kvtest::PutFile(backup + L"C\\earlier\\old.tmp", "an earlier backup");
         kvtest::MakeFolder(backup + L"emptyinside\\");
     }
 
@@ -187,13 +181,13 @@ TEST(JunkCleaner, ASecondBackupOfTheSamePathNeverReplacesTheFirst)
     kvtest::MakeFolder(backup);
     const std::wstring file = root + L"junk\\again.tmp";
     const std::wstring same = root + L"junk\\same.tmp";
-    Put(file, "version 1");
-    Put(same, "unchanged");
+    kvtest::PutFile(file, "version 1");
+    kvtest::PutFile(same, "unchanged");
     const kv::TBackupLocation location{backup, L"Backup.txt"};
     kv::MoveJunkToBackup({Checked(file), Checked(same)}, location, L"; run 1\r\n");
 
-    Put(file, "version 2"); // the same path turns up again, with other bytes
-    Put(same, "unchanged"); // and once more with the very same bytes
+    kvtest::PutFile(file, "version 2"); // the same path turns up again, with other bytes
+    kvtest::PutFile(same, "unchanged"); // and once more with the very same bytes
     const kv::TJunkOutcome second = kv::MoveJunkToBackup({Checked(file), Checked(same)}, location, L"; run 2\r\n");
     EXPECT_EQ(second.kept, std::vector<std::wstring>{file});
     EXPECT_EQ(second.cleaned, std::vector<std::wstring>{same});
@@ -212,8 +206,8 @@ TEST(JunkCleaner, AFileThatCannotMoveStaysAndIsNotListed)
     kvtest::MakeFolder(backup);
     const std::wstring locked = root + L"junk\\locked.tmp";
     const std::wstring free = root + L"junk\\free.tmp";
-    Put(locked, "in use");
-    Put(free, "free");
+    kvtest::PutFile(locked, "in use");
+    kvtest::PutFile(free, "free");
     // Open without delete sharing: nobody may move or delete it meanwhile.
     kv::FileHandle holder(::CreateFileW(locked.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
@@ -230,7 +224,7 @@ TEST(JunkCleaner, AnUnreadableOrUnwritableLogMovesNothing)
 {
     const std::wstring root = kvtest::ScratchFolder(L"backup-no-log");
     const std::wstring file = root + L"junk\\stay.tmp";
-    Put(file, "stay");
+    kvtest::PutFile(file, "stay");
     // The log's name is taken by a folder: it can be neither read nor written.
     kvtest::MakeFolder(root + L"backup\\Backup.txt\\");
     const kv::TJunkOutcome outcome = kv::MoveJunkToBackup({Checked(file)}, {root + L"backup\\", L"Backup.txt"}, L"");
@@ -242,7 +236,7 @@ TEST(JunkCleaner, AnInvalidLogNameBecomesBackupTxt)
 {
     const std::wstring root = kvtest::ScratchFolder(L"backup-log-name");
     kvtest::MakeFolder(root + L"backup\\");
-    Put(root + L"junk\\x.tmp", "x");
+    kvtest::PutFile(root + L"junk\\x.tmp", "x");
     kv::MoveJunkToBackup({Checked(root + L"junk\\x.tmp")}, {root + L"backup\\", L"what?.txt"}, L"");
     EXPECT_EQ(LogEntries(root + L"backup\\Backup.txt"), std::vector<std::wstring>{root + L"junk\\x.tmp"});
 }
@@ -314,8 +308,8 @@ TEST_F(CleanNowTest, NoCheckedResultLogsTextEightyNineAndTheOtherStepsFollow)
 {
     const std::wstring f = kvtest::ScratchFolder(L"cleannow-nothing");
     kvtest::ScopedValue<std::wstring> recent(kv::RecentFolder, f + L"recent\\");
-    Put(f + L"recent\\doc.lnk", "shortcut");
-    Put(f + L"kept.tmp", "unchecked");
+    kvtest::PutFile(f + L"recent\\doc.lnk", "shortcut");
+    kvtest::PutFile(f + L"kept.tmp", "unchecked");
     kv::TCleanNowRequest request = JunkOnly({Unchecked(f + L"kept.tmp")}, kv::cmDeletePermanently);
     request.CheckedRows[kv::ctRecentDocuments] = true;
     kv::JunkTotalSize = 1234;
@@ -342,7 +336,7 @@ TEST_F(CleanNowTest, EachMethodLogsItsOwnTexts)
         SCOPED_TRACE(c.method);
         const std::wstring f = kvtest::ScratchFolder(kv::Format(L"cleannow-method-%d", {c.method}));
         kvtest::MakeFolder(f + L"backup\\");
-        Put(f + L"junk.tmp", "junk");
+        kvtest::PutFile(f + L"junk.tmp", "junk");
         RecordingCleanView view;
         kv::RunCleanNow(view, JunkOnly({Checked(f + L"junk.tmp")}, c.method, {f + L"backup", L"Backup.txt"}));
         EXPECT_EQ(view.working, std::vector<std::wstring>{kv::Format(L"text %d", {c.working})});
@@ -355,7 +349,7 @@ TEST_F(CleanNowTest, EachMethodLogsItsOwnTexts)
 TEST_F(CleanNowTest, DecliningThePermanentDeleteSkipsOnlyTheJunkFiles)
 {
     const std::wstring f = kvtest::ScratchFolder(L"cleannow-declined");
-    Put(f + L"junk.tmp", "junk");
+    kvtest::PutFile(f + L"junk.tmp", "junk");
     RecordingCleanView view;
     view.confirmDelete = false;
     const auto report = kv::RunCleanNow(view, JunkOnly({Checked(f + L"junk.tmp")}, kv::cmDeletePermanently));
@@ -368,7 +362,7 @@ TEST_F(CleanNowTest, DecliningThePermanentDeleteSkipsOnlyTheJunkFiles)
 TEST_F(CleanNowTest, JobModeDeletesWithoutAsking)
 {
     const std::wstring f = kvtest::ScratchFolder(L"cleannow-job-delete");
-    Put(f + L"junk.tmp", "junk");
+    kvtest::PutFile(f + L"junk.tmp", "junk");
     kv::JobMode = true;
     RecordingCleanView view;
     view.confirmDelete = false; // would decline, if it were asked
@@ -382,8 +376,8 @@ TEST_F(CleanNowTest, AMissingBackupFolderInAJobCountsAsNoAndTheRunGoesOn)
 {
     const std::wstring f = kvtest::ScratchFolder(L"cleannow-job-nobackup");
     kvtest::ScopedValue<std::wstring> recent(kv::RecentFolder, f + L"recent\\");
-    Put(f + L"recent\\doc.lnk", "shortcut");
-    Put(f + L"junk.tmp", "junk");
+    kvtest::PutFile(f + L"recent\\doc.lnk", "shortcut");
+    kvtest::PutFile(f + L"junk.tmp", "junk");
     kv::JobMode = true;
     kv::TCleanNowRequest request =
         JunkOnly({Checked(f + L"junk.tmp")}, kv::cmBackupFolder, {f + L"missing\\", L"Backup.txt"});
@@ -402,7 +396,7 @@ TEST_F(CleanNowTest, AMissingBackupFolderIsCorrectedThroughTheView)
 {
     const std::wstring f = kvtest::ScratchFolder(L"cleannow-corrected");
     kvtest::MakeFolder(f + L"chosen\\");
-    Put(f + L"junk\\a.tmp", "a");
+    kvtest::PutFile(f + L"junk\\a.tmp", "a");
     RecordingCleanView view;
     view.correction = kv::TBackupLocation{f + L"chosen", L"List.txt"};
     const auto report =
@@ -416,7 +410,7 @@ TEST_F(CleanNowTest, AMissingBackupFolderIsCorrectedThroughTheView)
 TEST_F(CleanNowTest, AnsweringNoToTheMissingFolderSkipsTheJunkWithoutALine)
 {
     const std::wstring f = kvtest::ScratchFolder(L"cleannow-no");
-    Put(f + L"a.tmp", "a");
+    kvtest::PutFile(f + L"a.tmp", "a");
     RecordingCleanView view;
     kv::RunCleanNow(view, JunkOnly({Checked(f + L"a.tmp")}, kv::cmBackupFolder, {f + L"missing\\", L"Backup.txt"}));
     EXPECT_EQ(view.corrections, 1);
@@ -439,31 +433,21 @@ TEST_F(CleanNowTest, TrackMenusRunEvenWithTheirRowsUncheckedAndCountInTheTotal)
 
 // ---- Scan, then clean: what the scan leaves out stays
 
-class ScanView : public kv::TScanView {
-public:
-    kv::TScanOptions options;
-    std::vector<kv::TScanResult> rows;
-    kv::TScanOptions ReadScanOptions() override { return options; }
-    void ShowCurrentPath(const std::wstring&) override {}
-    void AddScanItem(const kv::TScanResult& row, const std::wstring&) override { rows.push_back(row); }
-    void ScanFinished(const std::wstring&) override {}
-    std::wstring LanguageText(int) override { return L"%s"; }
-};
 
 TEST_F(CleanNowTest, ScannedAndCleanedTreeKeepsExclusionsSkipsAndUnmatchedFiles)
 {
     const std::wstring f = kvtest::ScratchFolder(L"scan-then-clean");
-    Put(f + L"junk\\a.tmp", "a");
-    Put(f + L"junk\\deep\\b.tmp", "b");
-    Put(f + L"junk\\keep.txt", "not matching");
-    Put(f + L"junk\\excluded\\c.tmp", "excluded folder");
-    Put(f + L"junk\\ro.tmp", "read-only");
+    kvtest::PutFile(f + L"junk\\a.tmp", "a");
+    kvtest::PutFile(f + L"junk\\deep\\b.tmp", "b");
+    kvtest::PutFile(f + L"junk\\keep.txt", "not matching");
+    kvtest::PutFile(f + L"junk\\excluded\\c.tmp", "excluded folder");
+    kvtest::PutFile(f + L"junk\\ro.tmp", "read-only");
     ::SetFileAttributesW((f + L"junk\\ro.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
-    Put(f + L"junk\\sys.tmp", "system");
+    kvtest::PutFile(f + L"junk\\sys.tmp", "system");
     ::SetFileAttributesW((f + L"junk\\sys.tmp").c_str(), FILE_ATTRIBUTE_SYSTEM);
-    Put(f + L"outside\\d.tmp", "not a chosen folder");
+    kvtest::PutFile(f + L"outside\\d.tmp", "not a chosen folder");
 
-    ScanView scan;
+    kvtest::ResultsView scan;
     scan.options.Paths = {{f + L"junk", kv::pkIncludeWithSubFolders, true},
                           {f + L"junk\\excluded", kv::pkExcludeWithSubFolders, true}};
     scan.options.Filters = {{L"*.tmp", kv::kInclusiveFilterImage, true}};
@@ -473,8 +457,7 @@ TEST_F(CleanNowTest, ScannedAndCleanedTreeKeepsExclusionsSkipsAndUnmatchedFiles)
 
     kv::TCleanNowRequest request;
     request.CheckedRows[kv::ctJunkFiles] = true;
-    for (const kv::TScanResult& row : scan.rows)
-        request.Junk.push_back(kv::JunkItemOf(row.Caption, row.Location, row.ImageIndex, true));
+    request.Junk = scan.JunkRows();
     request.CleanMethod = kv::cmDeletePermanently;
     kv::JobMode = true;
     RecordingCleanView view;

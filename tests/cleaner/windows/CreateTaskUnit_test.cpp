@@ -11,6 +11,7 @@
 #include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/TSearchUnit.h"
 #include "cleaner/windows/CreateTaskUnit.h"
+#include "cleaner/engine/JunkCleanerTestSupport.h"
 #include "common/FormDriver.h"
 #include "common/TestSupport.h"
 #include "platform/Registry.h"
@@ -115,12 +116,10 @@ TEST_F(CreateTaskTest, TheMenuEntryOpensItWithScanCleanAndCloseChecked)
 TEST_F(CreateTaskTest, ItsJobFileIsAcceptedAndRunsTheJob)
 {
     const std::wstring tree = root + L"tree\\";
-    kv::CreateFolderPath(tree + L"junk\\deep\\");
-    kvtest::WriteBytes(tree + L"junk\\a.tmp", "a");
-    kvtest::WriteBytes(tree + L"junk\\deep\\b.tmp", "b");
-    kvtest::WriteBytes(tree + L"junk\\keep.txt", "not matching");
-    kv::CreateFolderPath(tree + L"junk\\excluded\\");
-    kvtest::WriteBytes(tree + L"junk\\excluded\\c.tmp", "excluded");
+    kvtest::PutFile(tree + L"junk\\a.tmp", "a");
+    kvtest::PutFile(tree + L"junk\\deep\\b.tmp", "b");
+    kvtest::PutFile(tree + L"junk\\keep.txt", "not matching");
+    kvtest::PutFile(tree + L"junk\\excluded\\c.tmp", "excluded");
     kv::CreateFolderPath(tree + L"backup\\");
     settings.InclusiveFolders = {{tree + L"junk", kv::pkIncludeWithSubFolders, true}};
     settings.ExclusiveFolders = {{tree + L"junk\\excluded", kv::pkExcludeWithSubFolders, true}};
@@ -159,16 +158,7 @@ TEST_F(CreateTaskTest, ItsJobFileIsAcceptedAndRunsTheJob)
     EXPECT_TRUE(job == expected);
 
     // The job's scan and clean, from the settings it carries.
-    class View : public kv::TScanView {
-    public:
-        kv::TScanOptions options;
-        std::vector<kv::TScanResult> rows;
-        kv::TScanOptions ReadScanOptions() override { return options; }
-        void ShowCurrentPath(const std::wstring&) override {}
-        void AddScanItem(const kv::TScanResult& row, const std::wstring&) override { rows.push_back(row); }
-        void ScanFinished(const std::wstring&) override {}
-        std::wstring LanguageText(int) override { return L"%s"; }
-    } scan;
+    kvtest::ResultsView scan;
     for (const auto& folders : {job.InclusiveFolders, job.ExclusiveFolders})
         for (const kv::TFolderEntry& folder : folders) scan.options.Paths.push_back({folder.path, folder.kind, folder.checked});
     for (const kv::TFilterEntry& filter : job.InclusiveFiles)
@@ -177,21 +167,10 @@ TEST_F(CreateTaskTest, ItsJobFileIsAcceptedAndRunsTheJob)
     kv::RunScan(scan);
     ASSERT_EQ(scan.rows.size(), 2u);
 
-    class CleanView : public kv::TCleanNowView {
-    public:
-        std::wstring LanguageText(int) override { return L"text"; }
-        void CleanNowStarted() override {}
-        void ShowProgressText(const std::wstring&) override {}
-        void AddProgressLine(int, int, const std::wstring&) override {}
-        bool ConfirmPermanentDelete() override { return false; }
-        std::optional<kv::TBackupLocation> CorrectBackupFolder(const std::wstring&) override { return std::nullopt; }
-        void RemoveCleanedItems() override {}
-        void CleanNowFinished(const std::wstring&) override {}
-    } clean;
+    kvtest::QuietCleanView clean;
     kv::TCleanNowRequest request;
     request.CheckedRows[kv::ctJunkFiles] = true;
-    for (const kv::TScanResult& row : scan.rows)
-        request.Junk.push_back(kv::JunkItemOf(row.Caption, row.Location, row.ImageIndex, true));
+    request.Junk = scan.JunkRows();
     request.CleanMethod = job.CleanMethod;
     request.Backup = {job.SpecificFolder, job.DeletionFile};
     kv::RunCleanNow(clean, request);

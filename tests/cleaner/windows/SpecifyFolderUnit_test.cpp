@@ -9,6 +9,7 @@
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/JunkCleaner.h"
 #include "cleaner/windows/SpecifyFolderUnit.h"
+#include "cleaner/engine/JunkCleanerTestSupport.h"
 #include "common/FormDriver.h"
 #include "common/TestSupport.h"
 #include "platform/forms/Timer.h"
@@ -16,12 +17,6 @@
 using namespace kv::forms;
 
 namespace {
-
-void Put(const std::wstring& path, const std::string& bytes)
-{
-    kv::CreateFolderPath(path);
-    kvtest::WriteBytes(path, bytes);
-}
 
 class SpecifyFolderTest : public ::testing::Test {
 protected:
@@ -48,7 +43,7 @@ protected:
     {
         kv::CreateFolderPath(backupBase);
         std::vector<kv::TJunkItem> rows;
-        for (const std::wstring& file : files) rows.push_back({file, true, false});
+        for (const std::wstring& file : files) rows.push_back(kvtest::Checked(file));
         ASSERT_EQ(kv::MoveJunkToBackup(rows, {backupBase, L"Backup.txt"}, L"; header\r\n\r\n").cleaned.size(),
                   files.size());
     }
@@ -154,8 +149,8 @@ TEST_F(SpecifyFolderTest, CancelChangesNothing)
 TEST_F(SpecifyFolderTest, RestoreFromTheKVBackupSubFolderBringsTheFilesBack)
 {
     const std::wstring one = root + L"junk\\one\\same.tmp", two = root + L"junk\\two\\same.tmp";
-    Put(one, "one");
-    Put(two, "two");
+    kvtest::PutFile(one, "one");
+    kvtest::PutFile(two, "two");
     BackUp(settings.SpecificFolder + L"KVBackup\\", {one, two});
     auto form = Open();
     kvtest::MessageBoxAnswerer boxes(IDOK);
@@ -170,10 +165,10 @@ TEST_F(SpecifyFolderTest, RestoreFromTheKVBackupSubFolderBringsTheFilesBack)
 TEST_F(SpecifyFolderTest, RestoreReportsWhatItCouldNotBringBack)
 {
     const std::wstring taken = root + L"junk\\taken.tmp", free = root + L"junk\\free.tmp";
-    Put(taken, "backed up");
-    Put(free, "free");
+    kvtest::PutFile(taken, "backed up");
+    kvtest::PutFile(free, "free");
     BackUp(settings.SpecificFolder, {taken, free});
-    Put(taken, "written since");
+    kvtest::PutFile(taken, "written since");
     auto form = Open();
     kvtest::MessageBoxAnswerer boxes(IDOK);
     kvtest::Click(*form->RestoreButton);
@@ -199,7 +194,7 @@ TEST_F(SpecifyFolderTest, AMissingLogIsReportedAndThePickerOffered)
 TEST_F(SpecifyFolderTest, TheMenusRestoreRunsBeforeTheDialogIsShown)
 {
     const std::wstring file = root + L"junk\\menu.tmp";
-    Put(file, "menu");
+    kvtest::PutFile(file, "menu");
     BackUp(settings.SpecificFolder, {file});
     kvtest::MessageBoxAnswerer boxes(IDOK);
     bool restoredWhenShown = false;
