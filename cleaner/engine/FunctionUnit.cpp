@@ -467,8 +467,18 @@ std::wstring GetVolumeLabel(const std::wstring& root) { return VolumeInformation
 
 std::wstring GetFileSystemName(const std::wstring& root) { return VolumeInformation(root, true); }
 
+namespace {
+std::atomic<FolderPickerHandler> g_folderPickerHandler{nullptr};
+} // namespace
+
+FolderPickerHandler SetFolderPickerHandler(FolderPickerHandler handler) noexcept
+{
+    return g_folderPickerHandler.exchange(handler);
+}
+
 std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& caption, const std::wstring& rootFolder)
 {
+    if (FolderPickerHandler handler = g_folderPickerHandler.load()) return handler(caption, BrowseStartFolder);
     ItemIdList root;
     if (!rootFolder.empty()) ::SHParseDisplayName(rootFolder.c_str(), nullptr, &root.pidl, 0, nullptr);
     wchar_t displayName[MAX_PATH] = {};

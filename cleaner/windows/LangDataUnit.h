@@ -38,6 +38,9 @@ std::wstring LanguageFolder();
 // LanguageFolder() + "Template.ini".
 std::wstring LanguageTemplatePath();
 
+// "<BR>" markers of a text made line feeds, as a loaded language has them.
+void ReplaceLineBreakMarkers(std::wstring& text);
+
 // Every entry back to its English default ("<BR>" markers kept).
 void LoadDefaultLanguage();
 

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "cleaner/windows/LangDataUnit.h"
+
 namespace kv {
 namespace {
 
@@ -32,7 +34,11 @@ std::wstring BuiltInText(int index)
 {
     for (const EnglishText& entry : kEnglish)
         if (entry.index == index) return entry.text;
-    return std::wstring();
+    // The rest as the language table's English defaults, line breaks made as
+    // a loaded language makes them.
+    std::wstring text(DefaultLanguageText(index));
+    ReplaceLineBreakMarkers(text);
+    return text;
 }
 
 std::atomic<UiTextSource> g_source{nullptr};

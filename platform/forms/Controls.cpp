@@ -1161,4 +1161,38 @@ bool ListView::Notify(NMHDR& header, LRESULT& result)
     }
 }
 
+// ---------------------------------------------------------------- Group box
+
+GroupBox::GroupBox(WinControl& parent, int id) : Panel(parent, id)
+{
+    OnPaint = [this](HDC dc, const RECT& client) { PaintFrame(dc, client); };
+}
+
+void GroupBox::PaintFrame(HDC dc, const RECT& client)
+{
+    HGDIOBJ previous = ::SelectObject(dc, FontHandle());
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    RECT frame = client;
+    frame.top += metrics.tmHeight / 2;
+    ::DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+    const std::wstring caption = Text();
+    if (!caption.empty()) {
+        RECT text{8, 0, client.right - 8, metrics.tmHeight};
+        ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
+                    DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        text.right = std::min<LONG>(text.right + 4, client.right - 6);
+        text.left -= 2;
+        HBRUSH background = ::CreateSolidBrush(EffectiveColor());
+        ::FillRect(dc, &text, background);
+        ::DeleteObject(background);
+        text.left += 2;
+        ::SetBkMode(dc, TRANSPARENT);
+        ::SetTextColor(dc, Enabled() ? Font().color : ::GetSysColor(COLOR_GRAYTEXT));
+        ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
+                    DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    }
+    ::SelectObject(dc, previous);
+}
+
 } // namespace kv::forms

@@ -401,4 +401,17 @@ private:
     bool sorting_ = false;
 };
 
+// A frame with a caption around a group of controls; the controls are its
+// children (their positions are in its client area).
+class GroupBox : public Panel {
+public:
+    GroupBox(WinControl& parent, int id);
+
+protected:
+    void TextChanged() override { Invalidate(); }
+
+private:
+    void PaintFrame(HDC dc, const RECT& client);
+};
+
 } // namespace kv::forms

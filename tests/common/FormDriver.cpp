@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "cleaner/engine/FunctionUnit.h"
 #include "platform/MessageLoop.h"
 #include "platform/forms/Menus.h"
 
@@ -425,6 +426,33 @@ COLORREF ShownPixel(const Control& control, POINT point)
     }
     const std::uint32_t pixel = canvas.Pixel(point.x, point.y);
     return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+}
+
+// ---------------------------------------------------------------- FolderPickerAnswer
+
+namespace {
+FolderPickerAnswer* g_folderAnswer = nullptr;
+} // namespace
+
+FolderPickerAnswer::FolderPickerAnswer(std::optional<std::wstring> folder) : folder_(std::move(folder))
+{
+    g_folderAnswer = this;
+    kv::SetFolderPickerHandler(Answer);
+}
+
+FolderPickerAnswer::~FolderPickerAnswer()
+{
+    kv::SetFolderPickerHandler(nullptr);
+    g_folderAnswer = nullptr;
+}
+
+std::optional<std::wstring> FolderPickerAnswer::Answer(const std::wstring& caption, const std::wstring& startFolder)
+{
+    if (!g_folderAnswer) return std::nullopt;
+    ++g_folderAnswer->asked_;
+    g_folderAnswer->LastCaption = caption;
+    g_folderAnswer->LastStartFolder = startFolder;
+    return g_folderAnswer->folder_;
 }
 
 } // namespace kvtest

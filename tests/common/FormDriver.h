@@ -168,4 +168,22 @@ private:
 // The pixel a control shows at a point of its own, as painted into a bitmap.
 COLORREF ShownPixel(const kv::forms::Control& control, POINT point);
 
+// Answers the folder pickers (BrowseForFolder) opened while it lives: a
+// folder, or Cancel. Keeps the caption and start folder of the last one.
+class FolderPickerAnswer {
+public:
+    explicit FolderPickerAnswer(std::optional<std::wstring> folder);
+    ~FolderPickerAnswer();
+    FolderPickerAnswer(const FolderPickerAnswer&) = delete;
+    FolderPickerAnswer& operator=(const FolderPickerAnswer&) = delete;
+    int TimesAsked() const noexcept { return asked_; }
+    void SetAnswer(std::optional<std::wstring> folder) { folder_ = std::move(folder); }
+    std::wstring LastCaption, LastStartFolder;
+
+private:
+    static std::optional<std::wstring> Answer(const std::wstring& caption, const std::wstring& startFolder);
+    std::optional<std::wstring> folder_;
+    int asked_ = 0;
+};
+
 } // namespace kvtest

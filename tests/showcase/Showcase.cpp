@@ -2,6 +2,9 @@
 // finished log and the balloon tip, for people to look at (tools/screenshot.sh).
 //   kv_showcase.exe [seconds]
 //   kv_showcase.exe cookies [panel]   the cookies manager over a few stored cookies
+// With a second argument, one dialog instead:
+//   kv_showcase.exe seconds backup    the backup-folder dialog
+//   kv_showcase.exe seconds task      the job-file dialog
 #include <windows.h>
 #include <wininet.h>
 
@@ -12,8 +15,10 @@
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/windows/BmpButtons.h"
 #include "cleaner/windows/CookiesManagerUnit.h"
+#include "cleaner/windows/CreateTaskUnit.h"
 #include "cleaner/windows/GuideUnit.h"
 #include "cleaner/windows/ProgressUnit.h"
+#include "cleaner/windows/SpecifyFolderUnit.h"
 #include "platform/Format.h"
 #include "platform/forms/Form.h"
 #include "platform/forms/Timer.h"
@@ -61,6 +66,35 @@ int CookiesShowcase(bool withPanel)
     return Application::Instance().Run();
 }
 
+// One dialog alone, as its menu entry shows it: owned by a hidden main form
+// (an owned window gets its frame drawn even with no window manager).
+int ShowDialog(Application& application, const std::wstring& which, int seconds)
+{
+    FormStyle hostStyle;
+    hostStyle.className = L"TShowcaseHost";
+    Form host(hostStyle);
+    application.ShowMainForm = false;
+    application.SetMainForm(&host);
+    Timer end(static_cast<UINT>(seconds) * 1000);
+    end.OnTimer = [&] { application.Terminate(); };
+    end.Start();
+    kv::TSettings settings;
+    settings.SpecificFolder = L"C:\\Users\\Public\\Documents\\Kestrelvane\\Backup\\";
+    std::unique_ptr<Form> dialog;
+    if (which == L"backup") {
+        dialog = std::make_unique<kv::TSpecifyFolderForm>(settings, nullptr, host.Handle());
+    } else {
+        auto task = std::make_unique<kv::TCreateTaskForm>(settings, host.Handle());
+        task->AutoScanCheckBox->SetChecked(true);
+        task->AutoCleanCheckBox->SetChecked(true);
+        task->AutoExitCheckBox->SetChecked(true);
+        dialog = std::move(task);
+    }
+    dialog->SetBounds(40, 40, dialog->Width(), dialog->Height());
+    dialog->Show();
+    return application.Run();
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -70,6 +104,7 @@ int wmain(int argc, wchar_t** argv)
     const int seconds = argc > 1 ? static_cast<int>(std::wcstol(argv[1], nullptr, 10)) : 30;
     Application& application = Application::Instance();
     application.Initialize(L"Kestrelvane");
+    if (argc > 2) return ShowDialog(application, argv[2], seconds);
 
     FormStyle style;
     style.className = L"TShowcaseForm";
