@@ -157,12 +157,12 @@ TLanguageForm::TLanguageForm() : forms::Form(LanguageFormStyle())
     using namespace forms;
     Build({
         {Make<Image>, L"LanguageImage", idLanguageImage, 0, 0, 0, 120, 201, nullptr, L"LANGUAGEPICTURE"},
-        {Make<Label>, L"Label1", idLabel1, 0, 140, 30, 252, 32, L"Please select the language you want to use.", nullptr,
+        {Make<Label>, L"Label1", idLabel1, 0, 136, 30, 264, 32, L"Please select the language you want to use.", nullptr,
          lfTransparent | lfWordWrap},
-        {MakeSortedComboBox, L"LangComboBox", idLangComboBox, 0, 140, 68, 252, 220},
-        {Make<Label>, L"labGetLanguagePack", idlabGetLanguagePack, 0, 140, 112, 252, 16,
+        {MakeSortedComboBox, L"LangComboBox", idLangComboBox, 0, 136, 68, 264, 220},
+        {Make<Label>, L"labGetLanguagePack", idlabGetLanguagePack, 0, 136, 112, 264, 16,
          L"Get more language skins from our website ...", nullptr, lfTransparent | lfHandCursor},
-        {Make<Button>, L"OKButton", idOKButton, 0, 300, 158, 92, 26, L"OK", nullptr, lfDefault},
+        {Make<Button>, L"OKButton", idOKButton, 0, 308, 158, 92, 26, L"OK", nullptr, lfDefault},
     });
     LanguageImage = &Get<Image>(idLanguageImage);
     Label1 = &Get<Label>(idLabel1);
