@@ -144,10 +144,15 @@ constexpr COLORREF kLinkColour = RGB(0, 80, 190);
 constexpr COLORREF kTextColour = RGB(32, 40, 56);
 
 // The stored file name: \Settings Language of the settings root, read without
-// creating the key; nullopt when there is none.
+// creating the key; nullopt when there is none. The program only ever stores a
+// plain file name there; a value with a path in it (a crafted job file) would
+// reach any file on the machine, and counts as no file.
 std::optional<std::wstring> StoredLanguageFileName()
 {
-    return RegistryKey::Open(HKEY_CURRENT_USER, SettingsRoot + L"\\Settings").ReadString(L"Language");
+    std::optional<std::wstring> name =
+        RegistryKey::Open(HKEY_CURRENT_USER, SettingsRoot + L"\\Settings").ReadString(L"Language");
+    if (name && name->find_first_of(L"\\/:") != std::wstring::npos) return std::wstring();
+    return name;
 }
 
 } // namespace
@@ -202,7 +207,8 @@ void TLanguageForm::SelectChoice(const std::wstring& name)
 
 void TLanguageForm::OKButtonClick()
 {
-    // Nothing selected (no language files at all): the current choice stays.
+    // Nothing selected (no language files, or the current file is not among
+    // them): the current choice stays.
     if (std::optional<std::wstring> file = LanguageFileForChoice(LanguageList, LangComboBox->Text()))
         LanguageFile = std::move(*file);
     SetModalResult(forms::mrOk);

@@ -350,6 +350,30 @@ TEST_F(ChooserWindow, StartUpWithTheStoredFileShowsNoChooser)
     EXPECT_EQ(kv::UiText(141), L"Willkommen");
 }
 
+TEST_F(ChooserWindow, AStoredNameWithAPathCountsAsNoFile)
+{
+    // A German file outside the language folder, and one inside it.
+    kvtest::WriteBytes(kv::ProgramFolder + L"outside.ini", German);
+    Write(L"de.ini", German);
+    for (const std::wstring& stored : {std::wstring(L"..\\outside.ini"), kv::ProgramFolder + L"outside.ini",
+                                       std::wstring(L"../outside.ini")}) {
+        kv::DeleteRegistryTree(HKEY_CURRENT_USER, kv::LegacySettingsKey);
+        StoreLanguage(stored.c_str());
+        kv::LanguageFile.clear();
+        ChooserDriver driver([](kv::TLanguageForm& form) { kvtest::Click(*form.OKButton); });
+        kv::PrepareStartupLanguage();
+        EXPECT_EQ(driver.timesShown, 1) << testing::PrintToString(stored);
+        EXPECT_EQ(kv::LanguageFile, kv::LanguageTemplatePath());
+        EXPECT_EQ(kv::UiText(141), L"Welcome to Kestrelvane!");
+    }
+    // In a job the same value falls back to English without asking.
+    kv::JobMode = true;
+    ChooserDriver driver(nullptr);
+    kv::PrepareStartupLanguage();
+    EXPECT_EQ(driver.timesShown, 0);
+    EXPECT_EQ(kv::UiText(141), L"Welcome to Kestrelvane!");
+}
+
 TEST_F(ChooserWindow, JobModeNeverShowsTheChooser)
 {
     Write(L"de.ini", German);
