@@ -44,16 +44,19 @@ int RunProcessServingWindows(const std::wstring& commandLine, const ChildWindowS
     kv::KernelHandle threadHandle(process.hThread);
     std::set<HWND> served;
     const DWORD start = ::GetTickCount();
-    while (::WaitForSingleObject(processHandle.Get(), 20) == WAIT_TIMEOUT) {
-        if (::GetTickCount() - start > timeoutMs) {
+    // Without windows to serve there is nothing to look at while it runs.
+    const DWORD slice = serve ? 20 : timeoutMs;
+    while (::WaitForSingleObject(processHandle.Get(), slice) == WAIT_TIMEOUT) {
+        if (::GetTickCount() - start >= timeoutMs) {
             ::TerminateProcess(processHandle.Get(), 999);
             ::WaitForSingleObject(processHandle.Get(), 5000);
             return -2;
         }
+        if (!serve) continue;
         ChildSearch search{process.dwProcessId, {}};
         ::EnumWindows(CollectChildWindow, reinterpret_cast<LPARAM>(&search));
         for (HWND window : search.windows)
-            if (served.insert(window).second && serve) serve(window, ClassNameOf(window));
+            if (served.insert(window).second) serve(window, ClassNameOf(window));
     }
     DWORD code = 0;
     ::GetExitCodeProcess(processHandle.Get(), &code);
