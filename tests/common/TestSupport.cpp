@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/ChildWindows.h"
+#include "platform/Handles.h"
 
 namespace kvtest {
 namespace {
