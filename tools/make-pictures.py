@@ -510,6 +510,37 @@ def cookies_manager():
     button_strip("ButtonToDelete.png", 32, 28, glyph_arrow(False), base=(214, 120, 30))
     button_strip("ButtonSave.png", 44, 28, glyph_check, base=(40, 150, 80))
     button_strip("ButtonCancel.png", 44, 28, glyph_cross, base=(110, 120, 140))
+# ------------------------------------------------------------------ language chooser
+def language_picture():
+    """The chooser's left side: a globe with two speech bubbles on the header blue."""
+    w, h = 120, 201
+    c = Canvas(w, h)
+    c.vgradient(0, 0, w, h, (34, 70, 140, 255), (14, 32, 76, 255))
+    c.rect(w - 1, 0, w, h, (10, 24, 56, 255))
+    cx, cy, r = 56, 126, 34
+    c.circle(cx, cy, r + 3, (255, 255, 255, 40))
+    c.circle(cx, cy, r, (60, 140, 220, 255))
+    c.shape(lambda x, y: (x - cx) ** 2 + (y - cy) ** 2 <= r * r and (x - cx + 8) ** 2 + (y - cy + 10) ** 2 <= 22 ** 2,
+            (110, 180, 240, 255), (cx - r, cy - r, cx + r, cy + r))
+    line = (255, 255, 255, 150)
+    for k in (0.45, 0.85):   # meridians
+        c.shape(lambda x, y, k=k: abs((x - cx) ** 2 / (r * k) ** 2 + (y - cy) ** 2 / r ** 2 - 1) < 0.06 and
+                (x - cx) ** 2 + (y - cy) ** 2 <= r * r, line, (cx - r, cy - r, cx + r, cy + r))
+    c.rect(cx - r + 1, cy - 0.6, cx + r - 1, cy + 0.6, line)   # equator
+    for dy in (-17, 17):     # parallels
+        half = math.sqrt(r * r - dy * dy)
+        c.rect(cx - half + 1, cy + dy - 0.5, cx + half - 1, cy + dy + 0.5, line)
+
+    def bubble(x0, y0, x1, y1, tail, fill, ink, bars):
+        c.rounded(x0, y0, x1, y1, 6, fill)
+        c.polygon(tail, fill)
+        for i, length in enumerate(bars):
+            y = y0 + 7 + i * 7
+            c.rounded(x0 + 8, y, x0 + 8 + length, y + 3.2, 1.6, ink)
+
+    bubble(14, 42, 72, 76, [(26, 74), (24, 88), (40, 74)], (255, 255, 255, 255), (34, 70, 140, 255), (40, 30, 36))
+    bubble(58, 64, 110, 94, [(92, 92), (98, 104), (82, 92)], (250, 200, 40, 255), (120, 80, 10, 255), (34, 24))
+    c.save("LanguagePicture.png")
 
 
 def main():
@@ -519,6 +550,7 @@ def main():
     progress_bar()
     balloon()
     cookies_manager()
+    language_picture()
     button_strip("ButtonStart.png", 96, 32, glyph_play)
     button_strip("ButtonStop.png", 96, 32, glyph_stop, base=(180, 60, 50))
     button_strip("ButtonClean.png", 96, 32, glyph_broom, base=(40, 150, 80))

@@ -343,6 +343,13 @@ std::wstring_view DefaultLanguageText(int index)
     return kDefaultTexts[static_cast<std::size_t>(index)];
 }
 
+std::wstring EnglishLanguageText(int index)
+{
+    std::wstring text(DefaultLanguageText(index));
+    ReplaceLineBreakMarkers(text);
+    return text;
+}
+
 std::wstring LanguageFolder() { return ProgramFolder + L"Language\\"; }
 
 std::wstring LanguageTemplatePath() { return LanguageFolder() + L"Template.ini"; }

@@ -32,6 +32,8 @@ const std::wstring& LanguageText(int index);
 // The English text of an entry as it stands in the files (with "<BR>"
 // markers); empty for reserved entries and indices outside the table.
 std::wstring_view DefaultLanguageText(int index);
+// The same text as a window shows it: "<BR>" markers as line feeds.
+std::wstring EnglishLanguageText(int index);
 
 // ProgramFolder + "Language\".
 std::wstring LanguageFolder();

@@ -230,6 +230,16 @@ bool IsShownEnabled(const Control& control)
     return control.Enabled();
 }
 
+void ChooseComboItem(const kv::forms::ComboBox& combo, const std::wstring& text)
+{
+    const int index = combo.IndexOf(text);
+    if (index < 0) throw kv::Exception(L"The combo box has no such entry");
+    ::SendMessageW(combo.Handle(), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    ::PostMessageW(::GetParent(combo.Handle()), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(combo.Handle()), CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(combo.Handle()));
+    Pump();
+}
+
 std::vector<kv::forms::ListView::Row> ReadRows(const kv::forms::ListView& list)
 {
     std::vector<kv::forms::ListView::Row> rows;

@@ -73,6 +73,10 @@ void PressKey(const kv::forms::WinControl& control, WPARAM virtualKey);
 std::wstring TextOf(const kv::forms::Control& control);
 bool IsShownEnabled(const kv::forms::Control& control);
 
+// ---- Combo boxes: picks the entry with this text as a click in the open list
+// would (the selection changes and the owner hears of it); throws when absent.
+void ChooseComboItem(const kv::forms::ComboBox& combo, const std::wstring& text);
+
 // ---- List views
 std::vector<kv::forms::ListView::Row> ReadRows(const kv::forms::ListView& list);
 std::vector<std::wstring> ReadColumn(const kv::forms::ListView& list, int column); // 0: captions

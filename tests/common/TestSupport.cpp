@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "common/ChildWindows.h"
 #include "platform/Handles.h"
 
 namespace kvtest {
@@ -101,21 +102,7 @@ std::wstring ProbePath() { return ExecutableFolder() + L"kv_probe.exe"; }
 
 int RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
 {
-    std::wstring line = commandLine;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
-    kv::KernelHandle processHandle(process.hProcess);
-    kv::KernelHandle threadHandle(process.hThread);
-    if (::WaitForSingleObject(processHandle.Get(), timeoutMs) != WAIT_OBJECT_0) {
-        ::TerminateProcess(processHandle.Get(), 999);
-        return -2;
-    }
-    DWORD code = 0;
-    ::GetExitCodeProcess(processHandle.Get(), &code);
-    return static_cast<int>(code);
+    return RunProcessServingWindows(commandLine, nullptr, timeoutMs);
 }
 
 } // namespace kvtest
