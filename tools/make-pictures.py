@@ -526,12 +526,146 @@ def page_button(name, kind, w=136, h=40):
     strip.save(name)
 
 
+# ------------------------------------------------------------------ cookies manager
+COOKIE = (196, 140, 76, 255)
+CHIP = (90, 52, 24, 255)
+
+
+def small_cookie(c, cx, cy, r):
+    c.circle(cx, cy, r, COOKIE)
+    c.circle(cx + r * 0.35, cy - r * 0.45, r * 0.22, (220, 172, 110, 255))
+    for (dx, dy) in ((-0.35, -0.25), (0.3, 0.05), (-0.15, 0.45), (0.45, 0.5)):
+        c.circle(cx + dx * r, cy + dy * r, max(0.8, r * 0.16), CHIP)
+
+
+def cookie_badge(c, cx, cy, r, color, mark):
+    c.circle(cx, cy, r + 0.8, WHITE)
+    c.circle(cx, cy, r, color)
+    if mark == "check":
+        c.line(cx - r * 0.5, cy, cx - r * 0.1, cy + r * 0.45, 1.2, WHITE)
+        c.line(cx - r * 0.1, cy + r * 0.45, cx + r * 0.55, cy - r * 0.45, 1.2, WHITE)
+    elif mark == "cross":
+        c.line(cx - r * 0.45, cy - r * 0.45, cx + r * 0.45, cy + r * 0.45, 1.2, WHITE)
+        c.line(cx + r * 0.45, cy - r * 0.45, cx - r * 0.45, cy + r * 0.45, 1.2, WHITE)
+    else:
+        c.rect(cx - r * 0.55, cy - 0.6, cx + r * 0.55, cy + 0.6, WHITE)
+        c.rect(cx - 0.6, cy - r * 0.55, cx + 0.6, cy + r * 0.55, WHITE)
+
+
+def draw_cookie_icon(c, size, color, mark, shift=0):
+    small_cookie(c, size * 0.42 + shift, size * 0.42 + shift, size * 0.4)
+    cookie_badge(c, size * 0.72 + shift, size * 0.72 + shift, size * 0.24, color, mark)
+
+
+def cookie_icon(name, size, color, mark):
+    c = Canvas(size, size)
+    draw_cookie_icon(c, size, color, mark)
+    c.save(name)
+
+
+def cookie_icon_strip(name, size, color, mark):
+    """A picture button of the icon alone: normal, mouse over (a halo), pressed, disabled (grey)."""
+    strip = Canvas(4 * size, size)
+    for i in range(4):
+        f = Canvas(size, size)
+        if i == 1:
+            f.circle(size / 2, size / 2, size / 2, (255, 255, 255, 150))
+        draw_cookie_icon(f, size, color, mark, 1 if i == 2 else 0)
+        if i == 3:
+            for p in f.px:
+                grey = round(0.3 * p[0] + 0.59 * p[1] + 0.11 * p[2])
+                p[0] = p[1] = p[2] = min(255, grey + 60)
+                p[3] = round(p[3] * 0.6)
+        strip.paste(f, i * size, 0)
+    strip.save(name)
+
+
+def glyph_arrow(right):
+    def draw(c, w, h, s, col):
+        d = 1 if right else -1
+        cx, cy = w / 2 + s, h / 2 + s
+        c.rect(cx - 7 if right else cx - 1, cy - 2, cx + 1 if right else cx + 7, cy + 2, col)
+        c.polygon([(cx + d * 1 - d * 0.5, cy - 7), (cx + d * 8, cy), (cx + d * 1 - d * 0.5, cy + 7)], col)
+    return draw
+
+
+def glyph_check(c, w, h, s, col):
+    cx, cy = w / 2 + s, h / 2 + s
+    c.line(cx - 6, cy, cx - 2, cy + 5, 2.4, col)
+    c.line(cx - 2, cy + 5, cx + 7, cy - 5, 2.4, col)
+
+
+def cookies_back():
+    w, h = 448, 336
+    c = Canvas(w, h, WHITE)
+    c.vgradient(0, 0, w, 44, (34, 70, 140, 255), (18, 40, 90, 255))
+    c.vgradient(0, 44, w, 292, (244, 246, 251, 255), (226, 232, 242, 255))
+    c.vgradient(0, 292, w, h, (26, 54, 112, 255), (14, 32, 76, 255))
+    c.rect(0, 44, w, 45, (120, 146, 196, 255))
+    c.rect(0, 291, w, 292, (120, 146, 196, 255))
+    small_cookie(c, 26, 22, 11)
+    for left, color in ((16, (236, 150, 30, 255)), (248, (110, 190, 40, 255))):
+        c.circle(left + 6, 62, 4.5, color)
+        c.rounded(left - 2, 72, left + 186, 271, 3, (168, 180, 204, 255))
+        c.rect(left - 1, 73, left + 185, 270, WHITE)
+    # the window's own edge: it has no frame
+    c.rect(0, 0, w, 1, (10, 20, 44, 255))
+    c.rect(0, h - 1, w, h, (10, 20, 44, 255))
+    c.rect(0, 0, 1, h, (10, 20, 44, 255))
+    c.rect(w - 1, 0, w, h, (10, 20, 44, 255))
+    c.save("CookiesBack.png")
+
+
+def cookies_manager():
+    cookies_back()
+    cookie_icon("CookieKeep.png", 14, GREEN, "check")
+    cookie_icon("CookieDrop.png", 14, (214, 110, 30, 255), "cross")
+    cookie_icon_strip("CookieAdd.png", 20, GREEN, "plus")
+    button_strip("ButtonToKeep.png", 32, 28, glyph_arrow(True), base=(40, 150, 80))
+    button_strip("ButtonToDelete.png", 32, 28, glyph_arrow(False), base=(214, 120, 30))
+    button_strip("ButtonSave.png", 44, 28, glyph_check, base=(40, 150, 80))
+    button_strip("ButtonCancel.png", 44, 28, glyph_cross, base=(110, 120, 140))
+# ------------------------------------------------------------------ language chooser
+def language_picture():
+    """The chooser's left side: a globe with two speech bubbles on the header blue."""
+    w, h = 120, 201
+    c = Canvas(w, h)
+    c.vgradient(0, 0, w, h, (34, 70, 140, 255), (14, 32, 76, 255))
+    c.rect(w - 1, 0, w, h, (10, 24, 56, 255))
+    cx, cy, r = 56, 126, 34
+    c.circle(cx, cy, r + 3, (255, 255, 255, 40))
+    c.circle(cx, cy, r, (60, 140, 220, 255))
+    c.shape(lambda x, y: (x - cx) ** 2 + (y - cy) ** 2 <= r * r and (x - cx + 8) ** 2 + (y - cy + 10) ** 2 <= 22 ** 2,
+            (110, 180, 240, 255), (cx - r, cy - r, cx + r, cy + r))
+    line = (255, 255, 255, 150)
+    for k in (0.45, 0.85):   # meridians
+        c.shape(lambda x, y, k=k: abs((x - cx) ** 2 / (r * k) ** 2 + (y - cy) ** 2 / r ** 2 - 1) < 0.06 and
+                (x - cx) ** 2 + (y - cy) ** 2 <= r * r, line, (cx - r, cy - r, cx + r, cy + r))
+    c.rect(cx - r + 1, cy - 0.6, cx + r - 1, cy + 0.6, line)   # equator
+    for dy in (-17, 17):     # parallels
+        half = math.sqrt(r * r - dy * dy)
+        c.rect(cx - half + 1, cy + dy - 0.5, cx + half - 1, cy + dy + 0.5, line)
+
+    def bubble(x0, y0, x1, y1, tail, fill, ink, bars):
+        c.rounded(x0, y0, x1, y1, 6, fill)
+        c.polygon(tail, fill)
+        for i, length in enumerate(bars):
+            y = y0 + 7 + i * 7
+            c.rounded(x0 + 8, y, x0 + 8 + length, y + 3.2, 1.6, ink)
+
+    bubble(14, 42, 72, 76, [(26, 74), (24, 88), (40, 74)], (255, 255, 255, 255), (34, 70, 140, 255), (40, 30, 36))
+    bubble(58, 64, 110, 94, [(92, 92), (98, 104), (82, 92)], (250, 200, 40, 255), (120, 80, 10, 255), (34, 24))
+    c.save("LanguagePicture.png")
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
     icons()
     progress_back()
     progress_bar()
     balloon()
+    cookies_manager()
+    language_picture()
     button_strip("ButtonStart.png", 104, 32, glyph_play)
     button_strip("ButtonStop.png", 104, 32, glyph_stop, base=(180, 60, 50))
     button_strip("ButtonClean.png", 104, 32, glyph_broom, base=(40, 150, 80))

@@ -26,6 +26,11 @@ cleanup() {
 trap cleanup EXIT
 sleep 1
 "$root/tools/wine-prefix.sh" run start
+# No window manager runs under Xvfb: Wine draws every window's frame and
+# caption itself, as Windows would.
+( source "$root/tools/wine-env.sh"
+  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f </dev/null >/dev/null 2>&1 ) || true
 "$root/tools/wine-run.sh" "$exe" "$@" &
 program_pid=$!
 sleep "${KV_SHOT_DELAY:-6}"

@@ -468,10 +468,13 @@ std::wstring GetVolumeLabel(const std::wstring& root) { return VolumeInformation
 std::wstring GetFileSystemName(const std::wstring& root) { return VolumeInformation(root, true); }
 
 namespace {
-std::atomic<FolderPickerHandler> g_folderPicker{nullptr};
+std::atomic<FolderPickerHandler> g_folderPickerHandler{nullptr};
 } // namespace
 
-FolderPickerHandler SetFolderPickerHandler(FolderPickerHandler handler) noexcept { return g_folderPicker.exchange(handler); }
+FolderPickerHandler SetFolderPickerHandler(FolderPickerHandler handler) noexcept
+{
+    return g_folderPickerHandler.exchange(handler);
+}
 
 bool FolderExists(const std::wstring& path)
 {
@@ -481,7 +484,7 @@ bool FolderExists(const std::wstring& path)
 
 std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& caption, const std::wstring& rootFolder)
 {
-    if (FolderPickerHandler handler = g_folderPicker.load()) return handler(caption);
+    if (FolderPickerHandler handler = g_folderPickerHandler.load()) return handler(caption, BrowseStartFolder);
     ItemIdList root;
     if (!rootFolder.empty()) ::SHParseDisplayName(rootFolder.c_str(), nullptr, &root.pidl, 0, nullptr);
     wchar_t displayName[MAX_PATH] = {};

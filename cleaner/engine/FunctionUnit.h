@@ -61,6 +61,10 @@ bool IsRealSubFolder(const WIN32_FIND_DATAW& entry);
 std::wstring GetVolumeLabel(const std::wstring& root);
 std::wstring GetFileSystemName(const std::wstring& root);
 std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& caption, const std::wstring& rootFolder);
+// Answers BrowseForFolder in place of the user (tests): the chosen folder, or
+// nothing for Cancel; it is given the caption and BrowseStartFolder.
+using FolderPickerHandler = std::optional<std::wstring> (*)(const std::wstring& caption, const std::wstring& startFolder);
+FolderPickerHandler SetFolderPickerHandler(FolderPickerHandler handler) noexcept;
 
 // ---- Files
 // Whether the file can be opened for writing (clearing its read-only
@@ -106,9 +110,5 @@ public:
 
 // ---- Added for the windows' dialogs
 bool FolderExists(const std::wstring& path);
-// Answers BrowseForFolder in place of the shell's picker: the chosen folder,
-// or nothing for Cancel. Tests install one; nullptr restores the picker.
-using FolderPickerHandler = std::optional<std::wstring> (*)(const std::wstring& caption);
-FolderPickerHandler SetFolderPickerHandler(FolderPickerHandler handler) noexcept;
 
 } // namespace kv

@@ -26,13 +26,13 @@ TEditItemForm::TEditItemForm(forms::ListView& filtersListView) : forms::Form(Edi
     using namespace forms;
     Build({
         {Make<GroupBox>, L"GroupBox3", idGroupBox3, 0, 8, 6, 384, 50},
-        {Make<RadioButton>, L"IncludeRadioButton", idIncludeRadioButton, 0, 20, 26, 150, 20, nullptr, nullptr,
+        {Make<RadioButton>, L"IncludeRadioButton", idIncludeRadioButton, idGroupBox3, 12, 20, 150, 20, nullptr, nullptr,
          lfChecked | lfGroup},
-        {Make<RadioButton>, L"ExcludeRadioButton", idExcludeRadioButton, 0, 190, 26, 150, 20},
+        {Make<RadioButton>, L"ExcludeRadioButton", idExcludeRadioButton, idGroupBox3, 182, 20, 150, 20},
         {Make<GroupBox>, L"GroupBox1", idGroupBox1, 0, 8, 62, 384, 54},
-        {Make<Edit>, L"FileNameEdit", idFileNameEdit, 0, 20, 84, 360, 23, nullptr, nullptr, lfGroup},
+        {Make<Edit>, L"FileNameEdit", idFileNameEdit, idGroupBox1, 12, 22, 360, 23, nullptr, nullptr, lfGroup},
         {Make<GroupBox>, L"GroupBox2", idGroupBox2, 0, 8, 122, 384, 54},
-        {Make<Edit>, L"DescriptionEdit", idDescriptionEdit, 0, 20, 144, 360, 23, nullptr, nullptr, lfGroup},
+        {Make<Edit>, L"DescriptionEdit", idDescriptionEdit, idGroupBox2, 12, 22, 360, 23, nullptr, nullptr, lfGroup},
         {Make<Button>, L"SaveButton", idSaveButton, 0, 216, 196, 84, 26, nullptr, nullptr, lfDefault | lfGroup},
         {Make<Button>, L"CancelButton", idCancelButton, 0, 308, 196, 84, 26},
     });

@@ -315,12 +315,16 @@ std::optional<std::string> ReadLanguageBytes(const std::wstring& path)
     return ReadWholeFile(path);
 }
 
+} // namespace
+
 void ReplaceLineBreakMarkers(std::wstring& text)
 {
     for (std::size_t at = text.find(kLineBreakMarker); at != std::wstring::npos;
          at = text.find(kLineBreakMarker, at + 1))
         text.replace(at, kLineBreakMarker.size(), L"\n");
 }
+
+namespace {
 
 std::wstring UnicodeCopyPath() { return LanguageFolder() + L"Unicode.txt"; }
 
@@ -337,6 +341,13 @@ std::wstring_view DefaultLanguageText(int index)
 {
     if (index < 0 || index >= LanguageEntryCount) return {};
     return kDefaultTexts[static_cast<std::size_t>(index)];
+}
+
+std::wstring EnglishLanguageText(int index)
+{
+    std::wstring text(DefaultLanguageText(index));
+    ReplaceLineBreakMarkers(text);
+    return text;
 }
 
 std::wstring LanguageFolder() { return ProgramFolder + L"Language\\"; }

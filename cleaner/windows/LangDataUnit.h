@@ -32,11 +32,16 @@ const std::wstring& LanguageText(int index);
 // The English text of an entry as it stands in the files (with "<BR>"
 // markers); empty for reserved entries and indices outside the table.
 std::wstring_view DefaultLanguageText(int index);
+// The same text as a window shows it: "<BR>" markers as line feeds.
+std::wstring EnglishLanguageText(int index);
 
 // ProgramFolder + "Language\".
 std::wstring LanguageFolder();
 // LanguageFolder() + "Template.ini".
 std::wstring LanguageTemplatePath();
+
+// "<BR>" markers of a text made line feeds, as a loaded language has them.
+void ReplaceLineBreakMarkers(std::wstring& text);
 
 // Every entry back to its English default ("<BR>" markers kept).
 void LoadDefaultLanguage();

@@ -1,14 +1,17 @@
 #pragma once
-// What the language chooser needs besides its window: the list of language
-// files with their display names, which name to preselect, which file a
-// chosen name stands for, and the language step of the program's start-up.
+// The language chooser: the list of language files with their display names,
+// which name to preselect, which file a chosen name stands for, the chooser's
+// window TLanguageForm, and the language steps of start-up and of the Options
+// menu.
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cleaner/windows/LangDataUnit.h"
 #include "platform/StringList.h"
+#include "platform/forms/Form.h"
 
 namespace kv {
 
@@ -51,5 +54,55 @@ void OpenLanguagePackPage();
 // unattended run must not wait on a dialog and English is used.
 void LoadStartupLanguage(const std::optional<std::wstring>& storedFileName, bool jobMode,
                          const std::function<void()>& showChooser);
+
+// ---------------------------------------------------------------------------
+// The chooser's window
+
+class TLanguageForm : public forms::Form {
+public:
+    // OK is IDOK, so that Enter presses it as in any dialog.
+    enum ControlId : int { idOKButton = IDOK, idLanguageImage = 10, idLabel1, idLangComboBox, idlabGetLanguagePack };
+
+    TLanguageForm();
+    ~TLanguageForm() override { RunOnDestroy(); }
+
+    forms::Image* LanguageImage;
+    forms::Label* Label1;
+    forms::ComboBox* LangComboBox;
+    forms::Label* labGetLanguagePack;
+    forms::Button* OKButton;
+
+    // Display name, then full path, for every language file; built when the
+    // window is created.
+    StringList LanguageList;
+    // What the link opens; tests put a recorder here instead of the browser.
+    std::function<void()> OpenPackPage = OpenLanguagePackPage;
+
+    // Start-up preselects the template's entry instead of the current file's.
+    void SelectStartupChoice();
+
+    void FormCreate();
+    void OKButtonClick();
+    void labGetLanguagePackClick();
+    void FormDestroy();
+
+private:
+    void SelectChoice(const std::wstring& name);
+    void FormKeyDown(WPARAM key, bool& handled);
+};
+
+// The chooser at start-up, modally, with the template's entry preselected. OK
+// sets LanguageFile; anything else leaves it as it was.
+void ShowStartupLanguageChooser();
+
+// The language step of the program's start-up: LoadStartupLanguage with the
+// stored file name of the settings root, the chooser when that file is
+// missing, then every window text taken from the loaded table.
+void PrepareStartupLanguage();
+
+// The Options menu's Language entry: rewrites the template, shows the chooser
+// with the current file preselected, loads the file chosen (or the current one
+// again) and pushes the texts into the main window.
+void ChangeLanguage(MainWindowLanguageTarget& mainWindow);
 
 } // namespace kv

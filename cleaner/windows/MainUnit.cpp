@@ -5,9 +5,13 @@
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SettingsFiles.h"
 #include "cleaner/windows/AboutPage.h"
+#include "cleaner/windows/CookiesManagerUnit.h"
+#include "cleaner/windows/CreateTaskUnit.h"
 #include "cleaner/windows/FiltersPage.h"
 #include "cleaner/windows/IconIndexes.h"
+#include "cleaner/windows/LanguageUnit.h"
 #include "cleaner/windows/PathPage.h"
+#include "cleaner/windows/SpecifyFolderUnit.h"
 #include "platform/Format.h"
 #include "platform/MessageLoop.h"
 #include "platform/WorkerThread.h"
@@ -387,6 +391,9 @@ void TMainForm::ConnectEvents()
 
     OptionsPopupMenu.OnPopup = [this] { OptionsFilterMenuItem->Enabled = StopRequested == 1; };
     OptionsLanguageMenuItem->OnClick = [this] { OptionsLanguageMenuItemClick(); };
+    OptionsCookiesManagerMenuItem->OnClick = [this] { OptionsCookiesManagerMenuItemClick(); };
+    OptionsCreateJobFileMenuItem->OnClick = [this] { OptionsCreateJobFileMenuItemClick(); };
+    RestorefilesfromSpecificFolder->OnClick = [this] { RestorefilesfromSpecificFolderClick(); };
     OptionsExportSettingMenuItem->OnClick = [this] { OptionsExportSettingMenuItemClick(); };
     OptionsImportSettingMenuItem->OnClick = [this] { OptionsImportSettingMenuItemClick(); };
     HelpPopupMenu.OnPopup = [this] { HelpPopupMenuPopup(); };
@@ -888,12 +895,20 @@ void TMainForm::CheckForUpdatesMenuItemClick()
     WorkerThread::Start<TCheckForUpdates>(static_cast<IUpdateCheckView&>(*this), DefaultUpdateServer());
 }
 
-void TMainForm::OptionsLanguageMenuItemClick()
+void TMainForm::OptionsLanguageMenuItemClick() { ChangeLanguage(*this); }
+
+void TMainForm::OptionsCookiesManagerMenuItemClick() { ShowCookiesManager(Handle()); }
+
+void TMainForm::OptionsCreateJobFileMenuItemClick() { CreateJobFile(CollectSettings(), Handle()); }
+
+void TMainForm::RestorefilesfromSpecificFolderClick()
 {
-    WriteLanguageTemplate();
-    if (ShowLanguageChooser) ShowLanguageChooser();
-    LoadLanguage(LanguageFile);
-    ApplyLanguage(*this);
+    RestoreFilesFromSpecificFolder(Settings, [this] { UpdateCleanMethodDisplay(); }, Handle());
+}
+
+void TMainForm::UpdateCleanMethodDisplay()
+{
+    for (const auto& page : pages_) page->CleanMethodChanged(Settings);
 }
 
 void TMainForm::OptionsExportSettingMenuItemClick()

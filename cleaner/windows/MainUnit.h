@@ -70,6 +70,8 @@ public:
     // through the model unchanged.
     virtual void LoadSettings(const TSettings& settings) {}
     virtual void StoreSettings(TSettings& settings) const {}
+    // The clean method of the settings model changed (a dialog chose another).
+    virtual void CleanMethodChanged(const TSettings& settings) {}
 
 protected:
     // A list of the page on its panel, with the window's row pictures.
@@ -252,9 +254,9 @@ public:
     // Pumps messages until every worker thread has ended.
     static void WaitForWorkers();
 
-    // Opens the language chooser modally (the chooser's unit sets it); the
-    // language menu reloads the language and re-applies it afterwards.
-    std::function<void()> ShowLanguageChooser;
+    // The clean method's marks and texts follow Settings.CleanMethod (the
+    // Clean page shows them).
+    void UpdateCleanMethodDisplay();
 
     // ---- MainWindowLanguageTarget
     void SetLanguageText(const LanguageBinding& binding, const std::wstring& text) override;
@@ -299,6 +301,9 @@ public:
     void HelpPopupMenuPopup();
     void CheckForUpdatesMenuItemClick();
     void OptionsLanguageMenuItemClick();
+    void OptionsCookiesManagerMenuItemClick();
+    void OptionsCreateJobFileMenuItemClick();
+    void RestorefilesfromSpecificFolderClick();
     void OptionsExportSettingMenuItemClick();
     void OptionsImportSettingMenuItemClick();
     void JobTimerTimer();

@@ -2,6 +2,7 @@
 
 #include "cleaner/engine/SharedState.h"
 #include "cleaner/windows/LangDataUnit.h"
+#include "cleaner/windows/LanguageUnit.h"
 #include "platform/forms/Form.h"
 
 namespace kv {
@@ -9,6 +10,8 @@ namespace kv {
 TWindowStartup::~TWindowStartup() { FreeWindows(); }
 
 void TWindowStartup::InitializeApplication() { forms::Application::Instance().Initialize(L"Kestrelvane"); }
+
+void TWindowStartup::PrepareLanguage() { PrepareStartupLanguage(); }
 
 void TWindowStartup::CreateStartupWindows()
 {

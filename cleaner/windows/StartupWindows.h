@@ -15,6 +15,8 @@ public:
     ~TWindowStartup() override;
 
     void InitializeApplication() override;
+    // The template, the chooser when the chosen file is missing, the language.
+    void PrepareLanguage() override;
     // The main window (its FormCreate runs now and starts a job in job mode),
     // the progress window and the guide window.
     void CreateStartupWindows() override;

@@ -2,29 +2,10 @@
 
 #include <atomic>
 
+#include "cleaner/windows/LangDataUnit.h"
+
 namespace kv {
 namespace {
-
-struct EnglishText {
-    int index;
-    const wchar_t* text;
-};
-
-// Only the entries of the windows that take their texts through UiText today.
-constexpr EnglishText kEnglish[] = {
-    {59, L"Cleaning Progress"},
-    {73, L"Close"},
-    {232, L"Always show balloon tips"},
-    {233, L"Click here to start cleaning junk files!"},
-    {234, L"Click here to start scanning junk files!"},
-};
-
-std::wstring BuiltInText(int index)
-{
-    for (const EnglishText& entry : kEnglish)
-        if (entry.index == index) return entry.text;
-    return std::wstring();
-}
 
 std::atomic<UiTextSource> g_source{nullptr};
 
@@ -35,7 +16,7 @@ void SetUiTextSource(UiTextSource source) noexcept { g_source = source; }
 std::wstring UiText(int index)
 {
     if (UiTextSource source = g_source.load()) return source(index);
-    return BuiltInText(index);
+    return EnglishLanguageText(index);
 }
 
 } // namespace kv

@@ -1161,17 +1161,38 @@ bool ListView::Notify(NMHDR& header, LRESULT& result)
     }
 }
 
-} // namespace kv::forms
+// ---------------------------------------------------------------- Group box
 
-namespace kv::forms {
-
-GroupBox::GroupBox(WinControl& parent, int id) : Button(parent, id, BS_GROUPBOX) {}
-
-HBRUSH GroupBox::ControlColor(HDC dc)
+GroupBox::GroupBox(WinControl& parent, int id) : Panel(parent, id)
 {
-    ::SetBkMode(dc, TRANSPARENT);
-    ::SetTextColor(dc, Font().color);
-    return CachedBrush(color_ != CLR_INVALID ? color_ : Parent()->EffectiveColor());
+    OnPaint = [this](HDC dc, const RECT& client) { PaintFrame(dc, client); };
+}
+
+void GroupBox::PaintFrame(HDC dc, const RECT& client)
+{
+    HGDIOBJ previous = ::SelectObject(dc, FontHandle());
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(dc, &metrics);
+    RECT frame = client;
+    frame.top += metrics.tmHeight / 2;
+    ::DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+    const std::wstring caption = Text();
+    if (!caption.empty()) {
+        RECT text{8, 0, client.right - 8, metrics.tmHeight};
+        ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
+                    DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        text.right = std::min<LONG>(text.right + 4, client.right - 6);
+        text.left -= 2;
+        HBRUSH background = ::CreateSolidBrush(EffectiveColor());
+        ::FillRect(dc, &text, background);
+        ::DeleteObject(background);
+        text.left += 2;
+        ::SetBkMode(dc, TRANSPARENT);
+        ::SetTextColor(dc, Enabled() ? Font().color : ::GetSysColor(COLOR_GRAYTEXT));
+        ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
+                    DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    }
+    ::SelectObject(dc, previous);
 }
 
 } // namespace kv::forms

@@ -401,18 +401,17 @@ private:
     bool sorting_ = false;
 };
 
-} // namespace kv::forms
-
-namespace kv::forms {
-
-// A framed caption around a group of controls. The controls inside are the
-// form's own, placed over the frame, so their notifications reach the form.
-class GroupBox : public Button {
+// A frame with a caption around a group of controls; the controls are its
+// children (their positions are in its client area).
+class GroupBox : public Panel {
 public:
     GroupBox(WinControl& parent, int id);
 
 protected:
-    HBRUSH ControlColor(HDC dc) override;
+    void TextChanged() override { Invalidate(); }
+
+private:
+    void PaintFrame(HDC dc, const RECT& client);
 };
 
 } // namespace kv::forms

@@ -18,7 +18,6 @@ using kv::forms::WinControl;
 MessageBoxAnswerer* g_answerer = nullptr;
 MenuChooser* g_chooser = nullptr;
 FileDialogAnswer* g_fileAnswer = nullptr;
-FolderPickerAnswer* g_folderAnswer = nullptr;
 ExceptionRecorder* g_recorder = nullptr;
 
 // The window that receives a control's mouse input, and the point in it.
@@ -231,6 +230,16 @@ bool IsShownEnabled(const Control& control)
     return control.Enabled();
 }
 
+void ChooseComboItem(const kv::forms::ComboBox& combo, const std::wstring& text)
+{
+    const int index = combo.IndexOf(text);
+    if (index < 0) throw kv::Exception(L"The combo box has no such entry");
+    ::SendMessageW(combo.Handle(), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    ::PostMessageW(::GetParent(combo.Handle()), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(combo.Handle()), CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(combo.Handle()));
+    Pump();
+}
+
 std::vector<kv::forms::ListView::Row> ReadRows(const kv::forms::ListView& list)
 {
     std::vector<kv::forms::ListView::Row> rows;
@@ -431,6 +440,10 @@ COLORREF ShownPixel(const Control& control, POINT point)
 
 // ---------------------------------------------------------------- FolderPickerAnswer
 
+namespace {
+FolderPickerAnswer* g_folderAnswer = nullptr;
+} // namespace
+
 FolderPickerAnswer::FolderPickerAnswer(std::optional<std::wstring> folder) : folder_(std::move(folder))
 {
     g_folderAnswer = this;
@@ -443,13 +456,13 @@ FolderPickerAnswer::~FolderPickerAnswer()
     g_folderAnswer = nullptr;
 }
 
-std::optional<std::wstring> FolderPickerAnswer::Answer(const std::wstring& title)
+std::optional<std::wstring> FolderPickerAnswer::Answer(const std::wstring& caption, const std::wstring& startFolder)
 {
-    FolderPickerAnswer* self = g_folderAnswer;
-    if (!self) return std::nullopt;
-    ++self->asked_;
-    self->LastTitle = title;
-    return self->folder_;
+    if (!g_folderAnswer) return std::nullopt;
+    ++g_folderAnswer->asked_;
+    g_folderAnswer->LastCaption = caption;
+    g_folderAnswer->LastStartFolder = startFolder;
+    return g_folderAnswer->folder_;
 }
 
 // ---------------------------------------------------------------- WhenShown

@@ -75,6 +75,10 @@ void PressKey(const kv::forms::WinControl& control, WPARAM virtualKey);
 std::wstring TextOf(const kv::forms::Control& control);
 bool IsShownEnabled(const kv::forms::Control& control);
 
+// ---- Combo boxes: picks the entry with this text as a click in the open list
+// would (the selection changes and the owner hears of it); throws when absent.
+void ChooseComboItem(const kv::forms::ComboBox& combo, const std::wstring& text);
+
 // ---- List views
 std::vector<kv::forms::ListView::Row> ReadRows(const kv::forms::ListView& list);
 std::vector<std::wstring> ReadColumn(const kv::forms::ListView& list, int column); // 0: captions
@@ -171,19 +175,19 @@ private:
 COLORREF ShownPixel(const kv::forms::Control& control, POINT point);
 
 // Answers the folder pickers (BrowseForFolder) opened while it lives: a
-// folder, or Cancel. Keeps the title each picker showed.
+// folder, or Cancel. Keeps the caption and start folder of the last one.
 class FolderPickerAnswer {
 public:
     explicit FolderPickerAnswer(std::optional<std::wstring> folder);
     ~FolderPickerAnswer();
     FolderPickerAnswer(const FolderPickerAnswer&) = delete;
     FolderPickerAnswer& operator=(const FolderPickerAnswer&) = delete;
-    void SetFolder(std::optional<std::wstring> folder) { folder_ = std::move(folder); }
     int TimesAsked() const noexcept { return asked_; }
-    std::wstring LastTitle;
+    void SetAnswer(std::optional<std::wstring> folder) { folder_ = std::move(folder); }
+    std::wstring LastCaption, LastStartFolder;
 
 private:
-    static std::optional<std::wstring> Answer(const std::wstring& title);
+    static std::optional<std::wstring> Answer(const std::wstring& caption, const std::wstring& startFolder);
     std::optional<std::wstring> folder_;
     int asked_ = 0;
 };

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "common/ChildWindows.h"
 #include "platform/Handles.h"
 
 namespace kvtest {
@@ -99,28 +100,9 @@ std::wstring ExecutableFolder()
 
 std::wstring ProbePath() { return ExecutableFolder() + L"kv_probe.exe"; }
 
-int RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::function<void(DWORD processId)>& whileRunning)
+int RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
 {
-    std::wstring line = commandLine;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
-    kv::KernelHandle processHandle(process.hProcess);
-    kv::KernelHandle threadHandle(process.hThread);
-    const DWORD step = whileRunning ? 50 : timeoutMs;
-    for (DWORD waited = 0;; waited += step) {
-        if (::WaitForSingleObject(processHandle.Get(), step) == WAIT_OBJECT_0) break;
-        if (waited + step >= timeoutMs) {
-            ::TerminateProcess(processHandle.Get(), 999);
-            return -2;
-        }
-        whileRunning(process.dwProcessId);
-    }
-    DWORD code = 0;
-    ::GetExitCodeProcess(processHandle.Get(), &code);
-    return static_cast<int>(code);
+    return RunProcessServingWindows(commandLine, nullptr, timeoutMs);
 }
 
 } // namespace kvtest

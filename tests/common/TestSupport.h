@@ -3,7 +3,6 @@
 // utilities and the path of the probe executable.
 #include <windows.h>
 
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -26,10 +25,7 @@ std::wstring ExecutableFolder();
 // The probe executable beside the tests (tests/probes/Probe.cpp).
 std::wstring ProbePath();
 
-// Runs a command line and returns its exit code (-1 when it cannot start, -2
-// when it did not end in time and was ended). `whileRunning`, when given, is
-// called with the child's process id about every 50 ms while it runs.
-int RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000,
-               const std::function<void(DWORD processId)>& whileRunning = {});
+// Runs a command line and returns its exit code (-1 when it cannot start).
+int RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000);
 
 } // namespace kvtest

@@ -37,3 +37,15 @@ for f in places.sqlite places.sqlite-wal places.sqlite-shm cookies.sqlite cookie
   [ -f "$profile/$f" ] || { echo "sqlite3 did not leave $f" >&2; exit 1; }
 done
 echo "fixtures ready in $root"
+
+# Clean Now's result rows that are links: one tree per clean method, since
+# each test works its tree over.
+for method in recycle backup delete; do
+  tree=$root/junk-links/$method
+  mkdir -p "$tree/inside" "$tree/outside/deeper"
+  echo keep > "$tree/outside/keep.tmp"
+  echo keep > "$tree/outside/deeper/keep.tmp"
+  ln -s ../outside/keep.tmp "$tree/inside/link-file.tmp"
+  ln -s ../outside "$tree/inside/linkdir"
+done
+echo "junk-link fixtures ready in $root/junk-links"

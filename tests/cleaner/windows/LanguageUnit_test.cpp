@@ -1,10 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+
+#include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/SharedState.h"
 #include "cleaner/windows/LangDataUnit.h"
 #include "cleaner/windows/LanguageUnit.h"
+#include "cleaner/windows/UiText.h"
+#include "common/FormDriver.h"
 #include "common/TestSupport.h"
+#include "platform/Registry.h"
 #include "platform/TextCodec.h"
+#include "platform/forms/Timer.h"
 
 namespace {
 
@@ -197,6 +205,368 @@ TEST_F(LanguageChooser, UnwritableLanguageFolderDoesNotStopStartUp)
     });
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(kv::LanguageText(141), L"Welcome to Kestrelvane!");
+}
+
+// ---------------------------------------------------------------------------
+// The chooser's window
+
+// Works the chooser from inside its modal loop once it is up, as a person
+// would, and keeps what it showed. A chooser the action leaves open is closed
+// after a while, so a fault fails the test instead of hanging it.
+// What the chooser showed, and how it went.
+struct ChooserSeen {
+    int timesShown = 0;
+    bool leftOpen = false;
+    std::wstring caption;
+    std::vector<std::wstring> items;
+    std::wstring preselected;
+};
+
+class ChooserDriver : public ChooserSeen {
+public:
+    using Action = std::function<void(kv::TLanguageForm&)>;
+    explicit ChooserDriver(Action act) : act_(std::move(act))
+    {
+        poll_.OnTimer = [this] { Poll(); };
+        poll_.Start();
+    }
+
+private:
+    void Poll()
+    {
+        HWND window = kvtest::FindForm(L"TLanguageForm");
+        if (!window || !::IsWindowVisible(window)) return;
+        if (window == served_) {
+            if (::GetTickCount() - servedAt_ > 5000) {
+                leftOpen = true;
+                ::PostMessageW(window, WM_CLOSE, 0, 0);
+            }
+            return;
+        }
+        served_ = window;
+        servedAt_ = ::GetTickCount();
+        ++timesShown;
+        auto& form = dynamic_cast<kv::TLanguageForm&>(*kvtest::FindFormObject(L"TLanguageForm"));
+        caption = form.Text();
+        items.clear();
+        for (int i = 0; i < form.LangComboBox->Count(); ++i) items.push_back(form.LangComboBox->Item(i));
+        preselected = form.LangComboBox->Text();
+        if (act_) act_(form);
+    }
+
+    Action act_;
+    kv::forms::Timer poll_{20};
+    HWND served_ = nullptr;
+    DWORD servedAt_ = 0;
+};
+
+void ChooseAndPressOk(kv::TLanguageForm& form, const std::wstring& name)
+{
+    kvtest::ChooseComboItem(*form.LangComboBox, name);
+    kvtest::Click(*form.OKButton);
+}
+
+const std::wstring SettingsKey = std::wstring(kv::LegacySettingsKey) + L"\\Settings";
+constexpr char German[] = "[Info]\r\nLanguage=Deutsch\r\n[Strings]\r\n0141=Willkommen\r\n0189=Sprache w\xE4hlen\r\n";
+
+class ChooserWindow : public LanguageChooser {
+protected:
+    void SetUp() override
+    {
+        LanguageChooser::SetUp();
+        kvtest::StartApplication();
+        savedRoot_ = kv::SettingsRoot;
+        kv::SettingsRoot = kv::LegacySettingsKey;
+        kv::DeleteRegistryTree(HKEY_CURRENT_USER, kv::LegacySettingsKey);
+        kv::JobMode = false;
+    }
+    void TearDown() override
+    {
+        kv::SetUiTextSource(nullptr);
+        kv::JobMode = false;
+        kv::DeleteRegistryTree(HKEY_CURRENT_USER, kv::LegacySettingsKey);
+        kv::SettingsRoot = savedRoot_;
+        LanguageChooser::TearDown();
+    }
+
+    static void StoreLanguage(const wchar_t* fileName)
+    {
+        kv::RegistryKey::Create(HKEY_CURRENT_USER, SettingsKey).WriteString(L"Language", fileName);
+    }
+
+    // Runs the chooser modally as the Options menu does, worked by `act`.
+    static ChooserSeen RunChooser(const ChooserDriver::Action& act)
+    {
+        ChooserDriver driver(act);
+        kv::TLanguageForm chooser;
+        chooser.ShowModal();
+        return driver;
+    }
+
+private:
+    std::wstring savedRoot_;
+};
+
+TEST_F(ChooserWindow, StartUpAsksForALanguageWhenTheChosenFileIsMissing)
+{
+    const std::wstring german = Write(L"de.ini", German);
+    for (const wchar_t* stored : {L"gone.ini", L""}) {
+        kv::DeleteRegistryTree(HKEY_CURRENT_USER, kv::LegacySettingsKey);
+        if (*stored) StoreLanguage(stored);
+        kv::LanguageFile.clear();
+        ChooserDriver driver([](kv::TLanguageForm& form) { ChooseAndPressOk(form, L"Deutsch"); });
+        kv::PrepareStartupLanguage();
+
+        EXPECT_EQ(driver.timesShown, 1);
+        EXPECT_FALSE(driver.leftOpen);
+        EXPECT_EQ(driver.caption, L"Select your language skin!");
+        EXPECT_EQ(driver.items, (std::vector<std::wstring>{L"Deutsch", L"English"}));
+        EXPECT_EQ(driver.preselected, L"English");
+        EXPECT_EQ(kv::LanguageFile, german);
+        EXPECT_EQ(kv::LanguageText(141), L"Willkommen");
+        EXPECT_EQ(kv::UiText(141), L"Willkommen") << "the windows take their texts from the loaded table";
+        EXPECT_EQ(kvtest::FindForm(L"TLanguageForm"), nullptr) << "the chooser is freed after use";
+    }
+}
+
+TEST_F(ChooserWindow, StartUpTakesTheTemplateWhenTheUserJustPressesOk)
+{
+    Write(L"de.ini", German);
+    ChooserDriver driver([](kv::TLanguageForm& form) { kvtest::Click(*form.OKButton); });
+    kv::PrepareStartupLanguage();
+    EXPECT_EQ(driver.timesShown, 1);
+    EXPECT_EQ(kv::LanguageFile, kv::LanguageTemplatePath());
+    EXPECT_EQ(kv::UiText(141), L"Welcome to Kestrelvane!");
+}
+
+TEST_F(ChooserWindow, StartUpWithTheStoredFileShowsNoChooser)
+{
+    const std::wstring german = Write(L"de.ini", German);
+    StoreLanguage(L"de.ini");
+    ChooserDriver driver(nullptr);
+    kv::PrepareStartupLanguage();
+    EXPECT_EQ(driver.timesShown, 0);
+    EXPECT_EQ(kv::LanguageFile, german);
+    EXPECT_EQ(kv::UiText(141), L"Willkommen");
+}
+
+TEST_F(ChooserWindow, AStoredNameWithAPathCountsAsNoFile)
+{
+    // A German file outside the language folder, and one inside it.
+    kvtest::WriteBytes(kv::ProgramFolder + L"outside.ini", German);
+    Write(L"de.ini", German);
+    for (const std::wstring& stored : {std::wstring(L"..\\outside.ini"), kv::ProgramFolder + L"outside.ini",
+                                       std::wstring(L"../outside.ini")}) {
+        kv::DeleteRegistryTree(HKEY_CURRENT_USER, kv::LegacySettingsKey);
+        StoreLanguage(stored.c_str());
+        kv::LanguageFile.clear();
+        ChooserDriver driver([](kv::TLanguageForm& form) { kvtest::Click(*form.OKButton); });
+        kv::PrepareStartupLanguage();
+        EXPECT_EQ(driver.timesShown, 1) << testing::PrintToString(stored);
+        EXPECT_EQ(kv::LanguageFile, kv::LanguageTemplatePath());
+        EXPECT_EQ(kv::UiText(141), L"Welcome to Kestrelvane!");
+    }
+    // In a job the same value falls back to English without asking.
+    kv::JobMode = true;
+    ChooserDriver driver(nullptr);
+    kv::PrepareStartupLanguage();
+    EXPECT_EQ(driver.timesShown, 0);
+    EXPECT_EQ(kv::UiText(141), L"Welcome to Kestrelvane!");
+}
+
+TEST_F(ChooserWindow, JobModeNeverShowsTheChooser)
+{
+    Write(L"de.ini", German);
+    kv::JobMode = true;
+    for (const wchar_t* stored : {L"gone.ini", L""}) {
+        kv::DeleteRegistryTree(HKEY_CURRENT_USER, kv::LegacySettingsKey);
+        if (*stored) StoreLanguage(stored);
+        ChooserDriver driver([](kv::TLanguageForm& form) { ChooseAndPressOk(form, L"Deutsch"); });
+        kv::PrepareStartupLanguage();
+        kvtest::Pump(100);
+        EXPECT_EQ(driver.timesShown, 0);
+        EXPECT_EQ(kv::LanguageFile, kv::LanguageTemplatePath());
+        EXPECT_EQ(kv::UiText(141), L"Welcome to Kestrelvane!");
+    }
+}
+
+TEST_F(ChooserWindow, ListsEnglishForTheTemplateAndNoneForAFileWithoutAName)
+{
+    ASSERT_TRUE(kv::WriteLanguageTemplate());
+    Write(L"nameless.ini", "[Strings]\r\n0141=x\r\n");
+    kv::TLanguageForm chooser;
+    EXPECT_EQ(kvtest::FindForm(L"TLanguageForm"), chooser.Handle());
+    std::vector<std::wstring> items;
+    for (int i = 0; i < chooser.LangComboBox->Count(); ++i) items.push_back(chooser.LangComboBox->Item(i));
+    EXPECT_EQ(items, (std::vector<std::wstring>{L"English", L"None"}));
+    EXPECT_EQ(chooser.LanguageList.Lines(), (std::vector<std::wstring>{L"None", Path(L"nameless.ini"), L"English",
+                                                                       kv::LanguageTemplatePath()}));
+}
+
+TEST_F(ChooserWindow, LooksAsDesigned)
+{
+    kv::TLanguageForm chooser;
+    RECT client{};
+    ::GetClientRect(chooser.Handle(), &client);
+    EXPECT_EQ(client.right, 412);
+    EXPECT_EQ(client.bottom, 201);
+    const LONG style = ::GetWindowLongW(chooser.Handle(), GWL_STYLE);
+    EXPECT_TRUE(style & WS_CAPTION);
+    EXPECT_FALSE(style & WS_THICKFRAME) << "a fixed dialog border";
+    EXPECT_EQ(chooser.Text(), L"Select your language skin!");
+    EXPECT_EQ(kvtest::TextOf(*chooser.Label1), L"Please select the language you want to use.");
+    EXPECT_EQ(kvtest::TextOf(*chooser.labGetLanguagePack), L"Get more language skins from our website ...");
+    EXPECT_EQ(kvtest::TextOf(*chooser.OKButton), L"OK");
+    EXPECT_EQ(chooser.labGetLanguagePack->Cursor(), ::LoadCursorW(nullptr, IDC_HAND));
+    EXPECT_EQ(chooser.labGetLanguagePack->Font().name, kv::forms::ScreenHintFontName());
+    EXPECT_FALSE(chooser.LanguageImage->Picture().Empty());
+    EXPECT_LT(chooser.LanguageImage->Left() + chooser.LanguageImage->Width(), chooser.LangComboBox->Left())
+        << "the picture is on the left";
+    EXPECT_TRUE(::GetWindowLongW(chooser.LangComboBox->Handle(), GWL_STYLE) & CBS_SORT);
+    EXPECT_EQ(chooser.FindControl(L"LangComboBox"), chooser.LangComboBox);
+}
+
+TEST_F(ChooserWindow, CaptionFollowsTheLanguageTable)
+{
+    Write(L"de.ini", German);
+    kv::LoadLanguage(Path(L"de.ini"));
+    kv::SetUiTextSource([](int index) { return kv::LanguageText(index); });
+    kv::TLanguageForm chooser;
+    EXPECT_EQ(chooser.Text(), kv::AnsiToWide("Sprache w\xE4hlen"));
+}
+
+TEST_F(ChooserWindow, PreselectsTheCurrentFile)
+{
+    ASSERT_TRUE(kv::WriteLanguageTemplate());
+    const std::wstring german = Write(L"de.ini", German);
+    Write(L"aa.ini", "[Info]\r\nLanguage=Afrikaans\r\n");
+    const std::map<std::wstring, std::wstring> cases = {
+        {german, L"Deutsch"},
+        {kv::LanguageFolder() + L"DE.INI", L"Deutsch"},
+        {kv::LanguageTemplatePath(), L"English"},
+        {kv::LanguageFolder() + L"gone.ini", L""},
+        {L"", L""},
+    };
+    for (const auto& [file, shown] : cases) {
+        kv::LanguageFile = file;
+        kv::TLanguageForm chooser;
+        EXPECT_EQ(chooser.LangComboBox->Text(), shown) << testing::PrintToString(file);
+        chooser.SelectStartupChoice();
+        EXPECT_EQ(chooser.LangComboBox->Text(), L"English") << "start-up prefers the template";
+    }
+}
+
+TEST_F(ChooserWindow, OkTakesTheFileOfTheChosenName)
+{
+    ASSERT_TRUE(kv::WriteLanguageTemplate());
+    // Two files of one name: the first by file name wins, whatever the file system's order.
+    Write(L"zz-de.ini", German);
+    const std::wstring first = Write(L"de.ini", German);
+    kv::LanguageFile = kv::LanguageTemplatePath();
+    const ChooserSeen driver = RunChooser([](kv::TLanguageForm& form) { ChooseAndPressOk(form, L"Deutsch"); });
+    EXPECT_EQ(driver.timesShown, 1);
+    EXPECT_EQ(driver.preselected, L"English");
+    EXPECT_EQ(driver.items, (std::vector<std::wstring>{L"Deutsch", L"Deutsch", L"English"}));
+    EXPECT_EQ(kv::LanguageFile, first);
+    EXPECT_EQ(kv::LanguageText(141), L"Welcome to Kestrelvane!") << "loading is the caller's step";
+}
+
+TEST_F(ChooserWindow, OkWithNothingSelectedChangesNothing)
+{
+    // No language folder at all: the list is empty.
+    kv::LanguageFile = L"C:\\kvtest\\none\\current.ini";
+    ChooserSeen driver = RunChooser([](kv::TLanguageForm& form) { kvtest::Click(*form.OKButton); });
+    EXPECT_TRUE(driver.items.empty());
+    EXPECT_FALSE(driver.leftOpen) << "OK closes the chooser";
+    EXPECT_EQ(kv::LanguageFile, L"C:\\kvtest\\none\\current.ini");
+
+    // Files listed, but the current file is not among them: nothing is preselected.
+    Write(L"de.ini", German);
+    driver = RunChooser([](kv::TLanguageForm& form) { kvtest::Click(*form.OKButton); });
+    EXPECT_EQ(driver.preselected, L"");
+    EXPECT_FALSE(driver.leftOpen);
+    EXPECT_EQ(kv::LanguageFile, L"C:\\kvtest\\none\\current.ini");
+}
+
+TEST_F(ChooserWindow, KeysWorkAsInAnyDialog)
+{
+    ASSERT_TRUE(kv::WriteLanguageTemplate());
+    const std::wstring german = Write(L"de.ini", German);
+    kv::LanguageFile = kv::LanguageTemplatePath();
+    ChooserSeen driver = RunChooser([](kv::TLanguageForm& form) {
+        kvtest::ChooseComboItem(*form.LangComboBox, L"Deutsch");
+        kvtest::PressKey(*form.LangComboBox, VK_ESCAPE);
+    });
+    EXPECT_FALSE(driver.leftOpen) << "Escape closes the chooser";
+    EXPECT_EQ(kv::LanguageFile, kv::LanguageTemplatePath()) << "and changes nothing";
+
+    driver = RunChooser([](kv::TLanguageForm& form) {
+        kvtest::ChooseComboItem(*form.LangComboBox, L"Deutsch");
+        kvtest::PressKey(*form.LangComboBox, VK_RETURN);
+    });
+    EXPECT_FALSE(driver.leftOpen) << "Enter presses OK";
+    EXPECT_EQ(kv::LanguageFile, german);
+}
+
+TEST_F(ChooserWindow, TheLinkOpensTheLanguagePage)
+{
+    kv::TLanguageForm chooser;
+    int opened = 0;
+    chooser.OpenPackPage = [&] { ++opened; };
+    chooser.Show();
+    kvtest::Click(*chooser.labGetLanguagePack);
+    EXPECT_EQ(opened, 1);
+    EXPECT_TRUE(kvtest::IsFormVisible(L"TLanguageForm")) << "the chooser stays open";
+}
+
+// What the main window does with its language table, recorded.
+class MainWindowRecorder : public kv::MainWindowLanguageTarget {
+public:
+    void SetLanguageText(const kv::LanguageBinding& binding, const std::wstring& text) override
+    {
+        if (binding.slot == kv::LanguageSlot::Caption) captions[binding.control] = text;
+    }
+    void RefreshCurrentPage() override { ++refreshed; }
+    std::map<std::wstring, std::wstring> captions;
+    int refreshed = 0;
+};
+
+TEST_F(ChooserWindow, TheOptionsMenuLoadsAndAppliesTheChoice)
+{
+    const std::wstring german = Write(L"de.ini", German);
+    kv::LanguageFile = kv::LanguageTemplatePath();
+    MainWindowRecorder mainWindow;
+    {
+        ChooserDriver driver([](kv::TLanguageForm& form) { ChooseAndPressOk(form, L"Deutsch"); });
+        kv::ChangeLanguage(mainWindow);
+        EXPECT_EQ(driver.timesShown, 1);
+        EXPECT_EQ(driver.preselected, L"English") << "the template was written before the chooser opened";
+    }
+    EXPECT_EQ(kv::LanguageFile, german);
+    EXPECT_EQ(mainWindow.captions[L"HintLabel"], L"Willkommen");
+    EXPECT_EQ(mainWindow.refreshed, 1);
+
+    // Closed without a choice: the current file is loaded again.
+    ChooserDriver closer([](kv::TLanguageForm& form) { kvtest::PressKey(*form.OKButton, VK_ESCAPE); });
+    kv::ChangeLanguage(mainWindow);
+    EXPECT_EQ(closer.timesShown, 1);
+    EXPECT_EQ(kv::LanguageFile, german);
+    EXPECT_EQ(mainWindow.captions[L"HintLabel"], L"Willkommen");
+    EXPECT_EQ(mainWindow.refreshed, 2);
+}
+
+// ---------------------------------------------------------------------------
+// The windows' view of the table
+
+TEST(UiTextSource, EnglishUntilTheProgramPointsItAtTheTable)
+{
+    kv::SetUiTextSource(nullptr);
+    EXPECT_EQ(kv::UiText(59), L"Cleaning Progress");
+    EXPECT_EQ(kv::UiText(189), L"Select your language skin!");
+    EXPECT_EQ(kv::UiText(213), L"A task file has been created successfully!\n\nFile name: %s");
+    EXPECT_EQ(kv::UiText(7), L"") << "reserved";
+    EXPECT_EQ(kv::UiText(-1), L"");
+    EXPECT_EQ(kv::UiText(255), L"");
 }
 
 } // namespace

@@ -50,7 +50,7 @@ TEST_F(MainWindowTest, AddingAFolderOfEachKindStoresItsImage)
         ASSERT_TRUE(chooser.Chosen()) << c.menuEntry;
         ASSERT_TRUE(dialog.Ran());
         EXPECT_EQ(picker.TimesAsked(), 1) << "a new folder opens the picker at once";
-        EXPECT_EQ(picker.LastTitle, kv::LanguageText(c.pickerTitle));
+        EXPECT_EQ(picker.LastCaption, kv::LanguageText(c.pickerTitle));
         EXPECT_TRUE(saveWasEnabled);
         ASSERT_EQ(Paths().Count(), before + 1) << c.menuEntry << " " << c.withSubFolders;
         const auto row = Paths().GetRow(before);

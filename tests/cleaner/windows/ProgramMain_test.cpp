@@ -3,11 +3,14 @@
 #include <windows.h>
 
 #include <functional>
+#include <map>
 #include <string>
 
 #include "cleaner/engine/SettingsFiles.h"
 #include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/SharedState.h"
+#include "cleaner/windows/LanguageUnit.h"
+#include "common/ChildWindows.h"
 #include "common/RegistryTestSupport.h"
 #include "common/TestSupport.h"
 #include "platform/Handles.h"
@@ -48,42 +51,32 @@ protected:
         kv::CookieKeepList.clear();
     }
 
-    // Runs the program; once its main window exists, `whileOpen` runs and the
-    // window is closed as a person would close it. The exit code, -2 when the
-    // program did not end in time.
-    static int RunProgram(const std::wstring& arguments, const std::function<void()>& whileOpen = {})
+    // The program runs from the scratch folder, where it writes its language
+    // template; a language chooser it shows is answered with OK. Once its main
+    // window shows, `whileOpen` runs and the window is closed as a person
+    // would close it.
+    int RunProgram(const std::wstring& arguments, const std::function<void()>& whileOpen = {})
     {
-        bool closing = false;
-        return kvtest::RunProcess(Quoted(kvtest::ExecutableFolder() + L"Kestrelvane.exe") + L" " + arguments,
-                                  StartTimeoutMs, [&](DWORD processId) {
-                                      if (closing) return;
-                                      HWND window = MainWindowOf(processId);
-                                      if (!window) return;
-                                      if (whileOpen) whileOpen();
-                                      ::PostMessageW(window, WM_CLOSE, 0, 0);
-                                      closing = true;
-                                  });
+        const std::wstring program = kvtest::CopyProgramTo(L"Kestrelvane.exe", folder_);
+        return kvtest::RunProcessServingWindows(
+            Quoted(program) + L" " + arguments,
+            [&](HWND window, const std::wstring& className) {
+                ++windowsShown_[className];
+                if (className == L"TLanguageForm") PressOk(window);
+                if (className != L"TMainForm") return;
+                if (whileOpen) whileOpen();
+                ::PostMessageW(window, WM_CLOSE, 0, 0);
+            },
+            StartTimeoutMs);
     }
-    struct WindowSearch {
-        DWORD processId;
-        HWND found = nullptr;
-    };
-    static BOOL CALLBACK MatchMainWindow(HWND window, LPARAM data)
+    int TimesShown(const std::wstring& className) const
     {
-        auto* search = reinterpret_cast<WindowSearch*>(data);
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(window, &owner);
-        wchar_t name[64] = {};
-        ::GetClassNameW(window, name, 64);
-        if (owner != search->processId || std::wstring(name) != L"TMainForm") return TRUE;
-        search->found = window;
-        return FALSE;
+        const auto found = windowsShown_.find(className);
+        return found == windowsShown_.end() ? 0 : found->second;
     }
-    static HWND MainWindowOf(DWORD processId)
+    static void PressOk(HWND chooser)
     {
-        WindowSearch search{processId};
-        ::EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
-        return search.found;
+        ::PostMessageW(::GetDlgItem(chooser, kv::TLanguageForm::idOKButton), BM_CLICK, 0, 0);
     }
     static int RunStartup(const std::wstring& arguments)
     {
@@ -111,6 +104,7 @@ protected:
     static bool JobKeysUntouched() { return kvtest::HasMark(LegacyJob) && kvtest::HasMark(CurrentJob); }
 
     std::wstring folder_;
+    std::map<std::wstring, int> windowsShown_;
 };
 
 TEST_F(ProgramStartTest, SecondInstanceEndsAtOnceWithoutDoingAnything)
@@ -118,9 +112,8 @@ TEST_F(ProgramStartTest, SecondInstanceEndsAtOnceWithoutDoingAnything)
     const std::wstring job = MakeJobFile(L"job.kv");
     kv::KernelHandle firstInstance(::CreateMutexW(nullptr, TRUE, L"Kestrelvane"));
     ASSERT_TRUE(firstInstance);
-    bool windowShown = false;
-    EXPECT_EQ(RunProgram(Quoted(job), [&] { windowShown = true; }), 0);
-    EXPECT_FALSE(windowShown);
+    EXPECT_EQ(RunProgram(Quoted(job)), 0);
+    EXPECT_EQ(TimesShown(L"TMainForm"), 0);
     EXPECT_EQ(RunStartup(Quoted(job)), 0) << "no start-up step ran";
     EXPECT_TRUE(JobKeysUntouched());
     firstInstance.Reset();
@@ -130,11 +123,10 @@ TEST_F(ProgramStartTest, SecondInstanceEndsAtOnceWithoutDoingAnything)
 TEST_F(ProgramStartTest, StartWithoutArgumentsUsesTheLegacyRootUntilALanguageIsSaved)
 {
     EXPECT_EQ(RunStartup(L""), NormalLegacy);
-    kvtest::MarkKey(Current + L"\\Settings", L"Language");
-    EXPECT_EQ(RunStartup(L""), NormalCurrent);
-    // A whole run saves its settings under the current key at exit.
-    kv::DeleteRegistryTree(HKEY_CURRENT_USER, Legacy);
     EXPECT_EQ(RunProgram(L""), 0);
+    EXPECT_EQ(TimesShown(L"TLanguageForm"), 1) << "no language chosen yet";
+    EXPECT_EQ(TimesShown(L"TMainForm"), 1);
+    // The whole run saved its settings, the language among them, under the current key.
     EXPECT_EQ(RunStartup(L""), NormalCurrent);
 }
 
@@ -148,6 +140,7 @@ TEST_F(ProgramStartTest, JobFileStartsJobMode)
     bool imported = false;
     EXPECT_EQ(RunProgram(Quoted(again), [&] { imported = JobWasImported(); }), 0);
     EXPECT_TRUE(imported);
+    EXPECT_EQ(TimesShown(L"TLanguageForm"), 0) << "an unattended run never waits on the language chooser";
     // A job run saves nothing, and its keys go when it ends.
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, CurrentJob));
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, Current + L"\\Settings"));
@@ -191,6 +184,98 @@ TEST_F(ProgramStartTest, CraftedJobFileWritingAnotherKeyIsRefused)
     EXPECT_EQ(RunProgram(Quoted(file), [&] { untouched = JobKeysUntouched(); }), 0);
     EXPECT_TRUE(untouched);
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, EvilKey));
+}
+
+// ---------------------------------------------------------------------------
+// The language step, in a process of its own: "kv_probe startup-language" runs
+// the program's start-up with the real language step (see LanguageReport in
+// tests/probes/Probe.cpp for its exit code).
+
+constexpr int GermanChosen = 64 + 1 + 2;
+constexpr int EnglishKept = 64;
+constexpr int InJobMode = 4;
+
+class StartupLanguageTest : public ProgramStartTest {
+protected:
+    void SetUp() override
+    {
+        ProgramStartTest::SetUp();
+        probe_ = kvtest::CopyProgramTo(L"kv_probe.exe", folder_);
+        ::CreateDirectoryW((folder_ + L"Language").c_str(), nullptr);
+        kvtest::WriteBytes(folder_ + L"Language\\de.ini",
+                           "[Info]\r\nLanguage=Deutsch\r\n[Strings]\r\n0141=Willkommen\r\n");
+    }
+
+    struct ChooserSeen {
+        int times = 0;
+        std::wstring caption;
+        LRESULT count = -1;
+        LRESULT preselected = -1;
+    };
+
+    // Runs the start-up; a chooser is answered with the entry at `pick` (by
+    // its place in the sorted list) and OK.
+    int RunLanguageStartup(const std::wstring& arguments, int pick, ChooserSeen& seen)
+    {
+        return kvtest::RunProcessServingWindows(
+            Quoted(probe_) + L" startup-language " + arguments,
+            [&](HWND window, const std::wstring& className) {
+                if (className != L"TLanguageForm") return;
+                ++seen.times;
+                wchar_t caption[128] = {};
+                ::GetWindowTextW(window, caption, 128);
+                seen.caption = caption;
+                HWND combo = ::GetDlgItem(window, kv::TLanguageForm::idLangComboBox);
+                DWORD_PTR result = 0;
+                if (::SendMessageTimeoutW(combo, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &result))
+                    seen.count = static_cast<LRESULT>(result);
+                if (::SendMessageTimeoutW(combo, CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result))
+                    seen.preselected = static_cast<LRESULT>(result);
+                ::PostMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(pick), 0);
+                PressOk(window);
+            },
+            StartTimeoutMs);
+    }
+
+    std::wstring probe_;
+};
+
+TEST_F(StartupLanguageTest, TheChooserAppearsWhenTheChosenFileIsMissingAndItsChoiceTakesEffect)
+{
+    for (const bool stored : {false, true}) {
+        kv::DeleteRegistryTree(HKEY_CURRENT_USER, Legacy);
+        if (stored) kvtest::MarkKey(Legacy + L"\\Settings", L"Language"); // names no file
+        ChooserSeen seen;
+        EXPECT_EQ(RunLanguageStartup(L"", 0, seen), GermanChosen);
+        EXPECT_EQ(seen.times, 1);
+        EXPECT_EQ(seen.caption, L"Select your language skin!");
+        EXPECT_EQ(seen.count, 2) << "Deutsch and the template's English";
+        EXPECT_EQ(seen.preselected, 1) << "English";
+        EXPECT_TRUE(kvtest::PathExists(folder_ + L"Language\\Template.ini"));
+    }
+}
+
+TEST_F(StartupLanguageTest, OkOnThePreselectedEntryKeepsEnglish)
+{
+    ChooserSeen seen;
+    EXPECT_EQ(RunLanguageStartup(L"", 1, seen), EnglishKept);
+    EXPECT_EQ(seen.times, 1);
+}
+
+TEST_F(StartupLanguageTest, TheStoredFileIsLoadedWithoutTheChooser)
+{
+    kv::RegistryKey::Create(HKEY_CURRENT_USER, Legacy + L"\\Settings").WriteString(L"Language", L"de.ini");
+    ChooserSeen seen;
+    EXPECT_EQ(RunLanguageStartup(L"", 1, seen), GermanChosen);
+    EXPECT_EQ(seen.times, 0);
+}
+
+TEST_F(StartupLanguageTest, AJobNeverShowsTheChooser)
+{
+    const std::wstring job = MakeJobFile(L"job.kv"); // its snapshot names no language file
+    ChooserSeen seen;
+    EXPECT_EQ(RunLanguageStartup(Quoted(job), 0, seen), EnglishKept + InJobMode);
+    EXPECT_EQ(seen.times, 0);
 }
 
 } // namespace

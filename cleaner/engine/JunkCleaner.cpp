@@ -1,0 +1,337 @@
+#include "cleaner/engine/JunkCleaner.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <exception>
+
+#include "cleaner/engine/DeleteGuard.h"
+#include "cleaner/engine/FunctionUnit.h"
+#include "cleaner/engine/SettingsStore.h"
+#include "cleaner/engine/TSearchUnit.h"
+#include "platform/Format.h"
+#include "platform/Handles.h"
+#include "platform/TextCodec.h"
+
+namespace kv {
+namespace {
+
+enum class TEntryKind { Missing, Refused, File, EmptyFolder };
+
+// A checked entry as it is on disk now.
+struct TJunkEntry {
+    TEntryKind kind = TEntryKind::Missing;
+    std::wstring folder; // where it lies, trailing backslash
+    WIN32_FIND_DATAW data{};
+};
+
+bool IsFolderEmpty(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW entry{};
+    FindHandle find(::FindFirstFileW((folder + L"*").c_str(), &entry));
+    if (!find) return true;
+    do {
+        const std::wstring_view name(entry.cFileName);
+        if (name != L"." && name != L"..") return false;
+    } while (::FindNextFileW(find.Get(), &entry));
+    return true;
+}
+
+bool Overlaps(const std::wstring& canonical, const std::wstring& backup)
+{
+    return !backup.empty() && (IsSameOrInside(canonical, backup) || IsSameOrInside(backup, canonical));
+}
+
+// What a checked row's entry may be made to undergo (see the top of JunkCleaner.h).
+class TJunkInspector {
+public:
+    explicit TJunkInspector(const std::wstring& backupFolder) : backup_(CanonicalFolder(WithBackslash(backupFolder))) {}
+
+    TJunkEntry Inspect(const TJunkItem& item) const
+    {
+        TJunkEntry result;
+        const std::wstring& path = item.Path;
+        if (path.empty() || path.back() == L'\\' || path.find_first_of(L"*?") != std::wstring::npos) {
+            result.kind = TEntryKind::Refused;
+            return result;
+        }
+        {
+            FindHandle find(::FindFirstFileW(path.c_str(), &result.data));
+            if (!find) return result;
+        }
+        result.folder = FolderOfPath(path);
+        const std::wstring canonicalFolder = CanonicalFolder(result.folder);
+        result.kind = TEntryKind::Refused;
+        if (canonicalFolder.empty() || IsLinkInFolder(result.folder, result.data)) return result;
+        if (result.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            const std::wstring folder = path + L"\\";
+            if (!item.IsEmptyFolder || Overlaps(CanonicalFolder(folder), backup_) || !IsFolderEmpty(folder) ||
+                !guard_.MayEmptyFolder(folder))
+                return result;
+            result.kind = TEntryKind::EmptyFolder;
+            return result;
+        }
+        if (!backup_.empty() && IsSameOrInside(canonicalFolder, backup_)) return result;
+        result.kind = TEntryKind::File;
+        return result;
+    }
+
+    const TDeleteGuard& Guard() const noexcept { return guard_; }
+
+private:
+    std::wstring backup_;
+    TDeleteGuard guard_;
+};
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Works through the checked rows: `work` gets each entry that may be cleaned
+// and says whether it went.
+template <class Work>
+TJunkOutcome ForEachChecked(const std::vector<TJunkItem>& items, const std::wstring& backupFolder, Work work)
+{
+    const TJunkInspector inspector(backupFolder);
+    TJunkOutcome outcome;
+    for (const TJunkItem& item : items) {
+        if (!item.Checked) continue;
+        const TJunkEntry entry = inspector.Inspect(item);
+        const bool gone = entry.kind != TEntryKind::Missing && entry.kind != TEntryKind::Refused &&
+                          work(item, entry, inspector.Guard());
+        (gone ? outcome.cleaned : outcome.kept).push_back(item.Path);
+    }
+    return outcome;
+}
+
+bool RecycleEntry(const std::wstring& path)
+{
+    std::wstring from = path;
+    from.push_back(L'\0'); // the list ends with a second NUL
+    SHFILEOPSTRUCTW operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    // Failures are skipped silently: no error box may stop a clean (or a job).
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI;
+    ::SHFileOperationW(&operation);
+    return !Exists(path);
+}
+
+bool HasCheckedEntryOf(const TCleanRequest& targets, const wchar_t* const* names, std::size_t count)
+{
+    return std::any_of(targets.checkedTrackEntries.begin(), targets.checkedTrackEntries.end(),
+                       [&](const std::wstring& checked) {
+                           return std::any_of(names, names + count, [&](const wchar_t* name) {
+                               return UpperCase(checked) == UpperCase(name);
+                           });
+                       });
+}
+
+SYSTEMTIME LocalNow()
+{
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return now;
+}
+
+// Clean Now runs with StopRequested 0 and leaves it 1, however it ends.
+class TCleanNowRunning {
+public:
+    TCleanNowRunning()
+    {
+        CleanPageActive = 1;
+        StopRequested = 0;
+    }
+    ~TCleanNowRunning() { StopRequested = 1; }
+    TCleanNowRunning(const TCleanNowRunning&) = delete;
+    TCleanNowRunning& operator=(const TCleanNowRunning&) = delete;
+};
+
+class TCleanNow {
+public:
+    TCleanNow(TCleanNowView& view, const TCleanNowRequest& request) : view_(view), request_(request) {}
+
+    TCleanNowReport Run()
+    {
+        const TCleanNowRunning running;
+        view_.CleanNowStarted();
+        report_.stepTotal = ProgressStepTotal(request_);
+        if (request_.CheckedRows[ctJunkFiles]) CleanJunk();
+        for (const TCleanStep& step : CleanOrder) CleanStep(step);
+        JunkTotalSize = 0;
+        view_.CleanNowFinished(view_.LanguageText(cnFinished));
+        return report_;
+    }
+
+private:
+    void Line(int text) { view_.AddProgressLine(++report_.steps, report_.stepTotal, view_.LanguageText(text)); }
+    void Working(int text) { view_.ShowProgressText(view_.LanguageText(text)); }
+
+    void CleanJunk()
+    {
+        const bool anyChecked = std::any_of(request_.Junk.begin(), request_.Junk.end(),
+                                            [](const TJunkItem& item) { return item.Checked && Exists(item.Path); });
+        if (!anyChecked) {
+            Line(cnNothingChecked);
+            return;
+        }
+        report_.backup = request_.Backup;
+        switch (request_.CleanMethod) {
+        case cmBackupFolder:
+            MoveToBackup();
+            break;
+        case cmDeletePermanently:
+            if (!JobMode && !view_.ConfirmPermanentDelete()) return;
+            Working(cnDeleting);
+            Finish(DeleteJunkPermanently(request_.Junk, request_.Backup.folder), cnDeleted);
+            break;
+        default: // a stored method out of range cleans the safest way
+            Working(cnRecycling);
+            Finish(RecycleJunk(request_.Junk, request_.Backup.folder), cnRecycled);
+            break;
+        }
+    }
+
+    void MoveToBackup()
+    {
+        TBackupLocation& backup = report_.backup;
+        backup.folder = WithBackslash(backup.folder);
+        while (!FolderExists(backup.folder)) {
+            // Nobody answers in a job: the junk files stay, the job goes on.
+            if (JobMode) return;
+            const auto corrected = view_.CorrectBackupFolder(backup.folder);
+            if (!corrected) return;
+            backup = *corrected;
+            backup.folder = WithBackslash(backup.folder);
+        }
+        Working(cnMoving);
+        const std::wstring header = BackupLogHeader(view_.LanguageText(cnLogTitle), LocalNow());
+        Finish(MoveJunkToBackup(request_.Junk, backup, header), cnMoved);
+    }
+
+    void Finish(TJunkOutcome outcome, int doneText)
+    {
+        report_.junk = std::move(outcome);
+        report_.junkDone = true;
+        Line(doneText);
+        view_.RemoveCleanedItems();
+    }
+
+    void CleanStep(const TCleanStep& step)
+    {
+        const bool isTracks = step.target == ctRegistryProgramHistory || step.target == ctRegistryWindowsTracks;
+        const bool run = step.target == ctRegistryProgramHistory ? HasCheckedProgramHistoryEntry(request_.Targets)
+                         : step.target == ctRegistryWindowsTracks ? HasCheckedWindowsTracksEntry(request_.Targets)
+                                                                 : request_.CheckedRows[step.target];
+        if (!run) return;
+        if (step.workingText >= 0) Working(step.workingText);
+        if (isTracks) Line(step.doneText);
+        TCleanRequest targets = request_.Targets;
+        // A message box would stop an unattended run.
+        if (JobMode) targets.onShell32Missing = [] {};
+        try {
+            CleanTarget(step.target, targets);
+        } catch (const std::exception&) {
+            // A locked index file is skipped like any file that cannot be cleaned.
+        }
+        if (!isTracks) Line(step.doneText);
+    }
+
+    TCleanNowView& view_;
+    const TCleanNowRequest& request_;
+    TCleanNowReport report_;
+};
+
+} // namespace
+
+TJunkItem JunkItemOf(const std::wstring& caption, const std::wstring& location, int imageIndex, bool checked)
+{
+    return TJunkItem{location + caption, checked, imageIndex == kEmptyFolderResultImage};
+}
+
+TJunkOutcome RecycleJunk(const std::vector<TJunkItem>& items, const std::wstring& backupFolder)
+{
+    return ForEachChecked(items, backupFolder,
+                          [](const TJunkItem& item, const TJunkEntry&, const TDeleteGuard&) { return RecycleEntry(item.Path); });
+}
+
+TJunkOutcome DeleteJunkPermanently(const std::vector<TJunkItem>& items, const std::wstring& backupFolder)
+{
+    return ForEachChecked(items, backupFolder, [](const TJunkItem&, const TJunkEntry& entry, const TDeleteGuard& guard) {
+        return guard.DeleteEntry(entry.folder, entry.data);
+    });
+}
+
+TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackupLocation& backup,
+                              const std::wstring& header)
+{
+    const std::wstring folder = WithBackslash(backup.folder);
+    const std::wstring logPath = folder + BackupLogName(backup.logName);
+    TJunkOutcome refused;
+    for (const TJunkItem& item : items)
+        if (item.Checked) refused.kept.push_back(item.Path);
+    if (!FolderExists(folder)) return refused;
+    const auto previous = ReadBackupLog(logPath);
+    if (!previous) return refused;
+    std::wstring before = *previous;
+    if (!before.empty() && before.back() != L'\n') before += L"\r\n";
+    before += header;
+
+    // The log lists every entry about to move before the first one moves, so
+    // that no moved entry is ever missing from it; it is rewritten with the
+    // entries that really moved afterwards.
+    std::wstring planned = before;
+    for (const TJunkItem& item : items)
+        if (item.Checked) planned += item.Path + L"\r\n";
+    if (!WriteBackupLog(logPath, planned)) return refused;
+
+    std::wstring moved;
+    TJunkOutcome outcome = ForEachChecked(items, folder, [&](const TJunkItem& item, const TJunkEntry& entry,
+                                                             const TDeleteGuard& guard) {
+        const std::wstring target = BackupCopyPath(folder, item.Path);
+        if (target.empty()) return false;
+        bool gone = false;
+        if (entry.kind == TEntryKind::EmptyFolder) {
+            CreateFolderPath(target + L"\\");
+            gone = FolderExists(target) && guard.DeleteEntry(entry.folder, entry.data);
+        } else if (Exists(target)) {
+            // The same path moved before: its copy is never replaced; when it
+            // holds these very bytes the entry is safe there already.
+            gone = SameFileContents(item.Path, target) && guard.DeleteEntry(entry.folder, entry.data);
+        } else {
+            CreateFolderPath(target);
+            gone = ::MoveFileExW(item.Path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
+            // A copy to another drive whose source could not be deleted leaves two
+            // copies; the entry counts as not moved and the copy is dropped.
+            if (!gone && Exists(item.Path) && Exists(target) && SameFileContents(item.Path, target))
+                ::DeleteFileW(target.c_str());
+        }
+        if (gone) moved += item.Path + L"\r\n";
+        return gone;
+    });
+    WriteBackupLog(logPath, before + moved);
+    return outcome;
+}
+
+bool HasCheckedProgramHistoryEntry(const TCleanRequest& targets)
+{
+    return HasCheckedEntryOf(targets, ProgramHistoryNames.data(), ProgramHistoryNames.size());
+}
+
+bool HasCheckedWindowsTracksEntry(const TCleanRequest& targets)
+{
+    return HasCheckedEntryOf(targets, TracksNames.data(), TracksNames.size());
+}
+
+int ProgressStepTotal(const TCleanNowRequest& request)
+{
+    int total = static_cast<int>(std::count(request.CheckedRows.begin(), request.CheckedRows.end(), true));
+    if (HasCheckedProgramHistoryEntry(request.Targets) && !request.CheckedRows[ctRegistryProgramHistory]) ++total;
+    if (HasCheckedWindowsTracksEntry(request.Targets) && !request.CheckedRows[ctRegistryWindowsTracks]) ++total;
+    return total;
+}
+
+TCleanNowReport RunCleanNow(TCleanNowView& view, const TCleanNowRequest& request)
+{
+    return TCleanNow(view, request).Run();
+}
+
+} // namespace kv

@@ -1,0 +1,473 @@
+// Clean Now on the checked scan results: each clean method on a scratch tree,
+// what it must leave alone, the backup folder and its log, links, and the
+// whole Clean Now sequence with its numbered progress log.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "CleanTargetsTestSupport.h"
+#include "JunkCleanerTestSupport.h"
+#include "cleaner/engine/BackupLog.h"
+#include "cleaner/engine/JunkCleaner.h"
+#include "cleaner/engine/SharedState.h"
+#include "cleaner/engine/TSearchUnit.h"
+#include "platform/Format.h"
+#include "platform/StringList.h"
+
+namespace {
+
+using kvtest::Checked;
+using kvtest::EmptyFolderRow;
+using kvtest::PathExists;
+using kvtest::ReadBytes;
+using kvtest::Unchecked;
+
+std::set<std::wstring> AsSet(const std::vector<std::wstring>& paths) { return {paths.begin(), paths.end()}; }
+
+std::vector<std::wstring> LogEntries(const std::wstring& logPath)
+{
+    std::vector<std::wstring> entries;
+    for (const std::wstring& line : kv::StringList(kv::DecodeText(ReadBytes(logPath))))
+        if (!line.empty() && line.front() != L';') entries.push_back(line);
+    return entries;
+}
+
+// A tree with every kind of row Clean Now meets, and the backup folder beside it.
+struct JunkTree {
+    explicit JunkTree(const std::wstring& name)
+        : root(kvtest::ScratchFolder(name)), junk(root + L"junk\\"), backup(root + L"backup\\")
+    {
+        kvtest::PutFile(junk + L"a.tmp", "first a");
+        kvtest::WriteSized(junk + L"sub\\a.tmp", 3000, 's'); // the same name in another folder
+        kvtest::PutFile(junk + L"ro.tmp", "read-only, but checked");
+        ::SetFileAttributesW((junk + L"ro.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
+        kvtest::PutFile(junk + L"unchecked.tmp", "the user unchecked it");
+        kvtest::PutFile(junk + L"not-listed.tmp", "never in the results");
+        kvtest::MakeFolder(junk + L"emptydir\\");
+        kvtest::PutFile(junk + L"filled\\late.txt", "came after the scan");
+        kvtest::PutFile(backup + L"C\\earlier\\old.tmp", "an earlier backup");
+        kvtest::MakeFolder(backup + L"emptyinside\\");
+    }
+
+    std::vector<kv::TJunkItem> Rows() const
+    {
+        return {Checked(junk + L"a.tmp"),
+                Checked(junk + L"sub\\a.tmp"),
+                Checked(junk + L"ro.tmp"),
+                Unchecked(junk + L"unchecked.tmp"),
+                EmptyFolderRow(junk + L"emptydir"),
+                EmptyFolderRow(junk + L"filled"),           // no longer empty
+                Checked(junk + L"gone.tmp"),                // removed since the scan
+                Checked(backup + L"C\\earlier\\old.tmp"),   // inside the backup folder
+                EmptyFolderRow(backup + L"emptyinside"),    // inside the backup folder
+                EmptyFolderRow(root + L"backup")};          // the backup folder itself
+    }
+
+    std::set<std::wstring> Cleanable() const
+    {
+        return {junk + L"a.tmp", junk + L"sub\\a.tmp", junk + L"ro.tmp", junk + L"emptydir"};
+    }
+
+    // Everything that must be where it was after any method.
+    void ExpectUntouched() const
+    {
+        EXPECT_EQ(ReadBytes(junk + L"unchecked.tmp"), "the user unchecked it");
+        EXPECT_EQ(ReadBytes(junk + L"not-listed.tmp"), "never in the results");
+        EXPECT_EQ(ReadBytes(junk + L"filled\\late.txt"), "came after the scan");
+        EXPECT_EQ(ReadBytes(backup + L"C\\earlier\\old.tmp"), "an earlier backup");
+        EXPECT_TRUE(PathExists(backup + L"emptyinside\\"));
+    }
+
+    void ExpectCleanableGone() const
+    {
+        for (const std::wstring& path : Cleanable()) EXPECT_FALSE(PathExists(path)) << path;
+    }
+
+    std::wstring root, junk, backup;
+};
+
+TEST(JunkCleaner, RecycleBinMethodPutsTheCheckedFilesInTheTrash)
+{
+    const JunkTree tree(L"method-recycle");
+    const kv::TJunkOutcome outcome = kv::RecycleJunk(tree.Rows(), tree.backup);
+    EXPECT_EQ(AsSet(outcome.cleaned), tree.Cleanable());
+    tree.ExpectCleanableGone();
+    tree.ExpectUntouched();
+
+    std::map<std::wstring, std::string> trashed;
+    for (const kvtest::TrashedFile& file : kvtest::TrashedFrom(tree.root)) trashed[file.originalTail] = file.bytes;
+    EXPECT_EQ(trashed[kvtest::UnixTail(tree.junk + L"a.tmp")], "first a");
+    EXPECT_EQ(trashed[kvtest::UnixTail(tree.junk + L"sub\\a.tmp")], std::string(3000, 's'));
+    EXPECT_EQ(trashed[kvtest::UnixTail(tree.junk + L"ro.tmp")], "read-only, but checked");
+    EXPECT_EQ(trashed.count(kvtest::UnixTail(tree.junk + L"unchecked.tmp")), 0u);
+    EXPECT_EQ(trashed.count(kvtest::UnixTail(tree.backup + L"C\\earlier\\old.tmp")), 0u);
+    EXPECT_EQ(trashed.count(kvtest::UnixTail(tree.junk + L"emptydir")), 1u);
+    EXPECT_EQ(trashed.size(), 4u);
+    kvtest::RemoveTrashedFrom(tree.root);
+    EXPECT_TRUE(kvtest::TrashedFrom(tree.root).empty());
+}
+
+TEST(JunkCleaner, DeletePermanentlyLeavesNothingInTheTrash)
+{
+    const JunkTree tree(L"method-delete");
+    const kv::TJunkOutcome outcome = kv::DeleteJunkPermanently(tree.Rows(), tree.backup);
+    EXPECT_EQ(AsSet(outcome.cleaned), tree.Cleanable());
+    tree.ExpectCleanableGone();
+    tree.ExpectUntouched();
+    EXPECT_TRUE(kvtest::TrashedFrom(tree.root).empty());
+}
+
+TEST(JunkCleaner, BackupMethodMovesUnderTheFormerPathAndListsWhatMoved)
+{
+    const JunkTree tree(L"method-backup");
+    const kv::TJunkOutcome outcome =
+        kv::MoveJunkToBackup(tree.Rows(), {tree.backup, L"Backup.txt"}, L"; header\r\n\r\n");
+    EXPECT_EQ(AsSet(outcome.cleaned), tree.Cleanable());
+    tree.ExpectCleanableGone();
+    tree.ExpectUntouched();
+
+    const auto copy = [&](const std::wstring& path) { return kv::BackupCopyPath(tree.backup, path); };
+    EXPECT_EQ(copy(tree.junk + L"a.tmp"), tree.backup + L"C" + tree.junk.substr(2) + L"a.tmp");
+    EXPECT_EQ(ReadBytes(copy(tree.junk + L"a.tmp")), "first a");
+    EXPECT_EQ(ReadBytes(copy(tree.junk + L"sub\\a.tmp")), std::string(3000, 's'));
+    EXPECT_EQ(ReadBytes(copy(tree.junk + L"ro.tmp")), "read-only, but checked");
+    EXPECT_TRUE(PathExists(copy(tree.junk + L"emptydir") + L"\\"));
+    EXPECT_FALSE(PathExists(copy(tree.junk + L"unchecked.tmp")));
+
+    const std::string log = ReadBytes(tree.backup + L"Backup.txt");
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log.substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(kv::DecodeText(log).substr(0, 10), L"; header\r\n");
+    EXPECT_EQ(LogEntries(tree.backup + L"Backup.txt"),
+              (std::vector<std::wstring>{tree.junk + L"a.tmp", tree.junk + L"sub\\a.tmp", tree.junk + L"ro.tmp",
+                                         tree.junk + L"emptydir"}));
+    EXPECT_FALSE(PathExists(tree.backup + L"Backup.txt.new"));
+}
+
+TEST(JunkCleaner, LinksStayWhateverTheMethodAndTheirTargetsToo)
+{
+    KV_REQUIRE_FIXTURES();
+    const std::wstring trees = kvtest::FixtureFolder() + L"junk-links\\";
+    for (const wchar_t* method : {L"recycle", L"backup", L"delete"}) {
+        SCOPED_TRACE(method);
+        const std::wstring tree = trees + method + L"\\";
+        const std::wstring backup = kvtest::ScratchFolder(std::wstring(L"links-backup-") + method);
+        const std::vector<kv::TJunkItem> rows = {Checked(tree + L"inside\\link-file.tmp"),
+                                                 EmptyFolderRow(tree + L"inside\\linkdir")};
+        kv::TJunkOutcome outcome;
+        if (std::wstring(method) == L"recycle") outcome = kv::RecycleJunk(rows, backup);
+        if (std::wstring(method) == L"backup") outcome = kv::MoveJunkToBackup(rows, {backup, L"Backup.txt"}, L"");
+        if (std::wstring(method) == L"delete") outcome = kv::DeleteJunkPermanently(rows, backup);
+        EXPECT_TRUE(outcome.cleaned.empty());
+        EXPECT_EQ(outcome.kept.size(), 2u);
+        EXPECT_TRUE(PathExists(tree + L"inside\\link-file.tmp"));
+        EXPECT_TRUE(PathExists(tree + L"inside\\linkdir"));
+        EXPECT_EQ(ReadBytes(tree + L"outside\\keep.tmp"), "keep\n");
+        EXPECT_EQ(ReadBytes(tree + L"outside\\deeper\\keep.tmp"), "keep\n");
+    }
+}
+
+TEST(JunkCleaner, ASecondBackupOfTheSamePathNeverReplacesTheFirst)
+{
+    const std::wstring root = kvtest::ScratchFolder(L"backup-twice");
+    const std::wstring backup = root + L"backup\\";
+    kvtest::MakeFolder(backup);
+    const std::wstring file = root + L"junk\\again.tmp";
+    const std::wstring same = root + L"junk\\same.tmp";
+    kvtest::PutFile(file, "version 1");
+    kvtest::PutFile(same, "unchanged");
+    const kv::TBackupLocation location{backup, L"Backup.txt"};
+    kv::MoveJunkToBackup({Checked(file), Checked(same)}, location, L"; run 1\r\n");
+
+    kvtest::PutFile(file, "version 2"); // the same path turns up again, with other bytes
+    kvtest::PutFile(same, "unchanged"); // and once more with the very same bytes
+    const kv::TJunkOutcome second = kv::MoveJunkToBackup({Checked(file), Checked(same)}, location, L"; run 2\r\n");
+    EXPECT_EQ(second.kept, std::vector<std::wstring>{file});
+    EXPECT_EQ(second.cleaned, std::vector<std::wstring>{same});
+    EXPECT_EQ(ReadBytes(file), "version 2");
+    EXPECT_EQ(ReadBytes(kv::BackupCopyPath(backup, file)), "version 1");
+    EXPECT_FALSE(PathExists(same));
+    EXPECT_EQ(LogEntries(backup + L"Backup.txt"), (std::vector<std::wstring>{file, same, same}));
+    const std::wstring log = kv::DecodeText(ReadBytes(backup + L"Backup.txt"));
+    EXPECT_LT(log.find(L"; run 1"), log.find(L"; run 2"));
+}
+
+TEST(JunkCleaner, AFileThatCannotMoveStaysAndIsNotListed)
+{
+    const std::wstring root = kvtest::ScratchFolder(L"backup-locked");
+    const std::wstring backup = root + L"backup\\";
+    kvtest::MakeFolder(backup);
+    const std::wstring locked = root + L"junk\\locked.tmp";
+    const std::wstring free = root + L"junk\\free.tmp";
+    kvtest::PutFile(locked, "in use");
+    kvtest::PutFile(free, "free");
+    // Open without delete sharing: nobody may move or delete it meanwhile.
+    kv::FileHandle holder(::CreateFileW(locked.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    const kv::TJunkOutcome outcome =
+        kv::MoveJunkToBackup({Checked(locked), Checked(free)}, {backup, L"Backup.txt"}, L"");
+    holder = kv::FileHandle(INVALID_HANDLE_VALUE);
+    EXPECT_EQ(outcome.kept, std::vector<std::wstring>{locked});
+    EXPECT_EQ(ReadBytes(locked), "in use");
+    EXPECT_FALSE(PathExists(kv::BackupCopyPath(backup, locked)));
+    EXPECT_EQ(LogEntries(backup + L"Backup.txt"), std::vector<std::wstring>{free});
+}
+
+TEST(JunkCleaner, AnUnreadableOrUnwritableLogMovesNothing)
+{
+    const std::wstring root = kvtest::ScratchFolder(L"backup-no-log");
+    const std::wstring file = root + L"junk\\stay.tmp";
+    kvtest::PutFile(file, "stay");
+    // The log's name is taken by a folder: it can be neither read nor written.
+    kvtest::MakeFolder(root + L"backup\\Backup.txt\\");
+    const kv::TJunkOutcome outcome = kv::MoveJunkToBackup({Checked(file)}, {root + L"backup\\", L"Backup.txt"}, L"");
+    EXPECT_TRUE(outcome.cleaned.empty());
+    EXPECT_EQ(ReadBytes(file), "stay");
+}
+
+TEST(JunkCleaner, AnInvalidLogNameBecomesBackupTxt)
+{
+    const std::wstring root = kvtest::ScratchFolder(L"backup-log-name");
+    kvtest::MakeFolder(root + L"backup\\");
+    kvtest::PutFile(root + L"junk\\x.tmp", "x");
+    kv::MoveJunkToBackup({Checked(root + L"junk\\x.tmp")}, {root + L"backup\\", L"what?.txt"}, L"");
+    EXPECT_EQ(LogEntries(root + L"backup\\Backup.txt"), std::vector<std::wstring>{root + L"junk\\x.tmp"});
+}
+
+// ---- The whole of Clean Now
+
+// Records what Clean Now shows and answers its questions.
+class RecordingCleanView : public kv::TCleanNowView {
+public:
+    std::vector<std::wstring> lines;    // "NN. text" as the progress window shows them
+    std::vector<std::wstring> working;  // progress labels
+    std::vector<std::string> calls;
+    bool confirmDelete = true;
+    std::optional<kv::TBackupLocation> correction; // the answer to a missing backup folder
+    int corrections = 0;
+
+    std::wstring LanguageText(int index) override { return kv::Format(L"text %d", {index}); }
+    void CleanNowStarted() override
+    {
+        calls.push_back("started");
+        EXPECT_EQ(kv::StopRequested.load(), 0);
+        EXPECT_EQ(kv::CleanPageActive.load(), 1);
+    }
+    void ShowProgressText(const std::wstring& text) override { working.push_back(text); }
+    void AddProgressLine(int step, int stepTotal, const std::wstring& text) override
+    {
+        lines.push_back(kv::Format(L"%.2d/%d %s", {step, stepTotal, text}));
+    }
+    bool ConfirmPermanentDelete() override
+    {
+        calls.push_back("confirm");
+        return confirmDelete;
+    }
+    std::optional<kv::TBackupLocation> CorrectBackupFolder(const std::wstring&) override
+    {
+        calls.push_back("correct");
+        ++corrections;
+        auto answer = correction;
+        correction.reset(); // a second ask is answered No
+        return answer;
+    }
+    void RemoveCleanedItems() override { calls.push_back("remove"); }
+    void CleanNowFinished(const std::wstring& doneText) override
+    {
+        calls.push_back("finished");
+        EXPECT_EQ(doneText, L"text 109");
+    }
+};
+
+class CleanNowTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        kv::JobMode = false;
+        kv::StopRequested = 1;
+    }
+    static kv::TCleanNowRequest JunkOnly(std::vector<kv::TJunkItem> junk, int method, kv::TBackupLocation backup = {})
+    {
+        kv::TCleanNowRequest request;
+        request.CheckedRows[kv::ctJunkFiles] = true;
+        request.Junk = std::move(junk);
+        request.CleanMethod = method;
+        request.Backup = std::move(backup);
+        return request;
+    }
+};
+
+TEST_F(CleanNowTest, NoCheckedResultLogsTextEightyNineAndTheOtherStepsFollow)
+{
+    const std::wstring f = kvtest::ScratchFolder(L"cleannow-nothing");
+    kvtest::ScopedValue<std::wstring> recent(kv::RecentFolder, f + L"recent\\");
+    kvtest::PutFile(f + L"recent\\doc.lnk", "shortcut");
+    kvtest::PutFile(f + L"kept.tmp", "unchecked");
+    kv::TCleanNowRequest request = JunkOnly({Unchecked(f + L"kept.tmp")}, kv::cmDeletePermanently);
+    request.CheckedRows[kv::ctRecentDocuments] = true;
+    kv::JunkTotalSize = 1234;
+    RecordingCleanView view;
+    const kv::TCleanNowReport report = kv::RunCleanNow(view, request);
+    EXPECT_EQ(view.lines, (std::vector<std::wstring>{L"01/2 text 89", L"02/2 text 97"}));
+    EXPECT_EQ(view.working, std::vector<std::wstring>{L"text 96"});
+    EXPECT_EQ(view.calls, (std::vector<std::string>{"started", "finished"}));
+    EXPECT_FALSE(report.junkDone);
+    EXPECT_EQ(ReadBytes(f + L"kept.tmp"), "unchecked");
+    EXPECT_FALSE(PathExists(f + L"recent\\doc.lnk"));
+    EXPECT_EQ(kv::JunkTotalSize.load(), 0);
+    EXPECT_EQ(kv::StopRequested.load(), 1);
+}
+
+TEST_F(CleanNowTest, EachMethodLogsItsOwnTexts)
+{
+    struct Case {
+        int method;
+        int working, done;
+    };
+    for (const Case c : {Case{kv::cmRecycleBin, 80, 81}, Case{kv::cmBackupFolder, 87, 88},
+                         Case{kv::cmDeletePermanently, 85, 86}, Case{7, 80, 81}}) {
+        SCOPED_TRACE(c.method);
+        const std::wstring f = kvtest::ScratchFolder(kv::Format(L"cleannow-method-%d", {c.method}));
+        kvtest::MakeFolder(f + L"backup\\");
+        kvtest::PutFile(f + L"junk.tmp", "junk");
+        RecordingCleanView view;
+        kv::RunCleanNow(view, JunkOnly({Checked(f + L"junk.tmp")}, c.method, {f + L"backup", L"Backup.txt"}));
+        EXPECT_EQ(view.working, std::vector<std::wstring>{kv::Format(L"text %d", {c.working})});
+        EXPECT_EQ(view.lines, std::vector<std::wstring>{kv::Format(L"01/1 text %d", {c.done})});
+        EXPECT_FALSE(PathExists(f + L"junk.tmp"));
+        EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), "remove"), 1);
+    }
+}
+
+TEST_F(CleanNowTest, DecliningThePermanentDeleteSkipsOnlyTheJunkFiles)
+{
+    const std::wstring f = kvtest::ScratchFolder(L"cleannow-declined");
+    kvtest::PutFile(f + L"junk.tmp", "junk");
+    RecordingCleanView view;
+    view.confirmDelete = false;
+    const auto report = kv::RunCleanNow(view, JunkOnly({Checked(f + L"junk.tmp")}, kv::cmDeletePermanently));
+    EXPECT_TRUE(view.lines.empty());
+    EXPECT_EQ(view.calls, (std::vector<std::string>{"started", "confirm", "finished"}));
+    EXPECT_FALSE(report.junkDone);
+    EXPECT_EQ(ReadBytes(f + L"junk.tmp"), "junk");
+}
+
+TEST_F(CleanNowTest, JobModeDeletesWithoutAsking)
+{
+    const std::wstring f = kvtest::ScratchFolder(L"cleannow-job-delete");
+    kvtest::PutFile(f + L"junk.tmp", "junk");
+    kv::JobMode = true;
+    RecordingCleanView view;
+    view.confirmDelete = false; // would decline, if it were asked
+    kv::RunCleanNow(view, JunkOnly({Checked(f + L"junk.tmp")}, kv::cmDeletePermanently));
+    EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), "confirm"), 0);
+    EXPECT_FALSE(PathExists(f + L"junk.tmp"));
+    EXPECT_EQ(view.lines, std::vector<std::wstring>{L"01/1 text 86"});
+}
+
+TEST_F(CleanNowTest, AMissingBackupFolderInAJobCountsAsNoAndTheRunGoesOn)
+{
+    const std::wstring f = kvtest::ScratchFolder(L"cleannow-job-nobackup");
+    kvtest::ScopedValue<std::wstring> recent(kv::RecentFolder, f + L"recent\\");
+    kvtest::PutFile(f + L"recent\\doc.lnk", "shortcut");
+    kvtest::PutFile(f + L"junk.tmp", "junk");
+    kv::JobMode = true;
+    kv::TCleanNowRequest request =
+        JunkOnly({Checked(f + L"junk.tmp")}, kv::cmBackupFolder, {f + L"missing\\", L"Backup.txt"});
+    request.CheckedRows[kv::ctRecentDocuments] = true;
+    RecordingCleanView view;
+    view.correction = kv::TBackupLocation{f, L"Backup.txt"};
+    kv::RunCleanNow(view, request);
+    EXPECT_EQ(view.corrections, 0);
+    EXPECT_EQ(view.lines, std::vector<std::wstring>{L"01/2 text 97"});
+    EXPECT_EQ(ReadBytes(f + L"junk.tmp"), "junk");
+    EXPECT_FALSE(PathExists(f + L"missing\\"));
+    EXPECT_FALSE(PathExists(f + L"recent\\doc.lnk"));
+}
+
+TEST_F(CleanNowTest, AMissingBackupFolderIsCorrectedThroughTheView)
+{
+    const std::wstring f = kvtest::ScratchFolder(L"cleannow-corrected");
+    kvtest::MakeFolder(f + L"chosen\\");
+    kvtest::PutFile(f + L"junk\\a.tmp", "a");
+    RecordingCleanView view;
+    view.correction = kv::TBackupLocation{f + L"chosen", L"List.txt"};
+    const auto report =
+        kv::RunCleanNow(view, JunkOnly({Checked(f + L"junk\\a.tmp")}, kv::cmBackupFolder, {f + L"missing\\", L"Backup.txt"}));
+    EXPECT_EQ(view.corrections, 1);
+    EXPECT_EQ(report.backup.folder, f + L"chosen\\");
+    EXPECT_EQ(ReadBytes(kv::BackupCopyPath(f + L"chosen\\", f + L"junk\\a.tmp")), "a");
+    EXPECT_EQ(LogEntries(f + L"chosen\\List.txt"), std::vector<std::wstring>{f + L"junk\\a.tmp"});
+}
+
+TEST_F(CleanNowTest, AnsweringNoToTheMissingFolderSkipsTheJunkWithoutALine)
+{
+    const std::wstring f = kvtest::ScratchFolder(L"cleannow-no");
+    kvtest::PutFile(f + L"a.tmp", "a");
+    RecordingCleanView view;
+    kv::RunCleanNow(view, JunkOnly({Checked(f + L"a.tmp")}, kv::cmBackupFolder, {f + L"missing\\", L"Backup.txt"}));
+    EXPECT_EQ(view.corrections, 1);
+    EXPECT_TRUE(view.lines.empty());
+    EXPECT_EQ(ReadBytes(f + L"a.tmp"), "a");
+}
+
+TEST_F(CleanNowTest, TrackMenusRunEvenWithTheirRowsUncheckedAndCountInTheTotal)
+{
+    kv::TCleanNowRequest request;
+    request.Targets.checkedTrackEntries = {L"WinZipFileMenu", L"FindFilesMenu"};
+    EXPECT_EQ(kv::ProgressStepTotal(request), 2);
+    request.CheckedRows[kv::ctRegistryProgramHistory] = true;
+    EXPECT_EQ(kv::ProgressStepTotal(request), 2);
+    RecordingCleanView view;
+    kv::RunCleanNow(view, request);
+    EXPECT_EQ(view.lines, (std::vector<std::wstring>{L"01/2 text 102", L"02/2 text 103"}));
+    EXPECT_TRUE(view.working.empty());
+}
+
+// ---- Scan, then clean: what the scan leaves out stays
+
+
+TEST_F(CleanNowTest, ScannedAndCleanedTreeKeepsExclusionsSkipsAndUnmatchedFiles)
+{
+    const std::wstring f = kvtest::ScratchFolder(L"scan-then-clean");
+    kvtest::PutFile(f + L"junk\\a.tmp", "a");
+    kvtest::PutFile(f + L"junk\\deep\\b.tmp", "b");
+    kvtest::PutFile(f + L"junk\\keep.txt", "not matching");
+    kvtest::PutFile(f + L"junk\\excluded\\c.tmp", "excluded folder");
+    kvtest::PutFile(f + L"junk\\ro.tmp", "read-only");
+    ::SetFileAttributesW((f + L"junk\\ro.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
+    kvtest::PutFile(f + L"junk\\sys.tmp", "system");
+    ::SetFileAttributesW((f + L"junk\\sys.tmp").c_str(), FILE_ATTRIBUTE_SYSTEM);
+    kvtest::PutFile(f + L"outside\\d.tmp", "not a chosen folder");
+
+    kvtest::ResultsView scan;
+    scan.options.Paths = {{f + L"junk", kv::pkIncludeWithSubFolders, true},
+                          {f + L"junk\\excluded", kv::pkExcludeWithSubFolders, true}};
+    scan.options.Filters = {{L"*.tmp", kv::kInclusiveFilterImage, true}};
+    scan.options.SkipReadOnlyAttr = true;
+    kv::ScanDone = 0;
+    kv::RunScan(scan);
+
+    kv::TCleanNowRequest request;
+    request.CheckedRows[kv::ctJunkFiles] = true;
+    request.Junk = scan.JunkRows();
+    request.CleanMethod = kv::cmDeletePermanently;
+    kv::JobMode = true;
+    RecordingCleanView view;
+    const auto report = kv::RunCleanNow(view, request);
+    EXPECT_EQ(AsSet(report.junk.cleaned), (std::set<std::wstring>{f + L"junk\\a.tmp", f + L"junk\\deep\\b.tmp"}));
+    EXPECT_EQ(ReadBytes(f + L"junk\\keep.txt"), "not matching");
+    EXPECT_EQ(ReadBytes(f + L"junk\\excluded\\c.tmp"), "excluded folder");
+    EXPECT_EQ(ReadBytes(f + L"junk\\ro.tmp"), "read-only");
+    EXPECT_EQ(ReadBytes(f + L"junk\\sys.tmp"), "system");
+    EXPECT_EQ(ReadBytes(f + L"outside\\d.tmp"), "not a chosen folder");
+}
+
+} // namespace
