@@ -270,6 +270,29 @@ TEST_F(MainWindowTest, CloseAskedWhileWorkRunsCanBeRefused)
     EXPECT_FALSE(::IsWindowVisible(form->Handle()));
 }
 
+struct MenuDialogCase {
+    const wchar_t* entry;
+    const wchar_t* dialogClass;
+};
+
+TEST_F(MainWindowTest, OptionsMenuEntriesOpenTheirDialogs)
+{
+    Open();
+    const MenuDialogCase cases[] = {
+        {L"Create a Task File", L"TCreateTaskForm"},
+        {L"Cookies Manager", L"TCookiesManagerForm"},
+        {L"Language", L"TLanguageForm"},
+    };
+    for (const MenuDialogCase& c : cases) {
+        kvtest::WhenShown dialog(c.dialogClass, [](HWND window) { kv::forms::Form::FromHandle(window)->Close(); });
+        kvtest::MenuChooser chooser(c.entry);
+        kvtest::Click(*form->OptionsButton);
+        ASSERT_TRUE(chooser.Chosen()) << c.entry;
+        EXPECT_TRUE(dialog.Ran()) << c.dialogClass;
+        EXPECT_EQ(kvtest::FindForm(c.dialogClass), nullptr) << "freed after use";
+    }
+}
+
 TEST_F(MainWindowTest, ExportWritesTheChosenFile)
 {
     const std::wstring file = kvtest::ScratchFolder(L"Export") + L"mine.reg";
