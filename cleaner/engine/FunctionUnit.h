@@ -59,6 +59,7 @@ void CreateFolderPath(std::wstring_view path);
 std::wstring ExpandEnvironment(const std::wstring& text);
 bool IsRealSubFolder(const WIN32_FIND_DATAW& entry);
 std::wstring GetVolumeLabel(const std::wstring& root);
+bool FolderExists(const std::wstring& path);
 std::wstring GetFileSystemName(const std::wstring& root);
 std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& caption, const std::wstring& rootFolder);
 // Answers BrowseForFolder in place of the user (tests): the chosen folder, or
@@ -107,8 +108,5 @@ public:
     WorkerThreadCounter(const WorkerThreadCounter&) = delete;
     WorkerThreadCounter& operator=(const WorkerThreadCounter&) = delete;
 };
-
-// ---- Added for the windows' dialogs
-bool FolderExists(const std::wstring& path);
 
 } // namespace kv
