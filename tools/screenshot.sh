@@ -6,6 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -ge 2 ] || { echo "usage: $0 OUT.png PROGRAM.exe [arguments...]" >&2; exit 2; }
+mkdir -p "$(dirname "$1")"
 shot=$(readlink -f "$1"); exe=$2; shift 2
 export KV_BUILD=${KV_BUILD:-$root/build}
 export KV_KIND=run
