@@ -426,6 +426,7 @@ void TScanPage::AutoResizePopupMenuButtonClick()
     // Sized once to what they hold (or their title, when that is wider); they keep that width.
     for (int column = colFileName; column <= colModified; ++column)
         ScanListView->SetColumnWidth(column, LVSCW_AUTOSIZE_USEHEADER);
+    Arrange(Host.Width(), Host.Height());
 }
 
 void TScanPage::ClearAllPopupMenuButtonClick()
