@@ -101,6 +101,14 @@ forms::ListView& TMainFormPage::AddPageList(int id, const wchar_t* name, bool ch
     return list;
 }
 
+void TMainFormPage::FillColumn(forms::ListView& list, int column, int width, int minWidth)
+{
+    int others = 0;
+    for (int other = 0; other < list.ColumnCount(); ++other)
+        if (other != column) others += list.ColumnWidth(other);
+    list.SetColumnWidth(column, std::max(minWidth, width - others - ::GetSystemMetrics(SM_CXVSCROLL) - 4));
+}
+
 // ---------------------------------------------------------------------------
 // Construction
 

@@ -159,11 +159,7 @@ void TScanPage::BuildPopupMenu()
 void TScanPage::Arrange(int width, int height)
 {
     TMainFormPage::Arrange(width, height);
-    // The filter takes what the other columns leave.
-    int others = 0;
-    for (int column = colFileName; column < colFilter; ++column) others += ScanListView->ColumnWidth(column);
-    ScanListView->SetColumnWidth(colFilter,
-                                 std::max(kFilterColumnMinWidth, width - others - ::GetSystemMetrics(SM_CXVSCROLL) - 4));
+    FillColumn(*ScanListView, colFilter, width, kFilterColumnMinWidth);
 }
 
 void TScanPage::Enter()
@@ -215,6 +211,7 @@ void TScanPage::ResetScanColumns()
 {
     for (int column = colFileName; column <= colModified; ++column)
         ScanListView->SetColumnWidth(column, kScanColumnWidths[column]);
+    Arrange(Host.Width(), Host.Height());
 }
 
 std::wstring TScanPage::RowPath(int row) const
