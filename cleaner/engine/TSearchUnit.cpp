@@ -275,7 +275,9 @@ void TSearchEngine::ScanFile(const std::wstring& folder, const std::wstring& low
     if (IsReparsePoint(entry.dwFileAttributes)) return;
     const std::wstring searchName = LowerCase(entry.cFileName);
     if (FindInvalidShortcut && !folderFilesExcluded && MatchWildcard(L"*.lnk", searchName)) {
-        CheckShortcut(folder, entry);
+        // "Exclude this file" on a broken shortcut's row writes an exclude
+        // mask: the shortcut must stay unlisted like any excluded file.
+        if (IsFileNotExcluded(lowerFolder + searchName, UpperCase(searchName))) CheckShortcut(folder, entry);
         return;
     }
     if (folderFilesExcluded) return;

@@ -53,11 +53,7 @@ TFiltersPage::TFiltersPage(TMainForm& mainForm, forms::Panel& host) : TMainFormP
 void TFiltersPage::Arrange(int width, int height)
 {
     TMainFormPage::Arrange(width, height);
-    // The description takes what the other columns leave.
-    int others = 0;
-    for (int column = colCheck; column < colDescription; ++column) others += FiltersListView->ColumnWidth(column);
-    FiltersListView->SetColumnWidth(colDescription,
-                                    std::max(120, width - others - ::GetSystemMetrics(SM_CXVSCROLL) - 4));
+    FillColumn(*FiltersListView, colDescription, width, 120);
 }
 
 void TFiltersPage::Enter()

@@ -11,6 +11,7 @@
 #include "cleaner/windows/IconIndexes.h"
 #include "cleaner/windows/LanguageUnit.h"
 #include "cleaner/windows/PathPage.h"
+#include "cleaner/windows/ScanPage.h"
 #include "cleaner/windows/SpecifyFolderUnit.h"
 #include "platform/Format.h"
 #include "platform/MessageLoop.h"
@@ -92,12 +93,20 @@ void TMainFormPage::Arrange(int width, int height)
     if (forms::WinControl* list = PageList()) list->SetBounds(0, 0, width, height);
 }
 
-forms::ListView& TMainFormPage::AddPageList(int id, const wchar_t* name, bool checkBoxes)
+forms::ListView& TMainFormPage::AddPageList(int id, const wchar_t* name, bool checkBoxes, bool multiSelect)
 {
-    forms::ListView& list = MainForm.Add<forms::ListView>(Host, id, checkBoxes);
+    forms::ListView& list = MainForm.Add<forms::ListView>(Host, id, checkBoxes, multiSelect);
     list.SetName(name);
     list.SetImageList(MainForm.IconsImageList);
     return list;
+}
+
+void TMainFormPage::FillColumn(forms::ListView& list, int column, int width, int minWidth)
+{
+    int others = 0;
+    for (int other = 0; other < list.ColumnCount(); ++other)
+        if (other != column) others += list.ColumnWidth(other);
+    list.SetColumnWidth(column, std::max(minWidth, width - others - ::GetSystemMetrics(SM_CXVSCROLL) - 4));
 }
 
 // ---------------------------------------------------------------------------
@@ -331,7 +340,9 @@ void TMainForm::CreatePages()
     pages_[pgAbout] = std::move(about);
     pages_[pgPath] = std::move(path);
     pages_[pgFilters] = std::move(filters);
-    pages_[pgScan] = std::make_unique<TMainFormPage>(*this, PagePanel(pgScan));
+    auto scan = std::make_unique<TScanPage>(*this, PagePanel(pgScan));
+    ScanPage = scan.get();
+    pages_[pgScan] = std::move(scan);
     pages_[pgClean] = std::make_unique<TMainFormPage>(*this, PagePanel(pgClean));
 }
 

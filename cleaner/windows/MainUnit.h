@@ -30,6 +30,7 @@ class TMainForm;
 class TAboutPage;
 class TPathPage;
 class TFiltersPage;
+class TScanPage;
 class TProgressForm;
 class TfrmGuide;
 
@@ -75,7 +76,10 @@ public:
 
 protected:
     // A list of the page on its panel, with the window's row pictures.
-    forms::ListView& AddPageList(int id, const wchar_t* name, bool checkBoxes);
+    forms::ListView& AddPageList(int id, const wchar_t* name, bool checkBoxes, bool multiSelect = false);
+    // Gives `column` what the list's other columns leave of `width` (at least
+    // `minWidth`), so no row needs scrolling sideways.
+    static void FillColumn(forms::ListView& list, int column, int width, int minWidth);
 
     TMainForm& MainForm;
     forms::Panel& Host;
@@ -230,6 +234,7 @@ public:
     TAboutPage* AboutPage = nullptr;
     TPathPage* PathPage = nullptr;
     TFiltersPage* FiltersPage = nullptr;
+    TScanPage* ScanPage = nullptr;
 
     // The windows made beside this one at start-up (set by the start-up steps).
     TProgressForm* ProgressForm = nullptr;

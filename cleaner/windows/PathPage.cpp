@@ -54,11 +54,7 @@ TPathPage::TPathPage(TMainForm& mainForm, forms::Panel& host) : TMainFormPage(ma
 void TPathPage::Arrange(int width, int height)
 {
     TMainFormPage::Arrange(width, height);
-    // The path takes what the drive details leave, so no row needs scrolling sideways.
-    int details = 0;
-    for (int column = colVolumeName; column < PathListView->ColumnCount(); ++column)
-        details += PathListView->ColumnWidth(column);
-    PathListView->SetColumnWidth(colPath, std::max(160, width - details - ::GetSystemMetrics(SM_CXVSCROLL) - 4));
+    FillColumn(*PathListView, colPath, width, 160);
 }
 
 void TPathPage::Enter()

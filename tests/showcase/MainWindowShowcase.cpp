@@ -3,18 +3,119 @@
 //   kv_mainwindow_showcase.exe [about|path|filters|scan|clean] [seconds]
 // The Path page gets a few example folders of each kind, so every row picture
 // is on show; they are not saved (the run ends without storing its settings).
+// The Scan page shows a real scan of a small junk tree that it makes in the
+// prefix (C:\kvshowcase\scan), with empty folders and broken shortcuts found too.
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 
 #include <cwchar>
 #include <string>
 
+#include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/SharedState.h"
 #include "cleaner/windows/FiltersPage.h"
 #include "cleaner/windows/LangDataUnit.h"
 #include "cleaner/windows/PathPage.h"
+#include "cleaner/windows/ScanPage.h"
 #include "cleaner/windows/StartupWindows.h"
+#include "platform/Handles.h"
 #include "platform/forms/Timer.h"
+
+namespace {
+
+const wchar_t kScanTree[] = L"C:\\kvshowcase\\scan";
+
+void WriteFileOf(const std::wstring& path, DWORD size, int daysAgo)
+{
+    kv::CreateFolderPath(path.substr(0, path.rfind(L'\\') + 1));
+    kv::FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) return;
+    ::SetFilePointer(file.Get(), static_cast<LONG>(size), nullptr, FILE_BEGIN);
+    ::SetEndOfFile(file.Get());
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER when{{now.dwLowDateTime, now.dwHighDateTime}};
+    // Days back, and a time of day that differs from file to file.
+    const ULONGLONG seconds = static_cast<ULONGLONG>(daysAgo) * 24 * 3600 + size % 36000;
+    when.QuadPart -= seconds * 10000000ULL;
+    const FILETIME written{when.LowPart, when.HighPart};
+    ::SetFileTime(file.Get(), nullptr, nullptr, &written);
+}
+
+// A shortcut to a program that is gone.
+void WriteBrokenShortcut(const std::wstring& path, const std::wstring& target)
+{
+    kv::CreateFolderPath(path.substr(0, path.rfind(L'\\') + 1));
+    WriteFileOf(target, 10, 0);
+    IShellLinkW* link = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&link))))
+        return;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->SetPath(target.c_str())) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        file->Save(path.c_str(), TRUE);
+        file->Release();
+    }
+    link->Release();
+    ::DeleteFileW(target.c_str());
+    // The program's folder went with it.
+    std::wstring folder = target.substr(0, target.rfind(L'\\'));
+    for (int level = 0; level < 2; ++level) {
+        ::RemoveDirectoryW(folder.c_str());
+        folder.resize(folder.rfind(L'\\'));
+    }
+}
+
+// Junk of many kinds, beside files that no filter names.
+void MakeScanTree()
+{
+    const std::wstring root = std::wstring(kScanTree) + L"\\";
+    const struct {
+        const wchar_t* path;
+        DWORD size;
+        int daysAgo;
+    } files[] = {
+        {L"Temp\\~WRL0003.tmp", 8192, 3},          {L"Temp\\install_4f2a.tmp", 122880, 41},
+        {L"Temp\\preview.temp", 2048, 9},          {L"Documents\\Letter.wbk", 24576, 120},
+        {L"Documents\\~$Budget.xls", 162, 2},      {L"Documents\\Budget.xls", 30720, 2},
+        {L"Downloads\\setup\\setup.err", 3120, 15}, {L"Downloads\\setup\\crash.dmp", 358400, 15},
+        {L"Downloads\\notes.txt", 900, 1},         {L"Help\\Program.gid", 40960, 300},
+        {L"Help\\Program.fts", 12288, 300},        {L"Help\\Program.chm", 204800, 300},
+        {L"Pictures\\Thumbs.db", 11264, 60},       {L"Pictures\\pspbrwse.jbf", 5632, 60},
+    };
+    for (const auto& file : files) WriteFileOf(root + file.path, file.size, file.daysAgo);
+    kv::CreateFolderPath(root + L"Old Projects\\");
+    kv::CreateFolderPath(root + L"Downloads\\unpacked\\");
+    WriteBrokenShortcut(root + L"Desktop\\Old Tool.lnk", root + L"Programs\\OldTool\\tool.exe");
+}
+
+// The Scan page after a real scan of the junk tree, columns sized to fit.
+void ShowScan(kv::TMainForm& main, kv::forms::Timer& later)
+{
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    MakeScanTree();
+    kv::forms::ListView& paths = *main.PathPage->PathListView;
+    for (int row = 0; row < paths.Count(); ++row) paths.SetChecked(row, false);
+    paths.AddItem(kScanTree, {}, kv::pkIncludeWithSubFolders, true);
+    main.OptionsFindEmptyFolderMenuItem->Checked = true;
+    main.OptionsFindBrokenLinkFilesMenuItem->Checked = true;
+    // Room for every column, as a person reading the results would make it.
+    main.MaximizeButtonClick();
+    main.ScanButtonClick();
+    main.StartButton->Click();
+    later.OnTimer = [&main, &later] {
+        if (main.ScanPage->Scanning()) return;
+        later.Stop();
+        main.ScanPage->AutoResizePopupMenuButtonClick();
+    };
+    later.Start();
+}
+
+} // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -26,9 +127,12 @@ int wmain(int argc, wchar_t** argv)
     kv::LoadDefaultLanguage();
     steps.CreateStartupWindows();
     kv::TMainForm& main = *steps.MainForm;
+    // The balloon tip would stand over the page on show.
+    kv::ShowBalloonTips = false;
     kv::forms::Application& application = kv::forms::Application::Instance();
 
     kv::forms::Timer show(1000);
+    kv::forms::Timer later(200);
     show.OnTimer = [&] {
         show.Stop();
         if (page == L"about") main.AboutButtonClick();
@@ -36,7 +140,7 @@ int wmain(int argc, wchar_t** argv)
             main.FiltersButtonClick();
             main.FiltersPage->FiltersListView->SetSelected(2, true);
         }
-        if (page == L"scan") main.ScanButtonClick();
+        if (page == L"scan") ShowScan(main, later);
         if (page == L"clean") main.CleanButtonClick();
         if (page == L"path") {
             kv::forms::ListView& paths = *main.PathPage->PathListView;

@@ -63,6 +63,8 @@ protected:
             [&](HWND window, const std::wstring& className) {
                 ++windowsShown_[className];
                 if (className == L"TLanguageForm") PressOk(window);
+                // A job's scan may still run when the close comes: "exit while working?" is answered Yes.
+                if (className == L"#32770") PressYes(window);
                 if (className != L"TMainForm") return;
                 if (whileOpen) whileOpen();
                 ::PostMessageW(window, WM_CLOSE, 0, 0);
@@ -77,6 +79,11 @@ protected:
     static void PressOk(HWND chooser)
     {
         ::PostMessageW(::GetDlgItem(chooser, kv::TLanguageForm::idOKButton), BM_CLICK, 0, 0);
+    }
+    static void PressYes(HWND messageBox)
+    {
+        ::PostMessageW(messageBox, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(messageBox, IDYES)));
     }
     static int RunStartup(const std::wstring& arguments)
     {
