@@ -5,6 +5,7 @@
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SettingsFiles.h"
 #include "cleaner/windows/AboutPage.h"
+#include "cleaner/windows/CleanPage.h"
 #include "cleaner/windows/CookiesManagerUnit.h"
 #include "cleaner/windows/CreateTaskUnit.h"
 #include "cleaner/windows/FiltersPage.h"
@@ -332,7 +333,9 @@ void TMainForm::CreatePages()
     pages_[pgPath] = std::move(path);
     pages_[pgFilters] = std::move(filters);
     pages_[pgScan] = std::make_unique<TMainFormPage>(*this, PagePanel(pgScan));
-    pages_[pgClean] = std::make_unique<TMainFormPage>(*this, PagePanel(pgClean));
+    auto clean = std::make_unique<TCleanPage>(*this, PagePanel(pgClean));
+    CleanPage = clean.get();
+    pages_[pgClean] = std::move(clean);
 }
 
 void TMainForm::ConnectEvents()

@@ -30,6 +30,7 @@ class TMainForm;
 class TAboutPage;
 class TPathPage;
 class TFiltersPage;
+class TCleanPage;
 class TProgressForm;
 class TfrmGuide;
 
@@ -230,6 +231,7 @@ public:
     TAboutPage* AboutPage = nullptr;
     TPathPage* PathPage = nullptr;
     TFiltersPage* FiltersPage = nullptr;
+    TCleanPage* CleanPage = nullptr;
 
     // The windows made beside this one at start-up (set by the start-up steps).
     TProgressForm* ProgressForm = nullptr;
