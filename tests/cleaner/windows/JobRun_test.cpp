@@ -184,10 +184,22 @@ TEST_F(JobRunTest, HiddenJobWithoutScanCleansTheChosenFoldersAndExits)
     ExpectJobKeysGoneAndOwnSettingsKept();
 }
 
-TEST_F(JobRunTest, VisibleJobShowsTheWindowAndTheProgressAndCloses)
+// Without AutoExit a visible job stays open on the Clean page, its progress
+// window showing the log, until the user closes it.
+TEST_F(JobRunTest, VisibleJobShowsTheProgressAndStaysOpenWithoutAutoExit)
 {
-    const std::wstring job = WriteJob(JobSettings(kv::cmDeletePermanently), {false, true, true, false});
-    EXPECT_EQ(RunJob(job), 0);
+    const std::wstring job = WriteJob(JobSettings(kv::cmDeletePermanently), {false, true, false, false});
+    const std::wstring program = kvtest::CopyProgramTo(L"Kestrelvane.exe", folder_);
+    HWND mainWindow = nullptr;
+    const int code = kvtest::RunProcessServingWindows(
+        Quoted(program) + L" " + Quoted(job),
+        [&](HWND window, const std::wstring& className) {
+            ++windowsShown_[className];
+            if (className == L"TMainForm") mainWindow = window;
+            if (className == L"TProgressForm" && mainWindow) ::PostMessageW(mainWindow, WM_CLOSE, 0, 0);
+        },
+        JobTimeoutMs);
+    EXPECT_EQ(code, 0) << "closed by the user, not ended by the time-out";
     EXPECT_EQ(windowsShown_[L"TMainForm"], 1);
     EXPECT_EQ(windowsShown_[L"TProgressForm"], 1);
     ExpectFolderEmptied();
