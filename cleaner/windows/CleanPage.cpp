@@ -207,7 +207,10 @@ void TCleanPage::Enter()
     UpdateTracksRows();
     UpdateCleanMethodDisplay();
     CleanListView->Show();
-    CleanListView->SetFocus();
+    // Taking the focus would activate the main window and so close a progress
+    // window that still shows the log of the Clean Now just run (a job shows
+    // this page right after it).
+    if (!MainForm.ProgressForm || !::IsWindowVisible(MainForm.ProgressForm->Handle())) CleanListView->SetFocus();
     MainForm.SetControlButtons(false, false, true, true, false, StopRequested == 0, StopRequested == 1);
     if (MainForm.frmGuide) MainForm.frmGuide->StartIfWanted();
 }
@@ -278,6 +281,8 @@ void TCleanPage::ShowCleanTotal(std::int64_t total)
 
 void TCleanPage::LoadSettings(const TSettings& settings)
 {
+    // Every target is measured anew from the next visit of the page on.
+    InvalidateCleanSizes();
     syncing_ = true;
     const std::array<bool, ctTargetCount> rows{settings.DoClean,  settings.EmptyBin,    settings.Temp,
                                                settings.SpecificTempFolder, settings.IECookies, settings.IECache,
@@ -558,7 +563,11 @@ void TCleanPage::CleanNowStarted()
 {
     MainForm.CleanNowButton->SetEnabled(false);
     MainForm.StopButton->SetEnabled(true);
-    if (MainForm.ProgressForm && !RunHiddenly) MainForm.ProgressForm->Show();
+    if (MainForm.ProgressForm && !RunHiddenly) {
+        MainForm.ProgressForm->Show();
+        // Shown again after an earlier run, it would stay behind the main window.
+        ::BringWindowToTop(MainForm.ProgressForm->Handle());
+    }
     ProcessMessages();
     if (MainForm.ProgressForm) MainForm.ProgressForm->ClearLog();
 }
