@@ -5,6 +5,7 @@
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SettingsFiles.h"
 #include "cleaner/windows/AboutPage.h"
+#include "cleaner/windows/CleanPage.h"
 #include "cleaner/windows/CookiesManagerUnit.h"
 #include "cleaner/windows/CreateTaskUnit.h"
 #include "cleaner/windows/FiltersPage.h"
@@ -343,7 +344,9 @@ void TMainForm::CreatePages()
     auto scan = std::make_unique<TScanPage>(*this, PagePanel(pgScan));
     ScanPage = scan.get();
     pages_[pgScan] = std::move(scan);
-    pages_[pgClean] = std::make_unique<TMainFormPage>(*this, PagePanel(pgClean));
+    auto clean = std::make_unique<TCleanPage>(*this, PagePanel(pgClean));
+    CleanPage = clean.get();
+    pages_[pgClean] = std::move(clean);
 }
 
 void TMainForm::ConnectEvents()

@@ -31,6 +31,7 @@ class TAboutPage;
 class TPathPage;
 class TFiltersPage;
 class TScanPage;
+class TCleanPage;
 class TProgressForm;
 class TfrmGuide;
 
@@ -235,6 +236,7 @@ public:
     TPathPage* PathPage = nullptr;
     TFiltersPage* FiltersPage = nullptr;
     TScanPage* ScanPage = nullptr;
+    TCleanPage* CleanPage = nullptr;
 
     // The windows made beside this one at start-up (set by the start-up steps).
     TProgressForm* ProgressForm = nullptr;
