@@ -6,10 +6,10 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location(
+module_spec = importlib.util.spec_from_file_location(
     "check_layers", os.path.join(HERE, "..", "..", "tools", "check-layers.py"))
-check_layers = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(check_layers)
+check_layers = importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(check_layers)
 
 # The tree's layers as the build declares them.
 MAP = """# comment
