@@ -200,8 +200,9 @@ bool IsCGIApplication()
     return IsConsoleApplication() && ::GetEnvironmentVariableA("REQUEST_METHOD", nullptr, 0) > 0;
 }
 
-bool DetectWinCGIRequest(const std::vector<std::string>& arguments, std::string& outputFile)
+bool DetectWinCGIRequest(const std::vector<std::string>& arguments)
 {
+    std::string& outputFile = State().WinCGIOutputFile;
     if (arguments.size() < 2) return false;
     const std::string& iniName = arguments[1];
     if (iniName.empty() || iniName.find_first_of("*?") != std::string::npos) return false;
@@ -217,7 +218,7 @@ bool DetectWinCGIRequest(const std::vector<std::string>& arguments, std::string&
 bool IsWinCGIApplication()
 {
     if (IsConsoleApplication()) return false;
-    return DetectWinCGIRequest(CommandLineArguments(), State().WinCGIOutputFile);
+    return DetectWinCGIRequest(CommandLineArguments());
 }
 
 const std::string& WinCGIOutputFile() { return State().WinCGIOutputFile; }

@@ -29,9 +29,10 @@ TWebApplicationKind CurrentWebApplicationKind();
 
 // The WinCGI test on given command-line arguments (the program name first):
 // the first argument names a readable INI file of at most 102400 bytes whose
-// "Request Method" of section "CGI" is set; the output file is the third
-// argument or the INI's "Output File" of section "System", and must exist.
-bool DetectWinCGIRequest(const std::vector<std::string>& arguments, std::string& outputFile);
+// "Request Method" of section "CGI" is set; the output file (kept for the
+// response) is the third argument or the INI's "Output File" of section
+// "System", and must exist.
+bool DetectWinCGIRequest(const std::vector<std::string>& arguments);
 // The output file found by the last WinCGI test.
 const std::string& WinCGIOutputFile();
 
