@@ -38,13 +38,13 @@ protected:
     {
         folder_ = kv::WideToAnsi(kvtest::ScratchFolder(L"reportfiles"));
         options_.SetOutputPath(folder_);
-        kv::SetCurrentOspreyLogOptions(&options_);
+        SetCurrentOspreyLogOptions(&options_);
         CurrentReport() = TReportState();
     }
     void TearDown() override
     {
         CloseLogFile();
-        kv::SetCurrentOspreyLogOptions(nullptr);
+        SetCurrentOspreyLogOptions(nullptr);
         CurrentReport() = TReportState();
     }
     std::string LogName() const { return folder_ + "App.elf"; }
@@ -56,19 +56,19 @@ protected:
         ::GetFileAttributesExA(LogName().c_str(), GetFileExInfoStandard, &data);
         return data.ftLastWriteTime;
     }
-    void Use(std::initializer_list<kv::TCommonSendOption> send)
+    void Use(std::initializer_list<TCommonSendOption> send)
     {
-        options_.SetCommonSendOptions(kv::TCommonSendOptions(send));
+        options_.SetCommonSendOptions(TCommonSendOptions(send));
     }
 
     std::string folder_;
-    kv::TOspreyModuleOptions options_{"C:\\kvbin\\App.exe"};
+    TOspreyModuleOptions options_{"C:\\kvbin\\App.exe"};
 };
 
 TEST_F(ReportFiles, SecondIdenticalReportRaisesTheStoredCountInsteadOfBeingStored)
 {
-    kv::TLogOptions logOptions = options_.LogOptions();
-    logOptions.Include(kv::loNoDuplicateErrors);
+    TLogOptions logOptions = options_.LogOptions();
+    logOptions.Include(loNoDuplicateErrors);
     options_.SetLogOptions(logOptions);
     const std::string first = ExceptionReport("1A2B3C4D", true);
     WriteLog(first + "\r\n\r\n\r\n");
@@ -100,8 +100,8 @@ TEST_F(ReportFiles, SecondIdenticalReportRaisesTheStoredCountInsteadOfBeingStore
 
 TEST_F(ReportFiles, StoredDuplicateWithoutCountGetsACountOfTwo)
 {
-    kv::TLogOptions logOptions = options_.LogOptions();
-    logOptions.Include(kv::loNoDuplicateErrors);
+    TLogOptions logOptions = options_.LogOptions();
+    logOptions.Include(loNoDuplicateErrors);
     options_.SetLogOptions(logOptions);
     WriteLog(ExceptionReport("AAAA0001", false) + "\r\n\r\n\r\n");
     CurrentReport().ExceptionID = "AAAA0001";
@@ -129,19 +129,19 @@ TEST_F(ReportFiles, AttachmentNamesCarryTheComputerNameFirstThenTheTime)
 {
     SYSTEMTIME time{2024, 3, 0, 5, 7, 8, 9, 0};
     CurrentReport().ExceptionTime = kv::SystemTimeToDateTime(time);
-    const std::string computer = kv::GetComputerNameText();
+    const std::string computer = GetComputerNameText();
     EXPECT_EQ(DecorateAttachmentName("C:\\x\\Report.elf"), "Report.elf");
-    Use({kv::sndAddComputerNameInFileName, kv::sndAddDateInFileName});
+    Use({sndAddComputerNameInFileName, sndAddDateInFileName});
     EXPECT_EQ(DecorateAttachmentName("C:\\x\\Report.elf"), "Report__" + computer + "__20240305070809.elf");
     EXPECT_EQ(DecorateAttachmentName("C:\\x\\Report"), "Report__" + computer + "__20240305070809");
-    Use({kv::sndAddDateInFileName});
+    Use({sndAddDateInFileName});
     EXPECT_EQ(DecorateAttachmentName("Shot.png"), "Shot__20240305070809.png");
 }
 
 TEST_F(ReportFiles, FileNamesLieInTheTemporaryFolder)
 {
-    const std::string temp = kv::GetTempPathText();
-    Use({kv::sndSendScreenshot, kv::sndSendXMLLogCopy, kv::sndSendLastHTMLPage});
+    const std::string temp = GetTempPathText();
+    Use({sndSendScreenshot, sndSendXMLLogCopy, sndSendLastHTMLPage});
     EXPECT_EQ(GetScreenshotFileName(), temp + "Screenshot.png");
     EXPECT_EQ(GetLogCopyFileName(), temp + "App.elf");
     EXPECT_EQ(GetXMLCopyFileName(), temp + "App.xml");
@@ -150,7 +150,7 @@ TEST_F(ReportFiles, FileNamesLieInTheTemporaryFolder)
     EXPECT_EQ(GetProcessDataFileName(),
               temp + kv::Format("%.8X%.8X.bin", {static_cast<std::uint32_t>(::GetCurrentProcessId()),
                                                  static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(
-                                                     kv::OwnModuleHandle()))}));
+                                                     OwnModuleHandle()))}));
     Use({});
     EXPECT_EQ(GetScreenshotFileName(), "");
     EXPECT_EQ(GetXMLCopyFileName(), "");
@@ -159,7 +159,7 @@ TEST_F(ReportFiles, FileNamesLieInTheTemporaryFolder)
 
 TEST_F(ReportFiles, ChosenScreenshotAndSavedPageOnlyWhenThereIsOne)
 {
-    Use({kv::sndSendScreenshot, kv::sndSendLastHTMLPage});
+    Use({sndSendScreenshot, sndSendLastHTMLPage});
     EXPECT_EQ(GetChosenScreenshotFileName(), "");
     CurrentReport().ScreenshotChosen = true;
     EXPECT_EQ(GetChosenScreenshotFileName(), GetScreenshotFileName());
@@ -172,7 +172,7 @@ TEST_F(ReportFiles, FilesToSendForEMailLeaveTheLogCopyOutWhenLogsAreAppended)
 {
     ::SetEnvironmentVariableA("KV_ATTACH", "C:\\att");
     options_.SetAttachedFiles(" %KV_ATTACH%\\a.txt ; b.txt;");
-    Use({kv::sndSendScreenshot, kv::sndSendXMLLogCopy});
+    Use({sndSendScreenshot, sndSendXMLLogCopy});
     CurrentReport().ScreenshotChosen = true;
     options_.SetAppendLogs(true);
     const std::vector<std::string> mail = CollectFilesToSend(true);
@@ -187,7 +187,7 @@ TEST_F(ReportFiles, FilesToSendForEMailLeaveTheLogCopyOutWhenLogsAreAppended)
 
 TEST_F(ReportFiles, LastHTMLPageIsWrittenLineByLineWhenThereIsOne)
 {
-    Use({kv::sndSendLastHTMLPage});
+    Use({sndSendLastHTMLPage});
     const std::string page = GetLastHTMLPageFileName();
     ::DeleteFileA(page.c_str());
     SaveLastHTMLPage("<html>\n<body>");

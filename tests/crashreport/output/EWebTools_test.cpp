@@ -22,7 +22,7 @@ const std::regex PageIDPattern("<!-- OspreyLog ID: [0-9A-F]{8} -->$");
 TEST(WebErrorPage, DefaultLayoutGetsTheDialogCaptionAsTitleAndAnIdentifier)
 {
     const std::string page = BuildHtmlErrorPage("<b>boom</b>");
-    std::string expected = std::string("<title>Error occurred</title>") + kv::DefaultHTMLLayout;
+    std::string expected = std::string("<title>Error occurred</title>") + DefaultHTMLLayout;
     expected.replace(expected.find("<%HTML_TAG%>"), 12, "<b>boom</b>");
     EXPECT_EQ(page, expected + WebErrorPageID());
     EXPECT_TRUE(std::regex_search(page, PageIDPattern));
@@ -58,17 +58,17 @@ class LayoutCases_ : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(LayoutCases_, BuildsThePage)
 {
-    kv::TOspreyModuleOptions options("");
+    TOspreyModuleOptions options("");
     options.SetHTMLLayout(GetParam().layout);
-    options.SetCustomizedTexts(kv::mtDialog_Caption, "Custom caption");
-    kv::SetCurrentOspreyLogOptions(&options);
+    options.SetCustomizedTexts(mtDialog_Caption, "Custom caption");
+    SetCurrentOspreyLogOptions(&options);
     const std::string page = BuildHtmlErrorPage("BODY");
-    kv::SetCurrentOspreyLogOptions(nullptr);
+    SetCurrentOspreyLogOptions(nullptr);
     std::string expected;
     if (GetParam().page != nullptr) {
         expected = GetParam().page;
     } else {
-        expected = std::string("<title>Custom caption</title>") + kv::DefaultHTMLLayout;
+        expected = std::string("<title>Custom caption</title>") + DefaultHTMLLayout;
         expected.replace(expected.find("<%HTML_TAG%>"), 12, "BODY");
     }
     EXPECT_EQ(page, expected + WebErrorPageID());
@@ -154,7 +154,7 @@ TEST(CGIResponse, ProbeStartedForAWebRequestWritesTheErrorPageToItsOutput)
     std::smatch idInside;
     ASSERT_TRUE(std::regex_search(run.output, idInside, std::regex("<!-- OspreyLog ID: [0-9A-F]{8} -->")))
         << run.output;
-    std::string page = std::string("<title>Error occurred</title>") + kv::DefaultHTMLLayout;
+    std::string page = std::string("<title>Error occurred</title>") + DefaultHTMLLayout;
     page.replace(page.find("<%HTML_TAG%>"), 12, "Disk <full>");
     page += idInside.str() + WebErrorPageOkButton;
     EXPECT_EQ(run.output, "Status: 200 Error\r\nContent-Type: text/html\r\nContent-Length: " +
@@ -240,9 +240,9 @@ TEST_F(WinCGI, OutputFileHeldByAnotherIsAWarningAndFalse)
     ASSERT_TRUE(DetectWinCGIRequest({"prog.exe", Path("ok.ini")}));
     kv::FileHandle held(::CreateFileA(output.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held.IsValid());
-    kv::ClearLastWarning();
+    ClearLastWarning();
     EXPECT_FALSE(WriteWebErrorResponse(TWebApplicationKind::WinCGI, "<p>x</p>"));
-    EXPECT_EQ(kv::LastWarningMessage().rfind("[WinCGI]", 0), 0u) << kv::LastWarningMessage();
+    EXPECT_EQ(LastWarningMessage().rfind("[WinCGI]", 0), 0u) << LastWarningMessage();
 }
 
 // ---- ISAPI through a fake extension control block
@@ -305,16 +305,16 @@ TEST(ISAPIResponse, HeaderGoesThroughTheServerAndThePageToTheClient)
 TEST(ISAPIResponse, WithoutARequestBlockNothingIsWritten)
 {
     SetServerECBProvider(nullptr);
-    kv::ClearLastWarning();
+    ClearLastWarning();
     EXPECT_FALSE(WriteWebErrorResponse(TWebApplicationKind::ISAPI, "<html/>"));
-    EXPECT_EQ(kv::LastWarningMessage(), "ISAPI: ServerECB = nil");
+    EXPECT_EQ(LastWarningMessage(), "ISAPI: ServerECB = nil");
 }
 
 TEST(IntraWeb, TheFrameworkIsAbsentSoItsPageIsNeverShown)
 {
-    kv::ClearLastWarning();
+    ClearLastWarning();
     EXPECT_FALSE(ShowIntraWebErrorPage());
-    EXPECT_EQ(kv::LastWarningMessage(), "IntraWeb: IntraWebApplication e/o IntraWebServerController are set to nil.");
+    EXPECT_EQ(LastWarningMessage(), "IntraWeb: IntraWebApplication e/o IntraWebServerController are set to nil.");
 }
 
 // ---- Files
