@@ -10,36 +10,36 @@ namespace {
 TEST(ETypes, MessageTable)
 {
     std::set<std::string> identifiers;
-    for (const auto& entry : kv::MessageTypeTable) {
+    for (const auto& entry : kv::crashreport::MessageTypeTable) {
         EXPECT_TRUE(identifiers.insert(entry.Identifier).second) << entry.Identifier;
         EXPECT_EQ(std::string(entry.Identifier).rfind("mt", 0), 0u);
     }
     EXPECT_EQ(identifiers.size(), 158u);
-    EXPECT_STREQ(kv::MessageTypeIdentifier(kv::mtDialog_Caption), "mtDialog_Caption");
-    EXPECT_STREQ(kv::DefaultMessageText(kv::mtInformationMsgCaption), "Information.");
-    EXPECT_STREQ(kv::DefaultMessageText(kv::mtDialog_ErrorMsgCaption),
+    EXPECT_STREQ(kv::crashreport::MessageTypeIdentifier(kv::crashreport::mtDialog_Caption), "mtDialog_Caption");
+    EXPECT_STREQ(kv::crashreport::DefaultMessageText(kv::crashreport::mtInformationMsgCaption), "Information.");
+    EXPECT_STREQ(kv::crashreport::DefaultMessageText(kv::crashreport::mtDialog_ErrorMsgCaption),
                  "An error has occurred during program execution.\r\nPlease read the following information for "
                  "further details.");
-    EXPECT_STREQ(kv::DefaultMessageText(kv::mtMSDialog_NoSendButtonCaption), "&Don't Send");
-    EXPECT_STREQ(kv::DefaultMessageText(kv::mtSend_BugClosedMsg),
+    EXPECT_STREQ(kv::crashreport::DefaultMessageText(kv::crashreport::mtMSDialog_NoSendButtonCaption), "&Don't Send");
+    EXPECT_STREQ(kv::crashreport::DefaultMessageText(kv::crashreport::mtSend_BugClosedMsg),
                  "These BUG is just closed.\r\nContact the program support to obtain an update.");
-    EXPECT_EQ(kv::mtSend_InvalidModifyMsg, 152);
-    EXPECT_EQ(kv::mtException_LeakMultiFree, 154);
-    EXPECT_STREQ(kv::DefaultMessageText(kv::mtInvalidEmailMsg), "Invalid email.");
+    EXPECT_EQ(kv::crashreport::mtSend_InvalidModifyMsg, 152);
+    EXPECT_EQ(kv::crashreport::mtException_LeakMultiFree, 154);
+    EXPECT_STREQ(kv::crashreport::DefaultMessageText(kv::crashreport::mtInvalidEmailMsg), "Invalid email.");
 }
 
 TEST(ETypes, CaptionsTagsAndDescriptions)
 {
-    EXPECT_STREQ(kv::ShowOptionCaptions[kv::soAppStartDate], "Application|Start Date");
-    EXPECT_STREQ(kv::ShowOptionCaptions[kv::soOSBuildN], "Operating System|Build #");
-    EXPECT_STREQ(kv::ShowOptionCaptions[kv::soCustomData], "Custom Data|All");
-    EXPECT_STREQ(kv::TagList[0], "_BugReport | Full OspreyLog bug report");
-    EXPECT_STREQ(kv::TagList[9], "AllUsersProfile | \\Documents and Settings\\All Users");
+    EXPECT_STREQ(kv::crashreport::ShowOptionCaptions[kv::crashreport::soAppStartDate], "Application|Start Date");
+    EXPECT_STREQ(kv::crashreport::ShowOptionCaptions[kv::crashreport::soOSBuildN], "Operating System|Build #");
+    EXPECT_STREQ(kv::crashreport::ShowOptionCaptions[kv::crashreport::soCustomData], "Custom Data|All");
+    EXPECT_STREQ(kv::crashreport::TagList[0], "_BugReport | Full OspreyLog bug report");
+    EXPECT_STREQ(kv::crashreport::TagList[9], "AllUsersProfile | \\Documents and Settings\\All Users");
 
     // Every text is described exactly once, under one of the 14 headings.
     int headings = 0;
     std::set<int> described;
-    for (const auto& row : kv::MessageDescriptions) {
+    for (const auto& row : kv::crashreport::MessageDescriptions) {
         if (row.No == -1)
             ++headings;
         else
@@ -52,15 +52,15 @@ TEST(ETypes, CaptionsTagsAndDescriptions)
 
 TEST(ETypes, SetsInTheirStoredForm)
 {
-    kv::TShowOptions show;
-    show.Include(kv::soExcMessage); // member 11: bit 3 of byte 1
+    kv::crashreport::TShowOptions show;
+    show.Include(kv::crashreport::soExcMessage); // member 11: bit 3 of byte 1
     EXPECT_EQ(show.Raw()[1], 0x08);
-    EXPECT_EQ(kv::TShowOptions::kBytes, 6);
-    EXPECT_EQ(kv::TCommonSendOptions::kBytes, 2);
-    EXPECT_EQ(kv::TLogOptions::kBytes, 1);
-    const kv::TBehaviourOptions behaviour{kv::boCatchHandledExceptions};
+    EXPECT_EQ(kv::crashreport::TShowOptions::kBytes, 6);
+    EXPECT_EQ(kv::crashreport::TCommonSendOptions::kBytes, 2);
+    EXPECT_EQ(kv::crashreport::TLogOptions::kBytes, 1);
+    const kv::crashreport::TBehaviourOptions behaviour{kv::crashreport::boCatchHandledExceptions};
     EXPECT_EQ(behaviour.Value(), 0x100u);
-    EXPECT_EQ(kv::TExceptionDialogOptions::FromValue(0x18F).Contains(kv::edoShowAttachScreenshotOption), true);
+    EXPECT_EQ(kv::crashreport::TExceptionDialogOptions::FromValue(0x18F).Contains(kv::crashreport::edoShowAttachScreenshotOption), true);
 }
 
 } // namespace
