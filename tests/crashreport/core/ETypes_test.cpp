@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <ostream>
 #include <set>
 #include <string>
 
@@ -15,6 +16,8 @@ struct DocumentedMessageText {
 };
 
 #include "data/DefaultMessageTexts.inc"
+
+void PrintTo(const DocumentedMessageText& entry, std::ostream* out) { *out << entry.member; }
 
 class DefaultMessageTexts : public ::testing::TestWithParam<DocumentedMessageText> {};
 
