@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "platform/Exceptions.h"
+#include "platform/runtime/RuntimeObserver.h"
 
 namespace kv {
 namespace {
@@ -91,7 +92,7 @@ void RunOnMainThread(const std::function<void()>& method)
     if (!window) throw Exception(L"No main-thread window to synchronise with");
     PendingMethod pending{&method, nullptr};
     ::SendMessageW(window, kRunMethodMessage, 0, reinterpret_cast<LPARAM>(&pending));
-    if (pending.error) std::rethrow_exception(pending.error);
+    if (pending.error) runtime::RethrowException(pending.error);
 }
 
 } // namespace kv

@@ -10,6 +10,7 @@
 #include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/TextCodec.h"
+#include "platform/runtime/RuntimeObserver.h"
 
 namespace kv {
 namespace {
@@ -134,7 +135,7 @@ void TSearchEngine::Run()
         failure = std::current_exception();
     }
     synchronize_([this] { ScanFinished(); });
-    if (failure) std::rethrow_exception(failure);
+    if (failure) runtime::RethrowException(failure);
 }
 
 void TSearchEngine::InitExclusiveLists()

@@ -12,6 +12,7 @@
 #include "crashreport/core/EOptionsFiles.h"
 #include "crashreport/core/ESystem.h"
 #include "platform/Exceptions.h"
+#include "platform/runtime/RuntimeObserver.h"
 #include "platform/Format.h"
 #include "platform/Stream.h"
 #include "platform/TextCodec.h"
@@ -123,7 +124,7 @@ CurrentExceptionFacts DescribeCurrentException()
         return facts;
     }
     try {
-        std::rethrow_exception(current);
+        runtime::RethrowForInspection(current);
     } catch (const std::exception&) {
         facts.IsException = true;
         facts.Message = WideToAnsi(ExceptionMessage(current));
