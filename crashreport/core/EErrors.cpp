@@ -17,7 +17,7 @@
 #include "platform/Stream.h"
 #include "platform/TextCodec.h"
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 constexpr const char* kReporterVersionText = "6.0.23";
@@ -247,4 +247,4 @@ void ReportInternalError(std::string_view section)
     OfferToMailReport(logFile, facts.Message);
 }
 
-} // namespace kv
+} // namespace kv::crashreport
