@@ -6,7 +6,6 @@
 
 #include "platform/Format.h"
 #include "platform/TextCodec.h"
-#include "platform/runtime/RuntimeObserver.h"
 #include "platform/runtime/SehGuard.h"
 
 namespace kv {
@@ -30,7 +29,7 @@ std::wstring ExceptionMessage(const std::exception_ptr& error)
 {
     if (!error) return std::wstring();
     try {
-        runtime::RethrowForInspection(error);
+        RethrowForInspection(error);
     } catch (const Exception& e) {
         return e.Message();
     } catch (const std::exception& e) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <type_traits>
 
+#include "platform/runtime/RuntimeObserver.h"
+
 namespace kv {
 
 class Exception : public std::exception {
@@ -25,6 +27,11 @@ private:
     std::wstring message_;
     std::string narrow_;
 };
+
+// Throwing a carried exception again: std::rethrow_exception would pass by
+// the raise wraps, so the crash reporter would not see the raise.
+using runtime::RethrowException;
+using runtime::RethrowForInspection;
 
 // The message of any exception, for display.
 std::wstring ExceptionMessage(const std::exception_ptr& error);

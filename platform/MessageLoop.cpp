@@ -4,7 +4,6 @@
 #include <exception>
 
 #include "platform/Exceptions.h"
-#include "platform/runtime/RuntimeObserver.h"
 
 namespace kv {
 namespace {
@@ -92,7 +91,7 @@ void RunOnMainThread(const std::function<void()>& method)
     if (!window) throw Exception(L"No main-thread window to synchronise with");
     PendingMethod pending{&method, nullptr};
     ::SendMessageW(window, kRunMethodMessage, 0, reinterpret_cast<LPARAM>(&pending));
-    if (pending.error) runtime::RethrowException(pending.error);
+    if (pending.error) RethrowException(pending.error);
 }
 
 } // namespace kv

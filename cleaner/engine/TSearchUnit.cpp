@@ -7,10 +7,10 @@
 #include <exception>
 #include <utility>
 
+#include "platform/Exceptions.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/TextCodec.h"
-#include "platform/runtime/RuntimeObserver.h"
 
 namespace kv {
 namespace {
@@ -135,7 +135,7 @@ void TSearchEngine::Run()
         failure = std::current_exception();
     }
     synchronize_([this] { ScanFinished(); });
-    if (failure) runtime::RethrowException(failure);
+    if (failure) RethrowException(failure);
 }
 
 void TSearchEngine::InitExclusiveLists()

@@ -12,7 +12,6 @@
 #include "crashreport/core/EOptionsFiles.h"
 #include "crashreport/core/ESystem.h"
 #include "platform/Exceptions.h"
-#include "platform/runtime/RuntimeObserver.h"
 #include "platform/Format.h"
 #include "platform/Stream.h"
 #include "platform/TextCodec.h"
@@ -124,7 +123,7 @@ CurrentExceptionFacts DescribeCurrentException()
         return facts;
     }
     try {
-        runtime::RethrowForInspection(current);
+        RethrowForInspection(current);
     } catch (const std::exception&) {
         facts.IsException = true;
         facts.Message = WideToAnsi(ExceptionMessage(current));
