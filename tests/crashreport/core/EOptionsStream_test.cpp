@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <string>
 
+#include "TestHex.h"
 #include "crashreport/core/ECore.h"
 #include "crashreport/core/EOptionsStream.h"
 #include "crashreport/core/ESystem.h"
 
 namespace {
+
+#include "data/OptionsStreamGolden.inc"
 
 using kv::crashreport::TOspreyModuleOptionsEx;
 
@@ -43,6 +48,43 @@ TEST(EOptionsStream, DefaultStreamBeginsWithTheFixedFields)
 {
     TOspreyModuleOptionsEx o("");
     EXPECT_EQ(Saved(o).substr(0, 11), Bytes({0x00, 0x01, 0x30, 0x00, 0x01, 0x00, 0x00, 0x3C, 0x00, 0x00, 0x00}));
+}
+
+// Where two streams first differ, for a failure message that can be read.
+std::string FirstDifference(const std::string& actual, const std::string& expected)
+{
+    std::size_t offset = 0;
+    while (offset < actual.size() && offset < expected.size() && actual[offset] == expected[offset]) ++offset;
+    if (offset == actual.size() && offset == expected.size()) return "none";
+    return "at byte " + std::to_string(offset) + " of " + std::to_string(expected.size()) + " (actual length " +
+           std::to_string(actual.size()) + ")";
+}
+
+// The whole stream against a separate model of the layout
+// (tools/make-options-stream.py), with every field distinct: a swap of two
+// neighbours in the writer shows here even when the reader swaps them back.
+TEST(EOptionsStream, WholeStreamMatchesTheModelByteForByte)
+{
+    TOspreyModuleOptionsEx o("");
+    FillModelOptions(o);
+    const std::string expected = kvtest::FromHex(kModelOptionsStream);
+    const std::string actual = Saved(o);
+    EXPECT_EQ(FirstDifference(actual, expected), "none");
+}
+
+// The reader puts each field of the model's stream where the writer takes it
+// from, and leaves nothing unread.
+TEST(EOptionsStream, ReadingTheModelStreamGivesItBack)
+{
+    TOspreyModuleOptionsEx o("");
+    const std::string model = kvtest::FromHex(kModelOptionsStream);
+    kv::MemoryStream stream(model);
+    o.LoadFromStream(stream);
+    EXPECT_EQ(stream.Position(), static_cast<std::int64_t>(model.size()));
+    EXPECT_EQ(FirstDifference(Saved(o), model), "none");
+    EXPECT_EQ(o.SMTPFrom(), "from@example.org");
+    EXPECT_EQ(o.SupportURL(), "http://support.example.org/");
+    EXPECT_EQ(o.ZipPassword(), "zip secret");
 }
 
 TEST(EOptionsStream, TextFieldRules)

@@ -1,11 +1,45 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <ostream>
 #include <set>
 #include <string>
 
 #include "crashreport/core/ETypes.h"
 
 namespace {
+
+struct DocumentedMessageText {
+    int index;
+    const char* member;
+    const char* text; // nullptr: the reserved entry
+};
+
+#include "data/DefaultMessageTexts.inc"
+
+void PrintTo(const DocumentedMessageText& entry, std::ostream* out) { *out << entry.member; }
+
+class DefaultMessageTexts : public ::testing::TestWithParam<DocumentedMessageText> {};
+
+TEST_P(DefaultMessageTexts, MatchTheDocumentedTable)
+{
+    const DocumentedMessageText& expected = GetParam();
+    const auto type = static_cast<kv::crashreport::TMessageType>(expected.index);
+    EXPECT_STREQ(kv::crashreport::MessageTypeIdentifier(type), expected.member);
+    if (expected.text) EXPECT_STREQ(kv::crashreport::DefaultMessageText(type), expected.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(ETypes, DefaultMessageTexts, ::testing::ValuesIn(kDocumentedMessageTexts),
+                         [](const ::testing::TestParamInfo<DocumentedMessageText>& info) {
+                             return std::string(info.param.member);
+                         });
+
+TEST(ETypes, TheDocumentedTableCoversEveryText)
+{
+    ASSERT_EQ(std::size(kDocumentedMessageTexts), static_cast<size_t>(kv::crashreport::MessageTypeCount));
+    for (int index = 0; index < kv::crashreport::MessageTypeCount; ++index)
+        EXPECT_EQ(kDocumentedMessageTexts[index].index, index);
+}
 
 TEST(ETypes, MessageTable)
 {
@@ -15,17 +49,8 @@ TEST(ETypes, MessageTable)
         EXPECT_EQ(std::string(entry.Identifier).rfind("mt", 0), 0u);
     }
     EXPECT_EQ(identifiers.size(), 158u);
-    EXPECT_STREQ(kv::crashreport::MessageTypeIdentifier(kv::crashreport::mtDialog_Caption), "mtDialog_Caption");
-    EXPECT_STREQ(kv::crashreport::DefaultMessageText(kv::crashreport::mtInformationMsgCaption), "Information.");
-    EXPECT_STREQ(kv::crashreport::DefaultMessageText(kv::crashreport::mtDialog_ErrorMsgCaption),
-                 "An error has occurred during program execution.\r\nPlease read the following information for "
-                 "further details.");
-    EXPECT_STREQ(kv::crashreport::DefaultMessageText(kv::crashreport::mtMSDialog_NoSendButtonCaption), "&Don't Send");
-    EXPECT_STREQ(kv::crashreport::DefaultMessageText(kv::crashreport::mtSend_BugClosedMsg),
-                 "These BUG is just closed.\r\nContact the program support to obtain an update.");
     EXPECT_EQ(kv::crashreport::mtSend_InvalidModifyMsg, 152);
     EXPECT_EQ(kv::crashreport::mtException_LeakMultiFree, 154);
-    EXPECT_STREQ(kv::crashreport::DefaultMessageText(kv::crashreport::mtInvalidEmailMsg), "Invalid email.");
 }
 
 TEST(ETypes, CaptionsTagsAndDescriptions)
