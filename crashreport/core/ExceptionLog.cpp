@@ -20,6 +20,7 @@
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
+#include "platform/ProgramPhase.h"
 #include "platform/TextCodec.h"
 #include "platform/runtime/SehGuard.h"
 
@@ -31,8 +32,6 @@ namespace {
 std::atomic<bool> g_reporterActive{false};
 std::atomic<bool> g_mainModuleCarriesReporter{false};
 std::atomic<bool> g_installRuntimeHooks{false};
-std::atomic<bool> g_inUnitInitialization{true};
-std::atomic<bool> g_inUnitFinalization{false};
 std::atomic<bool> g_handlingEnabled{true};
 std::atomic<DWORD> g_mainThreadId{0};
 std::atomic<int> g_unitStarts{0};
@@ -129,21 +128,12 @@ void RemoveHooks()
 bool ReporterActive() noexcept { return g_reporterActive.load(std::memory_order_relaxed); }
 bool MainModuleCarriesReporter() noexcept { return g_mainModuleCarriesReporter.load(); }
 bool InstallRuntimeHooks() noexcept { return g_installRuntimeHooks.load(); }
-bool InUnitInitialization() noexcept { return g_inUnitInitialization.load(); }
-bool InUnitFinalization() noexcept { return g_inUnitFinalization.load(); }
+bool InUnitInitialization() noexcept { return kv::InUnitInitialization(); }
+bool InUnitFinalization() noexcept { return kv::InUnitFinalization(); }
 bool HandlingEnabled() noexcept { return g_handlingEnabled.load(); }
 void SetHandlingEnabled(bool enabled) noexcept { g_handlingEnabled = enabled; }
 DWORD ReporterMainThreadId() noexcept { return g_mainThreadId.load(); }
 HMODULE ReporterModule() noexcept { return OwnModule(); }
-
-void MarkUnitInitializationDone() noexcept
-{
-    if (!g_inUnitInitialization.exchange(false)) return;
-    // Registered after every static initialiser: runs before their ends.
-    std::atexit(MarkUnitFinalization);
-}
-
-void MarkUnitFinalization() noexcept { g_inUnitFinalization = true; }
 
 void ExcludeThread(DWORD threadId)
 {
@@ -228,8 +218,6 @@ void StartCrashReporter()
     char folder[MAX_PATH] = {};
     ::GetCurrentDirectoryA(MAX_PATH, folder);
     SetRestartFolder(folder);
-    g_inUnitInitialization = true;
-    g_inUnitFinalization = false;
     g_mainThreadId = ::GetCurrentThreadId();
     if (ThreadExceptionState* state = CurrentThreadState()) ClearSyntheticRaise(*state);
 

@@ -13,17 +13,13 @@ namespace kv::crashreport {
 bool ReporterActive() noexcept;
 bool MainModuleCarriesReporter() noexcept;
 bool InstallRuntimeHooks() noexcept;
+// The program's units still start, or already end (platform/ProgramPhase.h).
 bool InUnitInitialization() noexcept;
 bool InUnitFinalization() noexcept;
 bool HandlingEnabled() noexcept;
 void SetHandlingEnabled(bool enabled) noexcept;
 DWORD ReporterMainThreadId() noexcept;
 HMODULE ReporterModule() noexcept;
-
-// The program's entry point ends the units' start (first thing in wWinMain);
-// an atexit handler marks the start of their end.
-void MarkUnitInitializationDone() noexcept;
-void MarkUnitFinalization() noexcept;
 
 // Threads whose exceptions are never reported.
 void ExcludeThread(DWORD threadId);

@@ -25,6 +25,7 @@
 #include "crashreport/core/capture/EThreadState.h"
 #include "platform/Exceptions.h"
 #include "platform/MessageLoop.h"
+#include "platform/ProgramPhase.h"
 #include "platform/WorkerThread.h"
 #include "platform/runtime/RuntimeObserver.h"
 #include "platform/runtime/SehGuard.h"
@@ -325,7 +326,7 @@ int wmain(int argc, wchar_t** argv)
     g_log = ::CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (g_log == INVALID_HANDLE_VALUE) return 97;
-    cr::MarkUnitInitializationDone();
+    kv::MarkProgramStarted();
     const bool reporter = cr::ReporterActive();
     if (reporter) {
         cr::SetReportProcedure(RecordReport);
