@@ -676,6 +676,9 @@ void Button::SetDefault(bool isDefault)
 bool Button::CommandNotify(WORD code)
 {
     if (code != BN_CLICKED) return false;
+    // The dialog manager sends Enter's IDOK to the button of that id whether
+    // or not it is enabled; a disabled button is never pressed.
+    if (!::IsWindowEnabled(Handle())) return true;
     Click();
     return true;
 }
