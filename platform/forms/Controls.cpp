@@ -1121,7 +1121,7 @@ void ListView::Sort(const std::function<int(const Row&, const Row&)>& compare)
     ::SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(&context), reinterpret_cast<LPARAM>(CompareRows));
     sorting_ = false;
     // The comparison ran inside comctl32: its failure is raised here, on our side.
-    if (context.error) std::rethrow_exception(context.error);
+    if (context.error) RethrowException(context.error);
 }
 
 bool ListView::Notify(NMHDR& header, LRESULT& result)
