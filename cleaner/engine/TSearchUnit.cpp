@@ -7,6 +7,7 @@
 #include <exception>
 #include <utility>
 
+#include "platform/Exceptions.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/TextCodec.h"
@@ -134,7 +135,7 @@ void TSearchEngine::Run()
         failure = std::current_exception();
     }
     synchronize_([this] { ScanFinished(); });
-    if (failure) std::rethrow_exception(failure);
+    if (failure) RethrowException(failure);
 }
 
 void TSearchEngine::InitExclusiveLists()

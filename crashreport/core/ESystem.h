@@ -11,7 +11,7 @@
 
 #include "platform/DateTime.h"
 
-namespace kv {
+namespace kv::crashreport {
 
 // The reporter's own version and the range of stored data it accepts.
 constexpr int ReporterVersion = 6023;
@@ -79,4 +79,4 @@ void ReserveOutOfMemorySpace();
 void ReleaseOutOfMemorySpace();
 bool OutOfMemorySpaceReserved();
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -272,7 +272,7 @@ protected:
     void TearDown() override
     {
         cr::FinalizeHookUnit();
-        kv::ForceWindows9xPlatform(std::nullopt);
+        cr::ForceWindows9xPlatform(std::nullopt);
     }
 };
 
@@ -471,9 +471,9 @@ TEST_F(ImportPatches, Windows9xStubsMatchByTheirPushedValue)
     const void* stub = inTable;
     cr::WriteCode(processIdCell_, &stub, 4);
 
-    kv::ForceWindows9xPlatform(false);
+    cr::ForceWindows9xPlatform(false);
     EXPECT_EQ(cr::PatchImportTable(dll_.Get(), "kernel32.dll", asExported, false, true, "", Code(&FakeProcessId)), nullptr);
-    kv::ForceWindows9xPlatform(true);
+    cr::ForceWindows9xPlatform(true);
     EXPECT_EQ(cr::PatchImportTable(dll_.Get(), "kernel32.dll", area.At(0x80), false, true, "", Code(&FakeProcessId)),
               nullptr);
     EXPECT_EQ(cr::PatchImportTable(dll_.Get(), "kernel32.dll", asExported, false, false, "", Code(&FakeProcessId)),
@@ -485,7 +485,7 @@ TEST_F(ImportPatches, Windows9xStubsMatchByTheirPushedValue)
 
 TEST_F(ImportPatches, Windows9xSharedAreaIsNeverPatched)
 {
-    kv::ForceWindows9xPlatform(true);
+    cr::ForceWindows9xPlatform(true);
     try {
         cr::PatchImportTable(reinterpret_cast<HMODULE>(0xBFF70000u), "kernel32.dll", realProcessId_, false, true, "",
                              Code(&FakeProcessId));
@@ -496,7 +496,7 @@ TEST_F(ImportPatches, Windows9xSharedAreaIsNeverPatched)
     EXPECT_THROW(cr::HookProcedure(reinterpret_cast<void*>(0xBFF71234u), reinterpret_cast<void*>(&FakeTickCount),
                                    "Kernel32.Sleep"),
                  cr::ESharedArea);
-    kv::ForceWindows9xPlatform(false);
+    cr::ForceWindows9xPlatform(false);
     EXPECT_THROW(cr::HookProcedure(reinterpret_cast<void*>(0xBFF71234u), reinterpret_cast<void*>(&FakeTickCount),
                                    "Kernel32.Sleep"),
                  cr::EHookingError);
