@@ -252,6 +252,29 @@ private:
     std::uint8_t* base_;
 };
 
+// A committed page followed by a reserved one: the end of readable memory.
+class PageBeforeReserved {
+public:
+    explicit PageBeforeReserved(DWORD protection)
+    {
+        SYSTEM_INFO info{};
+        ::GetSystemInfo(&info);
+        page_ = info.dwPageSize;
+        block_ = static_cast<std::uint8_t*>(::VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE, PAGE_NOACCESS));
+        ::VirtualAlloc(block_, page_, MEM_COMMIT, protection);
+    }
+    ~PageBeforeReserved() { ::VirtualFree(block_, 0, MEM_RELEASE); }
+    PageBeforeReserved(const PageBeforeReserved&) = delete;
+    PageBeforeReserved& operator=(const PageBeforeReserved&) = delete;
+
+    // The last `size` bytes of the committed page.
+    std::uint8_t* Tail(std::size_t size) const { return block_ + page_ - size; }
+
+private:
+    std::size_t page_ = 0;
+    std::uint8_t* block_ = nullptr;
+};
+
 template <class F>
 const void* Code(F procedure)
 {
@@ -315,23 +338,18 @@ TEST(EHook, WriteCodeRestoresTheProtection)
 
 TEST(EHook, WriteCodeThatCannotUnprotectLeavesTheTargetAlone)
 {
-    SYSTEM_INFO info{};
-    ::GetSystemInfo(&info);
-    const std::size_t page = info.dwPageSize;
-    auto* block = static_cast<std::uint8_t*>(::VirtualAlloc(nullptr, 2 * page, MEM_RESERVE, PAGE_NOACCESS));
-    ASSERT_NE(block, nullptr);
-    ::VirtualAlloc(block, page, MEM_COMMIT, PAGE_READWRITE);
-    std::memset(block, 0x5A, page);
+    PageBeforeReserved memory(PAGE_READWRITE);
+    std::uint8_t* tail = memory.Tail(4);
+    std::memset(tail, 0x5A, 4);
     DWORD old = 0;
-    ::VirtualProtect(block, page, PAGE_READONLY, &old);
+    ::VirtualProtect(tail, 4, PAGE_READONLY, &old);
     // The range runs from the committed page into the reserved one.
     const std::uint8_t code[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_THROW(cr::WriteCode(block + page - 4, code, sizeof code), cr::EHookingError);
-    for (std::size_t i = page - 4; i < page; ++i) EXPECT_EQ(block[i], 0x5A);
-    MEMORY_BASIC_INFORMATION memory{};
-    ::VirtualQuery(block, &memory, sizeof memory);
-    EXPECT_EQ(memory.Protect, static_cast<DWORD>(PAGE_READONLY));
-    ::VirtualFree(block, 0, MEM_RELEASE);
+    EXPECT_THROW(cr::WriteCode(tail, code, sizeof code), cr::EHookingError);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(tail[i], 0x5A);
+    MEMORY_BASIC_INFORMATION info{};
+    ::VirtualQuery(tail, &info, sizeof info);
+    EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_READONLY));
 }
 
 TEST(EHook, PEHeaders)
@@ -745,19 +763,13 @@ TEST_F(Detours, ImportThunkLeadsToTheRealProcedure)
 
 TEST_F(Detours, AFailedHookLeavesTheTargetIntact)
 {
-    SYSTEM_INFO info{};
-    ::GetSystemInfo(&info);
-    const std::size_t page = info.dwPageSize;
-    auto* block = static_cast<std::uint8_t*>(::VirtualAlloc(nullptr, 2 * page, MEM_RESERVE, PAGE_NOACCESS));
-    ASSERT_NE(block, nullptr);
-    ::VirtualAlloc(block, page, MEM_COMMIT, PAGE_EXECUTE_READWRITE);
+    PageBeforeReserved memory(PAGE_EXECUTE_READWRITE);
     // Three bytes of code before unreadable memory: no room for a jump.
-    std::uint8_t* target = block + page - 3;
+    std::uint8_t* target = memory.Tail(3);
     std::memcpy(target, "\x31\xC0\xC3", 3);
     EXPECT_THROW(cr::HookProcedure(target, reinterpret_cast<void*>(&Crafted99), "Short"), cr::EHookingError);
     EXPECT_EQ(std::memcmp(target, "\x31\xC0\xC3", 3), 0);
     EXPECT_FALSE(cr::UnhookProcedure(target));
-    ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
 // ---- The unit's end restores everything
