@@ -30,14 +30,21 @@ for binary in "${binaries[@]}"; do
 import sys
 start, size, out = int(sys.argv[1], 16), int(sys.argv[2]), sys.argv[3]
 lengths = bytearray(size)
+# The constructor and destructor lists lie in .text but are data; objdump cuts
+# instructions at their symbols and shows the pieces as ".byte" or a prefix
+# alone.
+data_symbols = (".ctors", ".dtors", "__CTOR_LIST__", "__DTOR_LIST__")
+in_data = False
 for line in sys.stdin:
     fields = line.rstrip("\n").split("\t")
-    if len(fields) < 3 or not fields[0].strip().endswith(":"):
+    if line.rstrip().endswith(">:"):
+        in_data = line.split("<", 1)[1].startswith(data_symbols)
+        continue
+    if len(fields) < 3 or not fields[0].strip().endswith(":") or in_data:
         continue
     offset = int(fields[0].strip()[:-1], 16) - start
     code = fields[1].split()
-    # "(bad)": no instruction; ".byte": the bytes before a data symbol (a
-    # constructor list) that objdump does not decode across.
+    # "(bad)": no instruction.
     if "(bad)" in fields[2] or fields[2].startswith(".") or not 0 <= offset < size:
         continue
     # objdump shows FWAIT (9B) and the x87 instruction behind it as one
