@@ -93,6 +93,13 @@ void CallModuleList(const char* name, const AnsiStringList& list)
     if (const auto call = FindExport<TListEventExport>(name)) call(&CurrentExceptionRecord(), &list);
 }
 
+// Action and error events: the other module gets its own copy of the record.
+void CallModuleCodeEvent(const char* name, const TOspreyExceptionRecord& record, std::int32_t code, void* data)
+{
+    TOspreyExceptionRecord copy = record;
+    if (const auto call = FindExport<TCodeEventExport>(name)) call(&copy, code, data);
+}
+
 // A length-prefixed text of at most `maxLength` characters.
 void PutShortText(std::uint8_t* buffer, const std::string& text, std::int32_t maxLength)
 {
@@ -286,8 +293,7 @@ void FireCustomButtonClick()
 
 void CallModuleExceptionActionNotify(const TOspreyExceptionRecord& record, std::int32_t action, void* data)
 {
-    TOspreyExceptionRecord copy = record;
-    if (const auto call = FindExport<TCodeEventExport>("OspreyLog_ExceptionActionNotifyEvent")) call(&copy, action, data);
+    CallModuleCodeEvent("OspreyLog_ExceptionActionNotifyEvent", record, action, data);
 }
 
 void CallExceptionActionNotifyHandlers(const TOspreyExceptionRecord& record, std::int32_t action, void* data)
@@ -298,8 +304,7 @@ void CallExceptionActionNotifyHandlers(const TOspreyExceptionRecord& record, std
 
 void CallModuleExceptionErrorNotify(const TOspreyExceptionRecord& record, std::int32_t errorCode, void* data)
 {
-    TOspreyExceptionRecord copy = record;
-    if (const auto call = FindExport<TCodeEventExport>("OspreyLog_ExceptionErrorNotifyEvent")) call(&copy, errorCode, data);
+    CallModuleCodeEvent("OspreyLog_ExceptionErrorNotifyEvent", record, errorCode, data);
 }
 
 void CallExceptionErrorNotifyHandlers(const TOspreyExceptionRecord& record, std::int32_t errorCode, void* data)
