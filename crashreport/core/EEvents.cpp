@@ -357,8 +357,11 @@ void EndWaitingForReport() { g_waitingThread.store(0); }
 
 bool RunPendingEventProcedure()
 {
-    const TEventProcedure procedure = g_pending.load();
-    if (!procedure || procedure == PendingMarker) return false;
+    TEventProcedure procedure = g_pending.load();
+    // Taken over by the marker, so that the report thread cannot withdraw it
+    // while it runs here.
+    if (!procedure || procedure == PendingMarker || !g_pending.compare_exchange_strong(procedure, PendingMarker))
+        return false;
     RunDiscardingFailures(procedure);
     g_pending.store(nullptr);
     return true;
@@ -381,7 +384,7 @@ void EnterForeignEvent(const TOspreyExceptionRecord* record)
 {
     EventState& state = State();
     state.saved = state.current;
-    state.current = *record;
+    state.current = IsReadableMemory(record, sizeof *record) ? *record : TOspreyExceptionRecord{};
     TOspreyExceptionRecord& current = state.current;
     if (!IsValidObject(current.ExceptionObject) || !ClassBelongsToThisModule(current.ExceptionObject)) {
         current.ExceptionObject = nullptr;
@@ -392,7 +395,7 @@ void EnterForeignEvent(const TOspreyExceptionRecord* record)
     }
     TOspreyModuleOptions* callerOptions = current.CurrentModuleOptions;
     const ModuleOptionsLookup lookup = g_optionsLookup.load();
-    current.CurrentModuleOptions = callerOptions && IsReadableMemory(callerOptions, sizeof(void*)) && lookup
+    current.CurrentModuleOptions = lookup && IsReadableMemory(callerOptions, sizeof(TOspreyModuleOptions))
                                        ? lookup(callerOptions->ModuleHandle())
                                        : nullptr;
 }
@@ -409,6 +412,7 @@ void LeaveForeignEvent()
 
 void ExportPasswordRequest(std::uint8_t* password, std::int32_t maxLength) noexcept
 {
+    if (!password) return;
     try {
         EventPassword() = ShortText(password);
         DispatchPasswordRequest();
@@ -420,11 +424,13 @@ void ExportPasswordRequest(std::uint8_t* password, std::int32_t maxLength) noexc
 void ExportPasswordRequestEx(const TOspreyExceptionRecord* record, std::uint8_t* password,
                              std::int32_t maxLength) noexcept
 {
+    if (!password) return;
     RunForeign(record, [&] { ExportPasswordRequest(password, maxLength); });
 }
 
 void ExportExceptionNotify(const TOspreyExceptionRecord* record, std::uint8_t* handled) noexcept
 {
+    if (!handled) return;
     RunForeign(record, [&] {
         EventHandled() = *handled != 0;
         DispatchExceptionNotify();
@@ -434,6 +440,7 @@ void ExportExceptionNotify(const TOspreyExceptionRecord* record, std::uint8_t* h
 
 void ExportHandledExceptionNotify(const TOspreyExceptionRecord* record, std::uint8_t* handled) noexcept
 {
+    if (!handled) return;
     RunForeign(record, [&] {
         EventHandled() = *handled != 0;
         DispatchHandledExceptionNotify();
@@ -477,6 +484,7 @@ void ExportCustomWebFieldsRequest(const TOspreyExceptionRecord* record, const An
 
 void ExportCustomButtonClick(const TOspreyExceptionRecord* record, std::uint8_t* closeDialog) noexcept
 {
+    if (!closeDialog) return;
     RunForeign(record, [&] {
         CustomButtonCloseDialog() = *closeDialog != 0;
         DispatchCustomButtonClick();

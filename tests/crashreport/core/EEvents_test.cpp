@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/TestSupport.h"
+#include "crashreport/core/ECore.h"
 #include "crashreport/core/EEvents.h"
 #include "crashreport/core/EObjects.h"
 #include "platform/Exceptions.h"
@@ -295,6 +296,39 @@ TEST_F(Events, PasswordExportsFillTheBuffer)
     CallRegister(OwnExport("OspreyLog_PasswordRequestEventEx"), &theirs, buffer, reinterpret_cast<const void*>(4));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer + 1), buffer[0]), "k-se");
     cr::PasswordRequestProc = nullptr;
+}
+
+// Options whose stores into the shared copy are counted.
+class CountingOptions : public cr::TOspreyModuleOptions {
+public:
+    using TOspreyModuleOptions::TOspreyModuleOptions;
+    void StoreSharedData() override { ++stores; }
+    int stores = 0;
+};
+
+CountingOptions* g_ourOptions = nullptr;
+const cr::TOspreyModuleOptions* g_seenOptions = nullptr;
+
+TEST_F(Events, ExportsSwitchToThisModulesOptionsAndStoreThem)
+{
+    CountingOptions ours("ours"), callers("callers");
+    g_ourOptions = &ours;
+    cr::SetModuleOptionsLookup([](HMODULE) -> cr::TOspreyModuleOptions* { return g_ourOptions; });
+    cr::CustomButtonClickProc = [](cr::TOspreyExceptionRecord* record, bool& closeDialog) {
+        g_seenOptions = record->CurrentModuleOptions;
+        closeDialog = true;
+    };
+    cr::TOspreyExceptionRecord theirs;
+    theirs.CurrentModuleOptions = &callers;
+    std::uint8_t closeDialog = 0;
+    CallRegister(OwnExport("OspreyLog_CustomButtonClickEvent"), &theirs, &closeDialog, nullptr);
+    EXPECT_EQ(closeDialog, 1);
+    EXPECT_EQ(g_seenOptions, &ours);
+    EXPECT_EQ(ours.stores, 1);
+    EXPECT_EQ(callers.stores, 0);
+    EXPECT_EQ(cr::CurrentExceptionRecord().CurrentModuleOptions, nullptr);
+    cr::SetModuleOptionsLookup(nullptr);
+    cr::CustomButtonClickProc = nullptr;
 }
 
 // ---- The thread events run on
