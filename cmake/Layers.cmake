@@ -31,8 +31,6 @@ function(kv_add_layer)
   endif()
   # The program's entry point is the program's, not a library's.
   list(FILTER sources EXCLUDE REGEX "/cleaner/windows/Kestrelvane\\.cpp$")
-  # Sources under a "linked" folder go in through kv_add_linked_objects.
-  list(FILTER sources EXCLUDE REGEX "/linked/")
 
   set(deps "")
   foreach(folder ${arg_DEPENDS})
