@@ -87,6 +87,24 @@ protected:
     HMODULE FModule;
 };
 
+// A source whose four lookups its reader answers.
+template <class Reader>
+class TELReaderSource : public TELDebugInfoSource {
+protected:
+    using TELDebugInfoSource::TELDebugInfoSource;
+    virtual Reader* ReaderOf() const = 0;
+    std::string ModuleNameFromAddr(std::uint32_t offset) override { return ReaderOf()->ModuleNameFromAddr(offset); }
+    std::string ProcNameFromAddr(std::uint32_t offset, std::int32_t& procOffset) override
+    {
+        return ReaderOf()->ProcNameFromAddr(offset, procOffset);
+    }
+    std::int32_t LineNumberFromAddr(std::uint32_t offset, std::int32_t& lineOffset) override
+    {
+        return ReaderOf()->LineNumberFromAddr(offset, lineOffset);
+    }
+    std::string SourceNameFromAddr(std::uint32_t offset) override { return ReaderOf()->SourceNameFromAddr(offset); }
+};
+
 // The first kind with valid data for the module, in the fixed order map
 // file, TD32, JCL binary. False, and source unchanged, when source is already
 // set; false and source empty when no kind has data.

@@ -256,7 +256,7 @@ ByteView FindModuleSection(HMODULE module, const char (&name)[9])
     return {};
 }
 
-TELDebugInfoJedy::TELDebugInfoJedy(HMODULE module) : TELDebugInfoSource(module) { LoadDebugData(); }
+TELDebugInfoJedy::TELDebugInfoJedy(HMODULE module) : TELReaderSource(module) { LoadDebugData(); }
 
 bool TELDebugInfoJedy::LoadDebugData()
 {

@@ -65,7 +65,7 @@ private:
     std::vector<ProcEntry> FProcNames;
 };
 
-class TELDebugInfoJedy : public TELDebugInfoSource {
+class TELDebugInfoJedy : public TELReaderSource<TELBinDebugScanner> {
 public:
     explicit TELDebugInfoJedy(HMODULE module);
     bool ValidData() const override { return FScanner != nullptr && FScanner->ValidFormat(); }
@@ -73,16 +73,7 @@ public:
 
 protected:
     bool LoadDebugData();
-    std::string ModuleNameFromAddr(std::uint32_t offset) override { return FScanner->ModuleNameFromAddr(offset); }
-    std::string ProcNameFromAddr(std::uint32_t offset, std::int32_t& procOffset) override
-    {
-        return FScanner->ProcNameFromAddr(offset, procOffset);
-    }
-    std::int32_t LineNumberFromAddr(std::uint32_t offset, std::int32_t& lineOffset) override
-    {
-        return FScanner->LineNumberFromAddr(offset, lineOffset);
-    }
-    std::string SourceNameFromAddr(std::uint32_t offset) override { return FScanner->SourceNameFromAddr(offset); }
+    TELBinDebugScanner* ReaderOf() const override { return FScanner.get(); }
 
 private:
     std::string FFileData; // the ".jdbg" file; empty when the section is used

@@ -294,7 +294,7 @@ std::string TELMapScanner::SourceNameFromAddr(std::uint32_t addr) const
     return entry != nullptr ? MapStringToStr(entry->Name) : std::string();
 }
 
-TELDebugInfoMap::TELDebugInfoMap(HMODULE module) : TELDebugInfoSource(module) { LoadDebugData(); }
+TELDebugInfoMap::TELDebugInfoMap(HMODULE module) : TELReaderSource(module) { LoadDebugData(); }
 
 bool TELDebugInfoMap::LoadDebugData()
 {

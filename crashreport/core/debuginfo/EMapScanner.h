@@ -119,7 +119,7 @@ int NearestEntryIndex(const std::vector<Entry>& entries, std::int32_t key)
     return hi;
 }
 
-class TELDebugInfoMap : public TELDebugInfoSource {
+class TELDebugInfoMap : public TELReaderSource<TELMapScanner> {
 public:
     explicit TELDebugInfoMap(HMODULE module);
     bool ValidData() const override { return FScanner != nullptr; }
@@ -127,16 +127,7 @@ public:
 
 protected:
     bool LoadDebugData();
-    std::string ModuleNameFromAddr(std::uint32_t offset) override { return FScanner->ModuleNameFromAddr(offset); }
-    std::string ProcNameFromAddr(std::uint32_t offset, std::int32_t& procOffset) override
-    {
-        return FScanner->ProcNameFromAddr(offset, procOffset);
-    }
-    std::int32_t LineNumberFromAddr(std::uint32_t offset, std::int32_t& lineOffset) override
-    {
-        return FScanner->LineNumberFromAddr(offset, lineOffset);
-    }
-    std::string SourceNameFromAddr(std::uint32_t offset) override { return FScanner->SourceNameFromAddr(offset); }
+    TELMapScanner* ReaderOf() const override { return FScanner.get(); }
 
 private:
     std::unique_ptr<TELMapScanner> FScanner;

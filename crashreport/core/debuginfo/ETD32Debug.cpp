@@ -327,7 +327,7 @@ ByteView TELPeBorTD32Image::FindInImage() const
     return {};
 }
 
-TELDebugInfoTD32::TELDebugInfoTD32(HMODULE module) : TELDebugInfoSource(module) { LoadDebugData(); }
+TELDebugInfoTD32::TELDebugInfoTD32(HMODULE module) : TELReaderSource(module) { LoadDebugData(); }
 
 bool TELDebugInfoTD32::LoadDebugData()
 {

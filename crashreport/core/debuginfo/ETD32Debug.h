@@ -128,7 +128,7 @@ private:
     bool FIsTD32DebugPresent = false;
 };
 
-class TELDebugInfoTD32 : public TELDebugInfoSource {
+class TELDebugInfoTD32 : public TELReaderSource<const TELTD32InfoScanner> {
 public:
     explicit TELDebugInfoTD32(HMODULE module);
     bool ValidData() const override
@@ -138,22 +138,7 @@ public:
 
 protected:
     bool LoadDebugData();
-    std::string ModuleNameFromAddr(std::uint32_t offset) override
-    {
-        return FImage->TD32Scanner()->ModuleNameFromAddr(offset);
-    }
-    std::string ProcNameFromAddr(std::uint32_t offset, std::int32_t& procOffset) override
-    {
-        return FImage->TD32Scanner()->ProcNameFromAddr(offset, procOffset);
-    }
-    std::int32_t LineNumberFromAddr(std::uint32_t offset, std::int32_t& lineOffset) override
-    {
-        return FImage->TD32Scanner()->LineNumberFromAddr(offset, lineOffset);
-    }
-    std::string SourceNameFromAddr(std::uint32_t offset) override
-    {
-        return FImage->TD32Scanner()->SourceNameFromAddr(offset);
-    }
+    const TELTD32InfoScanner* ReaderOf() const override { return FImage->TD32Scanner(); }
 
 private:
     std::unique_ptr<TELPeBorTD32Image> FImage;
