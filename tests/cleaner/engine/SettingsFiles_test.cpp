@@ -174,7 +174,9 @@ TEST_F(SettingsFilesTest, JobImportReplacesBothJobKeys)
 TEST_F(SettingsFilesTest, LegacyJobFileRunsFromTheLegacyJobKey)
 {
     const std::wstring file = File(L"legacy.kv");
-    kvtest::WriteBytes(file, kvtest::UnicodeRegFile(L"[HKEY_CURRENT_USER\\" + LegacyJob + L"\\Job]\r\n\"AutoScan\"=dword:00000001\r\n"));
+    kvtest::WriteBytes(file, kvtest::UnicodeRegFile(L"[HKEY_CURRENT_USER\\" + LegacyJob + L"\\Settings]\r\n\r\n"
+                                                    L"[HKEY_CURRENT_USER\\" + LegacyJob + L"\\ScanDrives]\r\n\r\n"
+                                                    L"[HKEY_CURRENT_USER\\" + LegacyJob + L"\\Job]\r\n\"AutoScan\"=dword:00000001\r\n"));
     ASSERT_TRUE(kv::ImportJobFile(file));
     EXPECT_EQ(kv::JobSettingsRoot(), LegacyJob);
 }
