@@ -2,6 +2,9 @@
 
 #include <winternl.h>
 
+#include <cstring>
+#include <vector>
+
 #include "cleaner/engine/DeleteGuard.h"
 #include "platform/TextCodec.h"
 
@@ -21,6 +24,9 @@ constexpr ULONG kFileOpen = 1;
 
 using NtCreateFileProc = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER,
                                           ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+
+using NtSetInformationFileProc = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+constexpr ULONG kFileRenameInformation = 10;
 
 NtCreateFileProc NtCreateFileEntry()
 {
@@ -85,6 +91,36 @@ std::wstring WithoutTrailingBackslash(std::wstring path)
 }
 
 } // namespace
+
+bool RunningOnWine()
+{
+    static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+bool TCheckedFolder::RenameOpened(const TCheckedEntry& entry, const std::wstring& target)
+{
+    static const auto setInformation = reinterpret_cast<NtSetInformationFileProc>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile"));
+    if (!setInformation || !entry.handle || target.size() < 3) return false;
+    // The native name of a full path: "\\?\X" and "C:\X" both become "\??\X".
+    const std::wstring native = L"\\??\\" + (target.rfind(L"\\\\?\\", 0) == 0 ? target.substr(4) : target);
+    struct RenameHeader {
+        BOOLEAN ReplaceIfExists;
+        HANDLE RootDirectory;
+        ULONG FileNameLength;
+    };
+    const std::size_t nameOffset = (sizeof(RenameHeader) + sizeof(wchar_t) - 1) / sizeof(wchar_t) * sizeof(wchar_t);
+    std::vector<std::uint8_t> buffer(nameOffset + (native.size() + 1) * sizeof(wchar_t), 0);
+    auto* header = reinterpret_cast<RenameHeader*>(buffer.data());
+    header->ReplaceIfExists = FALSE;
+    header->RootDirectory = nullptr;
+    header->FileNameLength = static_cast<ULONG>(native.size() * sizeof(wchar_t));
+    std::memcpy(buffer.data() + nameOffset, native.data(), native.size() * sizeof(wchar_t));
+    IO_STATUS_BLOCK status{};
+    return setInformation(entry.handle.Get(), &status, buffer.data(), static_cast<ULONG>(buffer.size()),
+                          kFileRenameInformation) >= 0;
+}
 
 bool IsPlainEntryName(std::wstring_view name)
 {

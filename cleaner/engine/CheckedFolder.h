@@ -69,6 +69,11 @@ public:
     // The same for an entry already opened (and checked) by OpenEntry.
     bool DeleteOpened(TCheckedEntry entry, std::wstring_view name, bool directory) const;
 
+    // Renames an opened entry through its own handle to `target` (a full
+    // path, "\\?\unix\..." under Wine included), never replacing what is
+    // there. False when the system refuses, e.g. for another volume.
+    static bool RenameOpened(const TCheckedEntry& entry, const std::wstring& target);
+
 private:
     std::wstring folder_;   // as given, trailing backslash
     std::wstring expected_; // its long spelling without trailing backslash, upper case
@@ -78,6 +83,10 @@ private:
     bool usable_ = false;
     std::optional<TSkipReason> refusal_;
 };
+
+// Whether the program runs under Wine, whose recycle bin is the host's
+// freedesktop Trash and whose links to files look like plain files.
+bool RunningOnWine();
 
 // The final path of an open handle without the "\\?\" prefix; empty when the
 // system cannot tell.

@@ -59,12 +59,6 @@ std::wstring FinalPath(const std::wstring& path, DWORD flags = 0)
 
 std::wstring FinalFolderPath(const std::wstring& folder) { return CanonicalFolder(FinalPath(folder)); }
 
-bool RunningOnWine()
-{
-    static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    return wine;
-}
-
 // Wine lists a Unix symbolic link to a file as a plain file and deletes its
 // target through any handle; only the final path of the entry gives it away.
 bool IsHiddenFileLink(const std::wstring& folder, const std::wstring& name)

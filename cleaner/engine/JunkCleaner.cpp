@@ -12,6 +12,7 @@
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/TSearchUnit.h"
+#include "cleaner/engine/WineTrash.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/TextCodec.h"
@@ -135,24 +136,6 @@ TJunkOutcome ForEachChecked(const std::vector<TJunkItem>& items, const std::wstr
     return outcome;
 }
 
-// The shell's recycle bin and a move work on paths: the folder is checked
-// again right before, and a folder swapped since is left alone.
-bool StillInPlace(TJunkEntry& entry)
-{
-    entry.opened.reset();
-    if (entry.folder->StillInPlace()) return true;
-    entry.reason = TSkipReason::FolderChanged;
-    return false;
-}
-
-bool DeleteThroughHandle(TJunkEntry& entry)
-{
-    if (!entry.opened) return false;
-    TCheckedEntry opened = std::move(*entry.opened);
-    entry.opened.reset();
-    return entry.folder->DeleteOpened(std::move(opened), entry.name, entry.kind == TEntryKind::EmptyFolder);
-}
-
 bool RecycleEntry(const std::wstring& path)
 {
     std::wstring from = path;
@@ -164,6 +147,50 @@ bool RecycleEntry(const std::wstring& path)
     operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI;
     ::SHFileOperationW(&operation);
     return !Exists(path);
+}
+
+// Right before a move or the recycle bin: the folder must still be the
+// folder that was checked; one swapped since is left alone.
+bool StillInPlace(TJunkEntry& entry)
+{
+    if (entry.folder->StillInPlace()) return true;
+    entry.reason = TSkipReason::FolderChanged;
+    return false;
+}
+
+// Moves the entry through its own handle; one path-based move (another
+// volume) only when that cannot be.
+bool MoveThroughHandle(TJunkEntry& entry, const std::wstring& path, const std::wstring& target)
+{
+    if (!StillInPlace(entry)) return false;
+    if (entry.opened && TCheckedFolder::RenameOpened(*entry.opened, target)) return true;
+    entry.opened.reset();
+    if (!StillInPlace(entry)) return false;
+    return ::MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path)
+{
+    // Under Wine the Trash takes the entry by a rename of its own handle;
+    // elsewhere the shell's recycle bin works on the path, checked right before.
+    if (const auto slot = ReserveWineTrashSlot(path)) {
+        if (!StillInPlace(entry)) {
+            ReleaseWineTrashSlot(*slot);
+            return false;
+        }
+        if (entry.opened && TCheckedFolder::RenameOpened(*entry.opened, slot->filePath)) return true;
+        ReleaseWineTrashSlot(*slot);
+    }
+    entry.opened.reset();
+    return StillInPlace(entry) && RecycleEntry(path);
+}
+
+bool DeleteThroughHandle(TJunkEntry& entry)
+{
+    if (!entry.opened) return false;
+    TCheckedEntry opened = std::move(*entry.opened);
+    entry.opened.reset();
+    return entry.folder->DeleteOpened(std::move(opened), entry.name, entry.kind == TEntryKind::EmptyFolder);
 }
 
 bool HasCheckedEntryOf(const TCleanRequest& targets, const wchar_t* const* names, std::size_t count)
@@ -313,7 +340,7 @@ TJunkItem JunkItemOf(const std::wstring& caption, const std::wstring& location, 
 TJunkOutcome RecycleJunk(const std::vector<TJunkItem>& items, const std::wstring& backupFolder)
 {
     return ForEachChecked(items, backupFolder, [](const TJunkItem& item, TJunkEntry& entry, const TDeleteGuard&) {
-        return StillInPlace(entry) && RecycleEntry(item.Path);
+        return RecycleThroughHandle(entry, item.Path);
     });
 }
 
@@ -360,9 +387,8 @@ TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackup
             // holds these very bytes the entry is safe there already.
             gone = SameFileContents(item.Path, target) && DeleteThroughHandle(entry);
         } else {
-            if (!StillInPlace(entry)) return false;
             CreateFolderPath(target);
-            gone = ::MoveFileExW(item.Path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
+            gone = MoveThroughHandle(entry, item.Path, target);
             // A copy to another drive whose source could not be deleted leaves two
             // copies; the entry counts as not moved and the copy is dropped.
             if (!gone && Exists(item.Path) && Exists(target) && SameFileContents(item.Path, target))
