@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "cleaner/engine/CheckedFolder.h"
+#include "platform/Exceptions.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/TextCodec.h"
@@ -135,7 +136,7 @@ void TSearchEngine::Run()
         failure = std::current_exception();
     }
     synchronize_([this] { ScanFinished(); });
-    if (failure) std::rethrow_exception(failure);
+    if (failure) RethrowException(failure);
 }
 
 void TSearchEngine::InitExclusiveLists()

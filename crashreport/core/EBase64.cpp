@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -68,4 +68,4 @@ std::string Base64DecodeText(std::string_view text)
     return result;
 }
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace kv {
+namespace kv::crashreport {
 
 std::string Base64EncodeText(std::string_view text);
 std::string Base64EncodeBuffer(const void* buffer, std::size_t length);
@@ -16,4 +16,4 @@ std::string Base64DecodeText(std::string_view text);
 inline std::string Base64EncodeString(std::string_view text) { return Base64EncodeText(text); }
 inline std::string Base64DecodeString(std::string_view text) { return Base64DecodeText(text); }
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -8,7 +8,7 @@
 #include "platform/Format.h"
 #include "platform/TextCodec.h"
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
@@ -323,4 +323,4 @@ std::string ExpandTag(std::string_view name)
     return std::string();
 }
 
-} // namespace kv
+} // namespace kv::crashreport

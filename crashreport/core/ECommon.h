@@ -8,7 +8,7 @@
 
 #include "platform/DateTime.h"
 
-namespace kv {
+namespace kv::crashreport {
 
 // Blanks and control characters removed at both ends.
 std::string TrimText(std::string_view text);
@@ -69,4 +69,4 @@ std::string ExpandPathTags(std::string_view text);
 // (any case) give today's date, the time and the current folder; else empty.
 std::string ExpandTag(std::string_view name);
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -7,7 +7,7 @@
 #include "crashreport/core/ESystem.h"
 #include "platform/TextCodec.h"
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 std::atomic<TOspreyModuleOptions*> g_currentOptions{nullptr};
@@ -297,4 +297,4 @@ void FinalizeOptionsUnit()
     if (g_optionsUnitStarts.fetch_sub(1) == 1) GuardedCall(NothingToFinish, "ECore.Done");
 }
 
-} // namespace kv
+} // namespace kv::crashreport

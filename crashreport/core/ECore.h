@@ -14,7 +14,7 @@
 #include "crashreport/core/ETypes.h"
 #include "platform/Stream.h"
 
-namespace kv {
+namespace kv::crashreport {
 
 class TOspreyModuleOptions;
 
@@ -266,4 +266,4 @@ void SetFreezeWatchdogSwitch(FreezeWatchdogSwitch control) noexcept;
 void InitializeOptionsUnit();
 void FinalizeOptionsUnit();
 
-} // namespace kv
+} // namespace kv::crashreport

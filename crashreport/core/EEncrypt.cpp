@@ -4,7 +4,7 @@
 
 #include "crashreport/core/EHash.h"
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 constexpr std::uint32_t kDelta = 0x9E3779B9;
@@ -83,4 +83,4 @@ void TEADecryptBuffer(const void* in, void* out, std::size_t length)
     for (std::size_t i = 0; offset + i < length; ++i) target[offset + i] = source[offset + i] ^ keystream[i];
 }
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace kv {
+namespace kv::crashreport {
 
 // The key is the MD5 digest of the password as four big-endian words.
 void TEASetKey(std::string_view password);
@@ -18,4 +18,4 @@ void TEADecryptBlock(const std::uint8_t (&in)[8], std::uint8_t (&out)[8]);
 // the same buffer.
 void TEADecryptBuffer(const void* in, void* out, std::size_t length);
 
-} // namespace kv
+} // namespace kv::crashreport

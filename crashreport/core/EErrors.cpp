@@ -16,7 +16,7 @@
 #include "platform/Stream.h"
 #include "platform/TextCodec.h"
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 constexpr const char* kReporterVersionText = "6.0.23";
@@ -123,7 +123,7 @@ CurrentExceptionFacts DescribeCurrentException()
         return facts;
     }
     try {
-        std::rethrow_exception(current);
+        RethrowForInspection(current);
     } catch (const std::exception&) {
         facts.IsException = true;
         facts.Message = WideToAnsi(ExceptionMessage(current));
@@ -246,4 +246,4 @@ void ReportInternalError(std::string_view section)
     OfferToMailReport(logFile, facts.Message);
 }
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -7,7 +7,7 @@
 
 #include "crashreport/core/ETypes.h"
 
-namespace kv {
+namespace kv::crashreport {
 
 // Receives "Label (Address: 0040ABCD)" while the failure is being handled
 // (std::current_exception() is the failure).
@@ -61,4 +61,4 @@ std::string InternalErrorReportText(const InternalErrorFacts& facts);
 // "$0A $FF ..." for the 32 bytes at the address; empty when unreadable.
 std::string MemoryDumpText(const void* address);
 
-} // namespace kv
+} // namespace kv::crashreport

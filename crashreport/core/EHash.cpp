@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 constexpr std::array<std::uint16_t, 256> MakeCrc16Table()
@@ -103,4 +103,4 @@ void MD5Buffer(std::uint8_t (&digest)[16], const void* buffer, std::size_t lengt
         for (int k = 0; k < 4; ++k) digest[4 * i + k] = static_cast<std::uint8_t>(state[i] >> (8 * k));
 }
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string_view>
 
-namespace kv {
+namespace kv::crashreport {
 
 std::uint16_t CRC16String(std::string_view text);
 void MD5Buffer(std::uint8_t (&digest)[16], const void* buffer, std::size_t length);
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -12,7 +12,7 @@
 #include "platform/StringList.h"
 #include "platform/TextCodec.h"
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 std::atomic<ThreadExceptionClassRecordProvider> g_recordProvider{nullptr};
@@ -211,4 +211,4 @@ void RecordThreadExceptionClass(const void* object, std::int32_t value)
     record->Value = value;
 }
 
-} // namespace kv
+} // namespace kv::crashreport

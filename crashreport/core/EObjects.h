@@ -14,7 +14,7 @@
 
 #include "platform/Exceptions.h"
 
-namespace kv {
+namespace kv::crashreport {
 
 bool IsValidClassName(std::string_view shortName);
 // The type_info is readable, is one of the runtime's class descriptors and
@@ -66,4 +66,4 @@ using ThreadExceptionClassRecordProvider = ThreadExceptionClassRecord* (*)();
 void SetThreadExceptionClassRecordProvider(ThreadExceptionClassRecordProvider provider) noexcept;
 void RecordThreadExceptionClass(const void* object, std::int32_t value);
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -9,7 +9,7 @@
 #include "platform/Handles.h"
 #include "platform/StringList.h"
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 constexpr const char* kTextsSection = "Exception Log";
@@ -240,4 +240,4 @@ std::string TOspreyModuleOptions::OutputLogFile(const std::string& baseFile) con
     return path;
 }
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace kv {
+namespace kv::crashreport {
 
 // Path pieces in the runtime's manner ("C:\a\b.elf": "C:\a\", "b.elf", ".elf").
 std::string ExtractFilePath(std::string_view path);
@@ -37,4 +37,4 @@ std::string ReadIniString(const std::string& fileName, const std::string& sectio
 void WriteIniString(const std::string& fileName, const std::string& section, const std::string& key,
                     const std::string& value);
 
-} // namespace kv
+} // namespace kv::crashreport

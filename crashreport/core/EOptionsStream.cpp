@@ -5,7 +5,7 @@
 #include "crashreport/core/ECore.h"
 #include "crashreport/core/ESystem.h"
 
-namespace kv {
+namespace kv::crashreport {
 
 std::uint16_t OptionsStreamVersion = ReporterVersion;
 
@@ -335,4 +335,4 @@ void TOspreyModuleOptions::LoadFromStreamBody(Stream& stream, int v)
     if (!oldFreezeMessage.empty()) SetCustomizedTexts(mtException_AntiFreeze, oldFreezeMessage);
 }
 
-} // namespace kv
+} // namespace kv::crashreport

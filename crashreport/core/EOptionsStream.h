@@ -9,7 +9,7 @@
 #include "crashreport/core/ETypes.h"
 #include "platform/Stream.h"
 
-namespace kv {
+namespace kv::crashreport {
 
 // The version of the next stream LoadFromStream reads (set by its caller).
 extern std::uint16_t OptionsStreamVersion;
@@ -24,4 +24,4 @@ std::string ReadOptionString(Stream& stream);
 std::string ShowOptionsToText(const TShowOptions& options);
 TShowOptions TextToShowOptions(std::string_view text);
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -9,7 +9,7 @@
 #include "crashreport/core/ESystem.h"
 #include "platform/Format.h"
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 constexpr std::uint8_t kOptionsPresent = 1;
@@ -102,4 +102,4 @@ void ReleaseSharedOptionsMapping()
 void TOspreyModuleOptionsEx::StoreSharedData() { StoreSharedOptions(*this); }
 void TOspreyModuleOptionsEx::LoadSharedData() { LoadSharedOptions(*this); }
 
-} // namespace kv
+} // namespace kv::crashreport

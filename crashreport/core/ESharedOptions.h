@@ -11,7 +11,7 @@
 
 #include "platform/Handles.h"
 
-namespace kv {
+namespace kv::crashreport {
 
 class TOspreyModuleOptions;
 
@@ -43,4 +43,4 @@ void LoadSharedOptions(TOspreyModuleOptions& options);
 // Closes this module's shared copy.
 void ReleaseSharedOptionsMapping();
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -8,7 +8,7 @@
 #include "platform/Handles.h"
 #include "platform/TextCodec.h"
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 // The development environment's host program: inside it the reporter keeps
@@ -355,4 +355,4 @@ void ReleaseOutOfMemorySpace()
 
 bool OutOfMemorySpaceReserved() { return g_outOfMemoryReserve.load() != nullptr; }
 
-} // namespace kv
+} // namespace kv::crashreport

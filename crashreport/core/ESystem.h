@@ -10,7 +10,7 @@
 
 #include "platform/DateTime.h"
 
-namespace kv {
+namespace kv::crashreport {
 
 // The reporter's own version and the range of stored data it accepts.
 constexpr int ReporterVersion = 6023;
@@ -72,4 +72,4 @@ void ReserveOutOfMemorySpace();
 void ReleaseOutOfMemorySpace();
 bool OutOfMemorySpaceReserved();
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -1,6 +1,6 @@
 #include "crashreport/core/ETypes.h"
 
-namespace kv {
+namespace kv::crashreport {
 
 const std::array<MessageTypeEntry, MessageTypeCount> MessageTypeTable = {{
     {"mtInformationMsgCaption", "Information."},
@@ -426,4 +426,4 @@ std::string_view LogErrorCodeName(TOspreyLogErrorCode code)
     return code < names.size() ? names[code] : std::string_view("eeUnknown");
 }
 
-} // namespace kv
+} // namespace kv::crashreport

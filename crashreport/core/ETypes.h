@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <string_view>
 
-namespace kv {
+namespace kv::crashreport {
 
 // A set of enumeration members in its stored form: member k is bit k mod 8 of
 // byte k div 8, in the smallest number of bytes that holds every member. Bytes
@@ -389,4 +389,4 @@ enum TOspreyLogErrorCode : std::uint8_t {
 };
 std::string_view LogErrorCodeName(TOspreyLogErrorCode code);
 
-} // namespace kv
+} // namespace kv::crashreport

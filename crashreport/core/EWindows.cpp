@@ -8,7 +8,7 @@
 #include "platform/Exceptions.h"
 #include "platform/Handles.h"
 
-namespace kv {
+namespace kv::crashreport {
 namespace {
 
 std::vector<HWND> g_ownWindowsSnapshot;
@@ -164,4 +164,4 @@ void TerminateOrRestartApplication(bool restart)
     ::ExitProcess(1);
 }
 
-} // namespace kv
+} // namespace kv::crashreport

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace kv {
+namespace kv::crashreport {
 
 bool WindowHasArea(HWND window);
 bool IsAppObjectWindow(HWND window);
@@ -35,4 +35,4 @@ void SetRestartFolder(std::string folder);
 // The restart step alone: false when the new process could not start.
 bool StartProgramAgain();
 
-} // namespace kv
+} // namespace kv::crashreport

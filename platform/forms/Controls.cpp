@@ -683,6 +683,9 @@ void Button::SetDefault(bool isDefault)
 bool Button::CommandNotify(WORD code)
 {
     if (code != BN_CLICKED) return false;
+    // The dialog manager sends Enter's IDOK to the button of that id whether
+    // or not it is enabled; a disabled button is never pressed.
+    if (!::IsWindowEnabled(Handle())) return true;
     Click();
     return true;
 }
@@ -1125,7 +1128,7 @@ void ListView::Sort(const std::function<int(const Row&, const Row&)>& compare)
     ::SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(&context), reinterpret_cast<LPARAM>(CompareRows));
     sorting_ = false;
     // The comparison ran inside comctl32: its failure is raised here, on our side.
-    if (context.error) std::rethrow_exception(context.error);
+    if (context.error) RethrowException(context.error);
 }
 
 bool ListView::Notify(NMHDR& header, LRESULT& result)

@@ -110,4 +110,31 @@ int RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
     return RunProcessServingWindows(commandLine, nullptr, timeoutMs);
 }
 
+namespace {
+struct ThreadWork {
+    const std::function<void(int)>* body;
+    int index;
+};
+
+DWORD WINAPI RunThreadWork(void* parameter)
+{
+    const auto* work = static_cast<const ThreadWork*>(parameter);
+    (*work->body)(work->index);
+    return 0;
+}
+} // namespace
+
+void RunOnThreads(int count, const std::function<void(int)>& body)
+{
+    std::vector<ThreadWork> work;
+    for (int index = 0; index < count; ++index) work.push_back({&body, index});
+    std::vector<kv::KernelHandle> threads;
+    for (ThreadWork& item : work) {
+        threads.emplace_back(::CreateThread(nullptr, 0, RunThreadWork, &item, 0, nullptr));
+        ASSERT_TRUE(threads.back().IsValid());
+    }
+    for (const kv::KernelHandle& thread : threads)
+        ASSERT_EQ(::WaitForSingleObject(thread.Get(), 60000), WAIT_OBJECT_0);
+}
+
 } // namespace kvtest

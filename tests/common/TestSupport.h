@@ -3,6 +3,7 @@
 // utilities and the path of the probe executable.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,5 +28,9 @@ std::wstring ProbePath();
 
 // Runs a command line and returns its exit code (-1 when it cannot start).
 int RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+
+// Runs body(0) .. body(count - 1) at once, each on its own thread made by
+// ::CreateThread, and waits until all have ended.
+void RunOnThreads(int count, const std::function<void(int)>& body);
 
 } // namespace kvtest

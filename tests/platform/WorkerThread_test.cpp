@@ -102,4 +102,99 @@ TEST(WorkerThread, ExceptionInExecuteGoesToTheApplicationHandler)
     EXPECT_EQ(g_handled.load(), 1);
 }
 
+// The thread's exit must pass through our import table, where the crash
+// reporter's ExitThread hook sits; a routine that returns leaves through the
+// system instead. The test puts a recorder in the executable's own import
+// entry for ExitThread, as the hook will.
+std::atomic<DWORD> g_exitingThread{0};
+std::atomic<int> g_exits{0};
+using ExitThreadFunction = VOID(WINAPI*)(DWORD);
+ExitThreadFunction g_realExitThread = nullptr;
+
+VOID WINAPI RecordingExitThread(DWORD code)
+{
+    g_exitingThread = ::GetCurrentThreadId();
+    ++g_exits;
+    g_realExitThread(code);
+}
+
+// The import entry of this executable that holds `target`, or nullptr.
+void** FindImportEntry(const char* moduleName, void* target)
+{
+    auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* descriptor = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         descriptor->Name != 0; ++descriptor) {
+        if (_stricmp(reinterpret_cast<const char*>(base + descriptor->Name), moduleName) != 0) continue;
+        for (auto* entry = reinterpret_cast<void**>(base + descriptor->FirstThunk); *entry; ++entry)
+            if (*entry == target) return entry;
+    }
+    return nullptr;
+}
+
+class ImportPatch {
+public:
+    ImportPatch(void** entry, void* replacement) : entry_(entry), original_(*entry) { Write(replacement); }
+    ~ImportPatch() { Write(original_); }
+
+private:
+    void Write(void* value)
+    {
+        DWORD protection = 0;
+        ::VirtualProtect(entry_, sizeof(void*), PAGE_READWRITE, &protection);
+        *entry_ = value;
+        ::VirtualProtect(entry_, sizeof(void*), protection, &protection);
+    }
+    void** entry_;
+    void* original_;
+};
+
+// Hands out a handle to itself, so the test can wait for the thread's end
+// after the object has freed itself.
+class QuietThread : public kv::WorkerThread {
+public:
+    QuietThread(HANDLE* self, std::atomic<DWORD>* id) : self_(self), id_(id) {}
+
+protected:
+    void Execute() override
+    {
+        ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), self_, SYNCHRONIZE,
+                          FALSE, 0);
+        *id_ = ::GetCurrentThreadId();
+    }
+
+private:
+    HANDLE* self_;
+    std::atomic<DWORD>* id_;
+};
+
+DWORD WINAPI ReturningRoutine(void*) { return 0; }
+
+TEST(WorkerThread, EndsThroughTheImportedExitThread)
+{
+    void* exitThread = reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "ExitThread"));
+    void** entry = FindImportEntry("kernel32.dll", exitThread);
+    ASSERT_NE(entry, nullptr) << "the executable imports ExitThread from kernel32";
+    g_realExitThread = reinterpret_cast<ExitThreadFunction>(exitThread);
+    ImportPatch patch(entry, reinterpret_cast<void*>(&RecordingExitThread));
+
+    // A routine that returns is not seen: that is what the pin tells apart.
+    kv::KernelHandle plain(::CreateThread(nullptr, 0, ReturningRoutine, nullptr, 0, nullptr));
+    ASSERT_EQ(::WaitForSingleObject(plain.Get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(g_exits.load(), 0);
+
+    HANDLE self = nullptr;
+    std::atomic<DWORD> workerId{0};
+    kv::WorkerThread::Start<QuietThread>(&self, &workerId);
+    for (int i = 0; i < 1000 && workerId == 0; ++i) ::Sleep(5);
+    ASSERT_NE(workerId.load(), 0u);
+    kv::KernelHandle worker(self);
+    ASSERT_EQ(::WaitForSingleObject(worker.Get(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(g_exits.load(), 1);
+    EXPECT_EQ(g_exitingThread.load(), workerId.load());
+}
+
 } // namespace

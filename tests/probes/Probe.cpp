@@ -8,6 +8,9 @@
 //                          language step; see LanguageReport for the exit code
 //   kv_probe set-cookie URL NAME VALUE   stores a persistent cookie through WinInet
 //   kv_probe has-cookie URL NAME         exit 0 when WinInet has the cookie, 1 when not
+//   kv_probe web-error TEXT              answers a web request with the reporter's error page
+//                                        for TEXT; exit 0 when it was written (or there was no
+//                                        request), 1 when writing failed
 //   kv_probe clean-cookies ROOT          a fresh run's cookie clean: loads the settings under
 //                                        HKCU\ROOT, finds the locations, cleans the cookie row
 #include <windows.h>
@@ -26,6 +29,9 @@
 #include "cleaner/windows/ProgramMain.h"
 #include "platform/Format.h"
 #include "cleaner/windows/UiText.h"
+#include "crashreport/output/ELogText.h"
+#include "crashreport/output/EReportState.h"
+#include "platform/TextCodec.h"
 #include "platform/forms/Form.h"
 
 namespace {
@@ -98,6 +104,11 @@ int wmain(int argc, wchar_t** argv)
         DWORD size = 4096;
         if (!::InternetGetCookieW(argv[2], nullptr, cookies, &size)) return 1;
         return std::wstring(cookies).find(std::wstring(argv[3]) + L"=") != std::wstring::npos ? 0 : 1;
+    }
+    if (argc >= 3 && std::wcscmp(argv[1], L"web-error") == 0) {
+        kv::crashreport::CurrentReport().WebResponseWritten = true;
+        kv::crashreport::OutputWebErrorPage(kv::WideToAnsi(argv[2]));
+        return kv::crashreport::CurrentReport().WebResponseWritten ? 0 : 1;
     }
     if (argc >= 3 && std::wcscmp(argv[1], L"clean-cookies") == 0) {
         kv::LoadSettings(argv[2]);

@@ -9,9 +9,9 @@ TEST(EBase64, MatchesIndependentVectorsBothWays)
 {
     for (const auto& v : kvtest::kBase64Vectors) {
         const std::string bytes = kvtest::FromHex(v.input);
-        EXPECT_EQ(kv::Base64EncodeString(bytes), v.encoded) << v.input;
-        EXPECT_EQ(kv::Base64EncodeBuffer(bytes.data(), bytes.size()), v.encoded);
-        EXPECT_EQ(kv::Base64DecodeString(v.encoded), bytes) << v.encoded;
+        EXPECT_EQ(kv::crashreport::Base64EncodeString(bytes), v.encoded) << v.input;
+        EXPECT_EQ(kv::crashreport::Base64EncodeBuffer(bytes.data(), bytes.size()), v.encoded);
+        EXPECT_EQ(kv::crashreport::Base64DecodeString(v.encoded), bytes) << v.encoded;
     }
 }
 
@@ -21,20 +21,20 @@ TEST(EBase64, PaddingAndLengthRules)
         const char* text;
         const char* encoded;
     } cases[] = {{"abc", "YWJj"}, {"ab", "YWI="}, {"a", "YQ=="}, {"", ""}};
-    for (const auto& c : cases) EXPECT_EQ(kv::Base64EncodeString(c.text), c.encoded);
+    for (const auto& c : cases) EXPECT_EQ(kv::crashreport::Base64EncodeString(c.text), c.encoded);
 
-    EXPECT_EQ(kv::Base64DecodeString("YWI="), "ab");
-    EXPECT_EQ(kv::Base64DecodeString("YWJ"), "");   // length 3
-    EXPECT_EQ(kv::Base64DecodeString("YWJjZ"), ""); // no multiple of 4
-    EXPECT_EQ(kv::Base64DecodeString(""), "");
+    EXPECT_EQ(kv::crashreport::Base64DecodeString("YWI="), "ab");
+    EXPECT_EQ(kv::crashreport::Base64DecodeString("YWJ"), "");   // length 3
+    EXPECT_EQ(kv::crashreport::Base64DecodeString("YWJjZ"), ""); // no multiple of 4
+    EXPECT_EQ(kv::crashreport::Base64DecodeString(""), "");
 }
 
 // Hostile input decodes to something of the announced length, never beyond.
 TEST(EBase64, MalformedInputKeepsTheAnnouncedLength)
 {
-    EXPECT_EQ(kv::Base64DecodeString("====").size(), 1u);
-    EXPECT_EQ(kv::Base64DecodeString("Y===").size(), 1u);
-    EXPECT_EQ(kv::Base64DecodeString("!!!!~~~~").size(), 6u);
+    EXPECT_EQ(kv::crashreport::Base64DecodeString("====").size(), 1u);
+    EXPECT_EQ(kv::crashreport::Base64DecodeString("Y===").size(), 1u);
+    EXPECT_EQ(kv::crashreport::Base64DecodeString("!!!!~~~~").size(), 6u);
 }
 
 } // namespace

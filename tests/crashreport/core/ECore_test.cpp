@@ -7,13 +7,13 @@
 
 namespace {
 
-using kv::TOspreyModuleOptions;
-using kv::TOspreyModuleOptionsEx;
+using kv::crashreport::TOspreyModuleOptions;
+using kv::crashreport::TOspreyModuleOptionsEx;
 
 // Options of the reporter's own module that count their shared-copy stores.
 class CountingOptions : public TOspreyModuleOptionsEx {
 public:
-    CountingOptions() : TOspreyModuleOptionsEx(kv::OwnModuleName()) {}
+    CountingOptions() : TOspreyModuleOptionsEx(kv::crashreport::OwnModuleName()) {}
     ~CountingOptions() override { destroying = true; }
     void StoreSharedData() override
     {
@@ -30,7 +30,7 @@ TEST(ECore, FreshObjectHoldsTheDefaults)
     TOspreyModuleOptionsEx o("");
     EXPECT_EQ(o.ModuleHandle(), nullptr);
     EXPECT_EQ(o.UpdateLevel(), 0);
-    EXPECT_EQ(o.SMTPFrom(), kv::DefaultSMTPFrom);
+    EXPECT_EQ(o.SMTPFrom(), kv::crashreport::DefaultSMTPFrom);
     EXPECT_EQ(o.SMTPHost(), "");
     EXPECT_EQ(o.SMTPPort(), 25);
     EXPECT_FALSE(o.FreezeActivate());
@@ -40,22 +40,22 @@ TEST(ECore, FreshObjectHoldsTheDefaults)
     EXPECT_FALSE(o.ActivateLog());
     EXPECT_TRUE(o.SaveLogFile());
     EXPECT_TRUE(o.ActivateHandle());
-    EXPECT_EQ(o.ForegroundTab(), kv::ftGeneral);
+    EXPECT_EQ(o.ForegroundTab(), kv::crashreport::ftGeneral);
     EXPECT_FALSE(o.AppendLogs());
-    EXPECT_EQ(o.TerminateBtnOperation(), kv::tbRestart);
+    EXPECT_EQ(o.TerminateBtnOperation(), kv::crashreport::tbRestart);
     EXPECT_EQ(o.LogOptions().Value(), 0x30u);
     EXPECT_EQ(o.ShowOptions().Value(), 0xFFFFFFFFFFFFull);
     EXPECT_EQ(o.ErrorsNumberToSave(), 32);
     EXPECT_EQ(o.ErrorsNumberToShowTerminateBtn(), 3);
-    EXPECT_EQ(o.EMailSendMode(), kv::esmNoSend);
-    EXPECT_EQ(o.WebSendMode(), kv::wsmNoSend);
+    EXPECT_EQ(o.EMailSendMode(), kv::crashreport::esmNoSend);
+    EXPECT_EQ(o.WebSendMode(), kv::crashreport::wsmNoSend);
     EXPECT_EQ(o.WebPort(), 0);
     EXPECT_EQ(o.CommonSendOptions().Value(), 0x0051u);
-    EXPECT_EQ(o.ExceptionDialogType(), kv::edtMSClassic);
+    EXPECT_EQ(o.ExceptionDialogType(), kv::crashreport::edtMSClassic);
     EXPECT_EQ(o.ExceptionDialogOptions().Value(), 0x018Fu);
     EXPECT_EQ(o.AutoCloseDialogSecs(), 0);
-    EXPECT_EQ(o.HTMLLayout(), kv::DefaultHTMLLayout);
-    EXPECT_EQ(o.AutoCrashOperation(), kv::tbRestart);
+    EXPECT_EQ(o.HTMLLayout(), kv::crashreport::DefaultHTMLLayout);
+    EXPECT_EQ(o.AutoCrashOperation(), kv::crashreport::tbRestart);
     EXPECT_EQ(o.AutoCrashNumber(), 10);
     EXPECT_EQ(o.AutoCrashMinutes(), 1);
     EXPECT_EQ(o.CallStackOptions().Value(), 0x0Fu);
@@ -65,14 +65,14 @@ TEST(ECore, FreshObjectHoldsTheDefaults)
     EXPECT_EQ(o.CompiledFileOptions().Value(), 0x01u);
     EXPECT_EQ(o.ReproduceText(), "");
     EXPECT_TRUE(o.Active());
-    for (int i = 0; i < kv::MessageTypeCount; ++i)
-        EXPECT_EQ(o.GetCustomizedTexts(static_cast<kv::TMessageType>(i)),
-                  kv::DefaultMessageText(static_cast<kv::TMessageType>(i)));
+    for (int i = 0; i < kv::crashreport::MessageTypeCount; ++i)
+        EXPECT_EQ(o.GetCustomizedTexts(static_cast<kv::crashreport::TMessageType>(i)),
+                  kv::crashreport::DefaultMessageText(static_cast<kv::crashreport::TMessageType>(i)));
 }
 
 TEST(ECore, HtmlLayoutIsFifteenLinesWithoutFinalBreak)
 {
-    const std::string layout = kv::DefaultHTMLLayout;
+    const std::string layout = kv::crashreport::DefaultHTMLLayout;
     int breaks = 0;
     for (std::size_t at = layout.find("\r\n"); at != std::string::npos; at = layout.find("\r\n", at + 2)) ++breaks;
     EXPECT_EQ(breaks, 14);
@@ -82,8 +82,8 @@ TEST(ECore, HtmlLayoutIsFifteenLinesWithoutFinalBreak)
 
 TEST(ECore, ModuleHandleOfALoadedModule)
 {
-    TOspreyModuleOptionsEx own(kv::OwnModuleName());
-    EXPECT_EQ(own.ModuleHandle(), kv::OwnModuleHandle());
+    TOspreyModuleOptionsEx own(kv::crashreport::OwnModuleName());
+    EXPECT_EQ(own.ModuleHandle(), kv::crashreport::OwnModuleHandle());
     TOspreyModuleOptionsEx missing("C:\\no\\such-module.dll");
     EXPECT_EQ(missing.ModuleHandle(), nullptr);
 }
@@ -111,7 +111,7 @@ void LoadLeaksOptions(TOspreyModuleOptions& o, std::uint8_t leaks)
     const std::size_t proxyLength = bytes.find(stored) - 4;
     bytes[proxyLength - 12] = static_cast<char>(leaks);
     kv::MemoryStream patched(bytes);
-    kv::OptionsStreamVersion = kv::ReporterVersion;
+    kv::crashreport::OptionsStreamVersion = kv::crashreport::ReporterVersion;
     o.LoadFromStream(patched);
 }
 
@@ -121,31 +121,31 @@ TEST(ECore, AssignCopiesEverythingButIdentityAndActive)
     source.SetSMTPHost("smtp.example");
     source.SetWebPort(8443);
     source.SetActive(false);
-    source.SetCustomizedTexts(kv::mtDialog_Caption, "Oops");
+    source.SetCustomizedTexts(kv::crashreport::mtDialog_Caption, "Oops");
     source.SetPostFailureBuildEvent("cleanup.cmd");
-    source.SetExceptionDialogType(kv::edtOspreyLog);
+    source.SetExceptionDialogType(kv::crashreport::edtOspreyLog);
     source.SetReproduceText("clicked twice");
-    auto filter = std::make_unique<kv::TOspreyExceptionFilter>();
+    auto filter = std::make_unique<kv::crashreport::TOspreyExceptionFilter>();
     filter->ExceptionClassName = "EAccessViolation";
-    filter->ActionType = kv::fatTerminate;
+    filter->ActionType = kv::crashreport::fatTerminate;
     source.ExceptionsFilters().Add(std::move(filter));
     LoadLeaksOptions(source, 0x01);
 
-    TOspreyModuleOptionsEx target(kv::OwnModuleName());
+    TOspreyModuleOptionsEx target(kv::crashreport::OwnModuleName());
     target.Assign(&source);
     EXPECT_EQ(target.SMTPHost(), "smtp.example");
     EXPECT_EQ(target.WebPort(), 8443);
-    EXPECT_EQ(target.GetCustomizedTexts(kv::mtDialog_Caption), "Oops");
+    EXPECT_EQ(target.GetCustomizedTexts(kv::crashreport::mtDialog_Caption), "Oops");
     EXPECT_EQ(target.PostFailureBuildEvent(), "cleanup.cmd");
-    EXPECT_EQ(target.ExceptionDialogType(), kv::edtOspreyLog);
+    EXPECT_EQ(target.ExceptionDialogType(), kv::crashreport::edtOspreyLog);
     EXPECT_EQ(target.ReproduceText(), "clicked twice");
     EXPECT_EQ(target.LeaksOptions().Value(), 0x01u);
     ASSERT_EQ(target.ExceptionsFilters().Count(), 1);
     EXPECT_EQ(*target.ExceptionsFilters()[0], *source.ExceptionsFilters()[0]);
     EXPECT_NE(target.ExceptionsFilters()[0], source.ExceptionsFilters()[0]); // a copy, not shared
     EXPECT_TRUE(target.Active());
-    EXPECT_EQ(target.ModuleName(), kv::OwnModuleName());
-    EXPECT_EQ(target.ModuleHandle(), kv::OwnModuleHandle());
+    EXPECT_EQ(target.ModuleName(), kv::crashreport::OwnModuleName());
+    EXPECT_EQ(target.ModuleHandle(), kv::crashreport::OwnModuleHandle());
 }
 
 TEST(ECore, AssignOfNothingOrItself)
@@ -162,8 +162,8 @@ TEST(ECore, EveryWriteOutsideAnUpdateStoresTheSharedCopy)
     CountingOptions o;
     EXPECT_EQ(o.stores, 0);
     o.SetSMTPHost("a");
-    o.SetCustomizedTexts(kv::mtErrorMsgCaption, "b");
-    o.ExceptionsFilters().Add(std::make_unique<kv::TOspreyExceptionFilter>());
+    o.SetCustomizedTexts(kv::crashreport::mtErrorMsgCaption, "b");
+    o.ExceptionsFilters().Add(std::make_unique<kv::crashreport::TOspreyExceptionFilter>());
     EXPECT_EQ(o.stores, 3);
 }
 
@@ -171,7 +171,7 @@ TEST(ECore, BulkChangesStoreTheSharedCopyOnce)
 {
     CountingOptions o;
     TOspreyModuleOptionsEx source("");
-    source.ExceptionsFilters().Add(std::make_unique<kv::TOspreyExceptionFilter>());
+    source.ExceptionsFilters().Add(std::make_unique<kv::crashreport::TOspreyExceptionFilter>());
     o.Assign(&source);
     EXPECT_EQ(o.stores, 1);
     o.SetToDefaultOptions();
@@ -207,7 +207,7 @@ TEST(ECore, DestroyingStoresNothing)
     CountingOptions::storesWhileDestroying = 0;
     {
         CountingOptions o;
-        o.ExceptionsFilters().Add(std::make_unique<kv::TOspreyExceptionFilter>());
+        o.ExceptionsFilters().Add(std::make_unique<kv::crashreport::TOspreyExceptionFilter>());
     }
     EXPECT_EQ(CountingOptions::storesWhileDestroying, 0);
 }
@@ -217,11 +217,11 @@ TEST(ECore, FiltersListOperations)
     TOspreyModuleOptionsEx o("");
     auto& filters = o.ExceptionsFilters();
     for (const char* name : {"A", "C"}) {
-        auto f = std::make_unique<kv::TOspreyExceptionFilter>();
+        auto f = std::make_unique<kv::crashreport::TOspreyExceptionFilter>();
         f->ExceptionClassName = name;
         filters.Add(std::move(f));
     }
-    auto b = std::make_unique<kv::TOspreyExceptionFilter>();
+    auto b = std::make_unique<kv::crashreport::TOspreyExceptionFilter>();
     b->ExceptionClassName = "B";
     filters.Insert(1, std::move(b));
     ASSERT_EQ(filters.Count(), 3);
@@ -238,9 +238,9 @@ void RecordWatchdog(bool run) { run ? ++g_watchdogRuns : ++g_watchdogStops; }
 
 TEST(ECore, WatchdogFollowsTheOptionsInForce)
 {
-    kv::SetFreezeWatchdogSwitch(RecordWatchdog);
+    kv::crashreport::SetFreezeWatchdogSwitch(RecordWatchdog);
     TOspreyModuleOptionsEx current(""), other("");
-    kv::SetCurrentOspreyLogOptions(&current);
+    kv::crashreport::SetCurrentOspreyLogOptions(&current);
     other.SetFreezeActivate(true);
     EXPECT_EQ(g_watchdogRuns + g_watchdogStops, 0);
     current.SetFreezeActivate(true);
@@ -250,17 +250,17 @@ TEST(ECore, WatchdogFollowsTheOptionsInForce)
     current.SetActive(false);
     EXPECT_EQ(g_watchdogStops, 1);
     EXPECT_FALSE(current.Active());
-    kv::SetCurrentOspreyLogOptions(nullptr);
-    kv::SetFreezeWatchdogSwitch(nullptr);
+    kv::crashreport::SetCurrentOspreyLogOptions(nullptr);
+    kv::crashreport::SetFreezeWatchdogSwitch(nullptr);
 }
 
 TEST(ECore, ExpandedTextGoesThroughTheTags)
 {
     TOspreyModuleOptionsEx o("");
     ::SetEnvironmentVariableA("_ExceptMsg", "Access violation");
-    o.SetCustomizedTexts(kv::mtDialog_ErrorMsgCaption, "Error: %_ExceptMsg%%_LineBreak%");
-    EXPECT_EQ(o.GetCustomizedTexts(kv::mtDialog_ErrorMsgCaption), "Error: %_ExceptMsg%%_LineBreak%");
-    EXPECT_EQ(o.GetExpandedText(kv::mtDialog_ErrorMsgCaption), "Error: Access violation");
+    o.SetCustomizedTexts(kv::crashreport::mtDialog_ErrorMsgCaption, "Error: %_ExceptMsg%%_LineBreak%");
+    EXPECT_EQ(o.GetCustomizedTexts(kv::crashreport::mtDialog_ErrorMsgCaption), "Error: %_ExceptMsg%%_LineBreak%");
+    EXPECT_EQ(o.GetExpandedText(kv::crashreport::mtDialog_ErrorMsgCaption), "Error: Access violation");
     ::SetEnvironmentVariableA("_ExceptMsg", nullptr);
 }
 

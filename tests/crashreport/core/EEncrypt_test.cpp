@@ -13,12 +13,12 @@ std::string FromBlock(const std::uint8_t (&block)[8]) { return std::string(reint
 TEST(EEncrypt, BlockMatchesIndependentModel)
 {
     for (const auto& v : kvtest::kTeaBlockVectors) {
-        kv::TEASetKey(v.password);
+        kv::crashreport::TEASetKey(v.password);
         std::uint8_t plain[8], cipher[8], back[8];
         ToBlock(kvtest::FromHex(v.plain), plain);
-        kv::TEAEncryptBlock(plain, cipher);
+        kv::crashreport::TEAEncryptBlock(plain, cipher);
         EXPECT_EQ(FromBlock(cipher), kvtest::FromHex(v.cipher)) << v.password << " " << v.plain;
-        kv::TEADecryptBlock(cipher, back);
+        kv::crashreport::TEADecryptBlock(cipher, back);
         EXPECT_EQ(FromBlock(back), FromBlock(plain)); // the round trip
     }
 }
@@ -26,10 +26,10 @@ TEST(EEncrypt, BlockMatchesIndependentModel)
 TEST(EEncrypt, BufferMatchesIndependentModel)
 {
     for (const auto& v : kvtest::kTeaBufferVectors) {
-        kv::TEASetKey(v.password);
+        kv::crashreport::TEASetKey(v.password);
         const std::string input = kvtest::FromHex(v.input);
         std::string output(input.size(), '\0');
-        kv::TEADecryptBuffer(input.data(), output.data(), input.size());
+        kv::crashreport::TEADecryptBuffer(input.data(), output.data(), input.size());
         EXPECT_EQ(output, kvtest::FromHex(v.output)) << v.password << " length " << input.size();
     }
 }
@@ -38,32 +38,32 @@ TEST(EEncrypt, BufferMatchesIndependentModel)
 TEST(EEncrypt, SameBufferForInputAndOutput)
 {
     for (const auto& v : kvtest::kTeaBufferVectors) {
-        kv::TEASetKey(v.password);
+        kv::crashreport::TEASetKey(v.password);
         std::string buffer = kvtest::FromHex(v.input);
-        kv::TEADecryptBuffer(buffer.data(), buffer.data(), buffer.size());
+        kv::crashreport::TEADecryptBuffer(buffer.data(), buffer.data(), buffer.size());
         EXPECT_EQ(buffer, kvtest::FromHex(v.output)) << v.password << " length " << buffer.size();
     }
 }
 
 TEST(EEncrypt, ShortBufferUsesOnlyTheEncipheredInitialBlock)
 {
-    kv::TEASetKey("password");
+    kv::crashreport::TEASetKey("password");
     std::uint8_t ones[8], stream[8];
     std::memset(ones, 0xFF, 8);
-    kv::TEAEncryptBlock(ones, stream);
+    kv::crashreport::TEAEncryptBlock(ones, stream);
     const char input[5] = {1, 2, 3, 4, 5};
     char output[5];
-    kv::TEADecryptBuffer(input, output, 5);
+    kv::crashreport::TEADecryptBuffer(input, output, 5);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(static_cast<std::uint8_t>(output[i]), (input[i] ^ stream[i]) & 0xFF);
 }
 
 TEST(EEncrypt, KeyDependsOnPassword)
 {
     std::uint8_t plain[8] = {}, a[8], b[8];
-    kv::TEASetKey("one");
-    kv::TEAEncryptBlock(plain, a);
-    kv::TEASetKey("two");
-    kv::TEAEncryptBlock(plain, b);
+    kv::crashreport::TEASetKey("one");
+    kv::crashreport::TEAEncryptBlock(plain, a);
+    kv::crashreport::TEASetKey("two");
+    kv::crashreport::TEAEncryptBlock(plain, b);
     EXPECT_NE(FromBlock(a), FromBlock(b));
 }
 

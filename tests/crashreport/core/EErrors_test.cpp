@@ -15,7 +15,7 @@ void CaptureApplicationError(const std::exception_ptr& error) { g_handled = kv::
 void CaptureInternalError(std::string_view section)
 {
     g_sections.emplace_back(section);
-    g_handled = kv::DescribeCurrentException().Message; // the failure is still current here
+    g_handled = kv::crashreport::DescribeCurrentException().Message; // the failure is still current here
 }
 
 void Fails() { throw std::runtime_error("boom"); }
@@ -30,35 +30,35 @@ protected:
         g_handled.clear();
         g_sections.clear();
         previousApp_ = kv::SetApplicationExceptionHandler(CaptureApplicationError);
-        previousInternal_ = kv::SetInternalErrorHandler(nullptr);
+        previousInternal_ = kv::crashreport::SetInternalErrorHandler(nullptr);
     }
     void TearDown() override
     {
         kv::SetApplicationExceptionHandler(previousApp_);
-        kv::SetInternalErrorHandler(previousInternal_);
+        kv::crashreport::SetInternalErrorHandler(previousInternal_);
     }
     kv::ApplicationExceptionHandler previousApp_ = nullptr;
-    kv::InternalErrorHandler previousInternal_ = nullptr;
+    kv::crashreport::InternalErrorHandler previousInternal_ = nullptr;
 };
 
-TEST_F(GuardedCalls, SuccessReturnsTrue) { EXPECT_TRUE(kv::GuardedCall(Works, "Unit.Init")); }
+TEST_F(GuardedCalls, SuccessReturnsTrue) { EXPECT_TRUE(kv::crashreport::GuardedCall(Works, "Unit.Init")); }
 
 // Without the internal-error handler the failure is reported with its label
 // and the call returns instead of raising out of the program's start.
 TEST_F(GuardedCalls, WithoutHandlerReportsTheCriticalError)
 {
     bool result = true;
-    EXPECT_NO_THROW(result = kv::GuardedCall(Fails, "ECore.Init"));
+    EXPECT_NO_THROW(result = kv::crashreport::GuardedCall(Fails, "ECore.Init"));
     EXPECT_FALSE(result);
     EXPECT_EQ(g_handled, "Critical error at: \"ECore.Init\"\r\nError: \"boom\".");
-    EXPECT_FALSE(kv::GuardedCall(ThrowsNoException, "EHook.Init"));
+    EXPECT_FALSE(kv::crashreport::GuardedCall(ThrowsNoException, "EHook.Init"));
     EXPECT_EQ(g_handled, "Critical error at: \"EHook.Init\"\r\nError: \"General internal error.\".");
 }
 
 TEST_F(GuardedCalls, WithHandlerReportsLabelAndAddress)
 {
-    kv::SetInternalErrorHandler(CaptureInternalError);
-    EXPECT_FALSE(kv::GuardedCall(Fails, "ExceptionLog.Init"));
+    kv::crashreport::SetInternalErrorHandler(CaptureInternalError);
+    EXPECT_FALSE(kv::crashreport::GuardedCall(Fails, "ExceptionLog.Init"));
     ASSERT_EQ(g_sections.size(), 1u);
     char expected[64];
     std::snprintf(expected, sizeof expected, "ExceptionLog.Init (Address: %.8X)",
@@ -69,43 +69,43 @@ TEST_F(GuardedCalls, WithHandlerReportsLabelAndAddress)
 
 TEST_F(GuardedCalls, SilentAbortIsNoFailureReport)
 {
-    kv::SetInternalErrorHandler(CaptureInternalError);
-    EXPECT_FALSE(kv::GuardedCall(Aborts, "Unit.Done"));
+    kv::crashreport::SetInternalErrorHandler(CaptureInternalError);
+    EXPECT_FALSE(kv::crashreport::GuardedCall(Aborts, "Unit.Done"));
     EXPECT_TRUE(g_sections.empty());
 }
 
 TEST(EErrors, WarningsAreRecorded)
 {
-    kv::OutputWarning(kv::eeWebHTTPError, "HTTP error code: 404");
-    EXPECT_EQ(kv::LastWarningCode(), kv::eeWebHTTPError);
-    EXPECT_EQ(kv::LastWarningMessage(), "HTTP error code: 404");
+    kv::crashreport::OutputWarning(kv::crashreport::eeWebHTTPError, "HTTP error code: 404");
+    EXPECT_EQ(kv::crashreport::LastWarningCode(), kv::crashreport::eeWebHTTPError);
+    EXPECT_EQ(kv::crashreport::LastWarningMessage(), "HTTP error code: 404");
     try {
         throw std::runtime_error("connection refused");
     } catch (...) {
-        kv::OutputSectionError(kv::eeEmailSMTPError, "SMTP");
+        kv::crashreport::OutputSectionError(kv::crashreport::eeEmailSMTPError, "SMTP");
     }
-    EXPECT_EQ(kv::LastWarningMessage(), "[SMTP] connection refused");
+    EXPECT_EQ(kv::crashreport::LastWarningMessage(), "[SMTP] connection refused");
     try {
         throw 1;
     } catch (...) {
-        kv::OutputSectionError(kv::eeWebFTPError, "FTP");
+        kv::crashreport::OutputSectionError(kv::crashreport::eeWebFTPError, "FTP");
     }
-    EXPECT_EQ(kv::LastWarningMessage(), "General 'FTP' error.");
-    kv::ClearLastWarning();
-    EXPECT_EQ(kv::LastWarningCode(), kv::eeNone);
-    EXPECT_EQ(kv::LastWarningMessage(), "");
-    EXPECT_EQ(kv::LogErrorCodeName(kv::eeWebTrakerError), "eeWebTrakerError");
+    EXPECT_EQ(kv::crashreport::LastWarningMessage(), "General 'FTP' error.");
+    kv::crashreport::ClearLastWarning();
+    EXPECT_EQ(kv::crashreport::LastWarningCode(), kv::crashreport::eeNone);
+    EXPECT_EQ(kv::crashreport::LastWarningMessage(), "");
+    EXPECT_EQ(kv::crashreport::LogErrorCodeName(kv::crashreport::eeWebTrakerError), "eeWebTrakerError");
 }
 
 TEST(EErrors, InternalErrorReportLayout)
 {
-    kv::InternalErrorFacts f;
+    kv::crashreport::InternalErrorFacts f;
     f.Date = "Sun, 5 Jan 2025 09:03:07 +0100";
     f.OS = "Microsoft Windows 7";
     f.Section = "Step 3";
     f.ClassName = "std::runtime_error";
     f.Message = "boom";
-    const std::string text = kv::InternalErrorReportText(f);
+    const std::string text = kv::crashreport::InternalErrorReportText(f);
     EXPECT_EQ(text.rfind("Version   : 6.0.23\r\nDate      : Sun, 5 Jan 2025 09:03:07 +0100\r\nOS        : "
                          "Microsoft Windows 7\r\nRAD       : ",
                          0),
@@ -119,10 +119,10 @@ TEST(EErrors, MemoryDump)
 {
     unsigned char bytes[32];
     for (int i = 0; i < 32; ++i) bytes[i] = static_cast<unsigned char>(i * 8);
-    const std::string dump = kv::MemoryDumpText(bytes);
+    const std::string dump = kv::crashreport::MemoryDumpText(bytes);
     EXPECT_EQ(dump.substr(0, 12), "$00 $08 $10 ");
     EXPECT_EQ(dump.size(), 32u * 4);
-    EXPECT_EQ(kv::MemoryDumpText(nullptr), "");
+    EXPECT_EQ(kv::crashreport::MemoryDumpText(nullptr), "");
 }
 
 // Outside a debugger and the development host nothing is written or asked.
@@ -131,9 +131,9 @@ TEST(EErrors, InternalErrorOnlyUnderADebugger)
     try {
         throw std::runtime_error("internal");
     } catch (...) {
-        kv::ReportInternalError("Test");
+        kv::crashreport::ReportInternalError("Test");
     }
-    EXPECT_FALSE(kv::InternalErrorReportRunning());
+    EXPECT_FALSE(kv::crashreport::InternalErrorReportRunning());
 }
 
 } // namespace

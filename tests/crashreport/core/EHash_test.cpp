@@ -10,7 +10,7 @@ namespace {
 std::string DigestText(const std::string& bytes)
 {
     std::uint8_t digest[16];
-    kv::MD5Buffer(digest, bytes.data(), bytes.size());
+    kv::crashreport::MD5Buffer(digest, bytes.data(), bytes.size());
     std::string text;
     char hex[3];
     for (std::uint8_t b : digest) {
@@ -23,13 +23,13 @@ std::string DigestText(const std::string& bytes)
 TEST(EHash, Crc16MatchesIndependentVectors)
 {
     for (const auto& v : kvtest::kCrc16Vectors)
-        EXPECT_EQ(kv::CRC16String(kvtest::FromHex(v.input)), v.crc) << v.input;
+        EXPECT_EQ(kv::crashreport::CRC16String(kvtest::FromHex(v.input)), v.crc) << v.input;
 }
 
 TEST(EHash, Crc16KnownValues)
 {
-    EXPECT_EQ(kv::CRC16String("123456789"), 0x31C3);
-    EXPECT_EQ(kv::CRC16String(""), 0);
+    EXPECT_EQ(kv::crashreport::CRC16String("123456789"), 0x31C3);
+    EXPECT_EQ(kv::crashreport::CRC16String(""), 0);
 }
 
 TEST(EHash, Md5MatchesIndependentVectors)

@@ -8,23 +8,23 @@
 
 namespace {
 
-using kv::TOspreyModuleOptionsEx;
+using kv::crashreport::TOspreyModuleOptionsEx;
 
 std::string Scratch(const wchar_t* name) { return kv::WideToAnsi(kvtest::ScratchFolder(name)); }
 
 TEST(EOptionsFiles, PathPieces)
 {
-    EXPECT_EQ(kv::ExtractFilePath("C:\\a\\b.elf"), "C:\\a\\");
-    EXPECT_EQ(kv::ExtractFileName("C:\\a\\b.elf"), "b.elf");
-    EXPECT_EQ(kv::ExtractFileExt("C:\\a.b\\c"), "");
-    EXPECT_EQ(kv::ChangeFileExt("C:\\a\\prog.exe", ".elf"), "C:\\a\\prog.elf");
-    EXPECT_EQ(kv::ChangeFileExt("C:\\a.dir\\prog", ".elf"), "C:\\a.dir\\prog.elf");
+    EXPECT_EQ(kv::crashreport::ExtractFilePath("C:\\a\\b.elf"), "C:\\a\\");
+    EXPECT_EQ(kv::crashreport::ExtractFileName("C:\\a\\b.elf"), "b.elf");
+    EXPECT_EQ(kv::crashreport::ExtractFileExt("C:\\a.b\\c"), "");
+    EXPECT_EQ(kv::crashreport::ChangeFileExt("C:\\a\\prog.exe", ".elf"), "C:\\a\\prog.elf");
+    EXPECT_EQ(kv::crashreport::ChangeFileExt("C:\\a.dir\\prog", ".elf"), "C:\\a.dir\\prog.elf");
 }
 
 TEST(EOptionsFiles, ComputerNameIsMadeSafe)
 {
-    EXPECT_EQ(kv::FileNameSafeText("PC:1*2?\"<>|/\\"), "PC_1_2_______");
-    EXPECT_EQ(kv::ComputerNameForFile().find_first_of("\"*/:<>?\\|"), std::string::npos);
+    EXPECT_EQ(kv::crashreport::FileNameSafeText("PC:1*2?\"<>|/\\"), "PC_1_2_______");
+    EXPECT_EQ(kv::crashreport::ComputerNameForFile().find_first_of("\"*/:<>?\\|"), std::string::npos);
 }
 
 TEST(EOptionsFiles, TextsFileRoundTrip)
@@ -32,16 +32,16 @@ TEST(EOptionsFiles, TextsFileRoundTrip)
     const std::string folder = Scratch(L"texts");
     const std::string file = folder + "German.ini";
     TOspreyModuleOptionsEx a("");
-    a.SetCustomizedTexts(kv::mtDialog_Caption, "Fehler");
-    a.SetCustomizedTexts(kv::mtDialog_ErrorMsgCaption, "Zeile 1\r\nZeile 2\nZeile 3");
+    a.SetCustomizedTexts(kv::crashreport::mtDialog_Caption, "Fehler");
+    a.SetCustomizedTexts(kv::crashreport::mtDialog_ErrorMsgCaption, "Zeile 1\r\nZeile 2\nZeile 3");
     a.SaveCustomizedTextsToFile(file);
     EXPECT_EQ(a.TextsCollection(), folder + "German");
 
     TOspreyModuleOptionsEx b("");
     b.LoadCustomizedTextsFromFile(file);
-    EXPECT_EQ(b.GetCustomizedTexts(kv::mtDialog_Caption), "Fehler");
-    EXPECT_EQ(b.GetCustomizedTexts(kv::mtDialog_ErrorMsgCaption), "Zeile 1\r\nZeile 2\r\nZeile 3");
-    EXPECT_EQ(b.GetCustomizedTexts(kv::mtInvalidEmailMsg), "Invalid email.");
+    EXPECT_EQ(b.GetCustomizedTexts(kv::crashreport::mtDialog_Caption), "Fehler");
+    EXPECT_EQ(b.GetCustomizedTexts(kv::crashreport::mtDialog_ErrorMsgCaption), "Zeile 1\r\nZeile 2\r\nZeile 3");
+    EXPECT_EQ(b.GetCustomizedTexts(kv::crashreport::mtInvalidEmailMsg), "Invalid email.");
     EXPECT_EQ(b.TextsCollection(), folder + "German");
 
     const std::string raw = kvtest::ReadBytes(kv::AnsiToWide(file));
@@ -62,8 +62,8 @@ TEST(EOptionsFiles, TextsFileQuotesAndCounts)
                        "mtErrorMsgCaption0=\"ignored\"\r\n");
     TOspreyModuleOptionsEx o("");
     o.LoadCustomizedTextsFromFile(file);
-    EXPECT_EQ(o.GetCustomizedTexts(kv::mtDialog_Caption), "Hello\r\nWorld");
-    EXPECT_EQ(o.GetCustomizedTexts(kv::mtErrorMsgCaption), "Error.");
+    EXPECT_EQ(o.GetCustomizedTexts(kv::crashreport::mtDialog_Caption), "Hello\r\nWorld");
+    EXPECT_EQ(o.GetCustomizedTexts(kv::crashreport::mtErrorMsgCaption), "Error.");
 }
 
 TEST(EOptionsFiles, ElfOutputPathIsTheWholeLogName)
@@ -85,10 +85,10 @@ TEST(EOptionsFiles, FolderOutputPathGetsTheModuleName)
     EXPECT_TRUE(kvtest::PathExists(kv::AnsiToWide(folder))); // made on the way
     EXPECT_FALSE(kvtest::PathExists(kv::AnsiToWide(folder + "\\Program.elf"))); // the test file is gone again
 
-    kv::TLogOptions withName = o.LogOptions();
-    withName.Include(kv::loAddComputerNameInLogFileName);
+    kv::crashreport::TLogOptions withName = o.LogOptions();
+    withName.Include(kv::crashreport::loAddComputerNameInLogFileName);
     o.SetLogOptions(withName);
-    EXPECT_EQ(o.OutputLogFile(""), folder + "\\Program_" + kv::ComputerNameForFile() + ".elf");
+    EXPECT_EQ(o.OutputLogFile(""), folder + "\\Program_" + kv::crashreport::ComputerNameForFile() + ".elf");
 }
 
 TEST(EOptionsFiles, OutputPathWithTags)
@@ -107,28 +107,28 @@ TEST(EOptionsFiles, UnwritablePlaceFallsBackToTheDefaultFolder)
     const std::string folder = Scratch(L"fallback");
     kvtest::WriteBytes(kv::AnsiToWide(folder + "blocker"), "x");
     std::string path = folder + "blocker\\Report.elf";
-    ASSERT_TRUE(kv::EnsureWritableLogPath(path, false, false));
-    EXPECT_EQ(path, kv::DefaultOutputFolder() + "\\Report.elf");
+    ASSERT_TRUE(kv::crashreport::EnsureWritableLogPath(path, false, false));
+    EXPECT_EQ(path, kv::crashreport::DefaultOutputFolder() + "\\Report.elf");
 
     std::string readOnly = folder + "missing.ini";
-    EXPECT_FALSE(kv::EnsureWritableLogPath(readOnly, false, true)); // nothing to read anywhere
+    EXPECT_FALSE(kv::crashreport::EnsureWritableLogPath(readOnly, false, true)); // nothing to read anywhere
 }
 
 TEST(EOptionsFiles, ForceFoldersMakesParents)
 {
     const std::string folder = Scratch(L"force") + "a\\b\\c\\";
-    EXPECT_TRUE(kv::ForceFolders(folder));
+    EXPECT_TRUE(kv::crashreport::ForceFolders(folder));
     EXPECT_TRUE(kvtest::PathExists(kv::AnsiToWide(folder)));
-    EXPECT_FALSE(kv::ForceFolders(""));
-    EXPECT_TRUE(kv::ForceFolders("C:"));
+    EXPECT_FALSE(kv::crashreport::ForceFolders(""));
+    EXPECT_TRUE(kv::crashreport::ForceFolders("C:"));
 }
 
 TEST(EOptionsFiles, IniStrings)
 {
     const std::string file = Scratch(L"ini") + "OspreyLog.ini";
-    kv::WriteIniString(file, "Dialog", "Email", "someone@example.org");
-    EXPECT_EQ(kv::ReadIniString(file, "Dialog", "Email", "none"), "someone@example.org");
-    EXPECT_EQ(kv::ReadIniString(file, "Dialog", "Missing", "none"), "none");
+    kv::crashreport::WriteIniString(file, "Dialog", "Email", "someone@example.org");
+    EXPECT_EQ(kv::crashreport::ReadIniString(file, "Dialog", "Email", "none"), "someone@example.org");
+    EXPECT_EQ(kv::crashreport::ReadIniString(file, "Dialog", "Missing", "none"), "none");
 }
 
 } // namespace
@@ -138,10 +138,10 @@ namespace {
 TEST(EOptionsFiles, OptionsFileRoundTrip)
 {
     const std::string file = kv::WideToAnsi(kvtest::ScratchFolder(L"options-file")) + "options.bin";
-    kv::TOspreyModuleOptionsEx a("");
+    kv::crashreport::TOspreyModuleOptionsEx a("");
     a.SetWebURL("http://127.0.0.1:8080/upload");
     a.SaveToFile(file);
-    kv::TOspreyModuleOptionsEx b("");
+    kv::crashreport::TOspreyModuleOptionsEx b("");
     b.LoadFromFile(file);
     EXPECT_EQ(b.WebURL(), "http://127.0.0.1:8080/upload");
     EXPECT_THROW(b.LoadFromFile(file + ".missing"), kv::EFileStreamError);

@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <string>
 
+#include "TestHex.h"
 #include "crashreport/core/ECore.h"
 #include "crashreport/core/EOptionsStream.h"
 #include "crashreport/core/ESystem.h"
 
 namespace {
 
-using kv::TOspreyModuleOptionsEx;
+#include "data/OptionsStreamGolden.inc"
+
+using kv::crashreport::TOspreyModuleOptionsEx;
 
 std::string Bytes(std::initializer_list<int> values)
 {
@@ -17,15 +22,15 @@ std::string Bytes(std::initializer_list<int> values)
     return bytes;
 }
 
-void LoadVersion(kv::TOspreyModuleOptions& o, const std::string& bytes, int version)
+void LoadVersion(kv::crashreport::TOspreyModuleOptions& o, const std::string& bytes, int version)
 {
     kv::MemoryStream stream(bytes);
-    kv::OptionsStreamVersion = static_cast<std::uint16_t>(version);
+    kv::crashreport::OptionsStreamVersion = static_cast<std::uint16_t>(version);
     o.LoadFromStream(stream);
-    kv::OptionsStreamVersion = kv::ReporterVersion;
+    kv::crashreport::OptionsStreamVersion = kv::crashreport::ReporterVersion;
 }
 
-std::string Saved(const kv::TOspreyModuleOptions& o)
+std::string Saved(const kv::crashreport::TOspreyModuleOptions& o)
 {
     kv::MemoryStream stream;
     o.SaveToStream(stream);
@@ -35,7 +40,7 @@ std::string Saved(const kv::TOspreyModuleOptions& o)
 std::string StoredText(std::string_view text)
 {
     kv::MemoryStream stream;
-    kv::WriteOptionString(stream, text);
+    kv::crashreport::WriteOptionString(stream, text);
     return stream.Data();
 }
 
@@ -43,6 +48,43 @@ TEST(EOptionsStream, DefaultStreamBeginsWithTheFixedFields)
 {
     TOspreyModuleOptionsEx o("");
     EXPECT_EQ(Saved(o).substr(0, 11), Bytes({0x00, 0x01, 0x30, 0x00, 0x01, 0x00, 0x00, 0x3C, 0x00, 0x00, 0x00}));
+}
+
+// Where two streams first differ, for a failure message that can be read.
+std::string FirstDifference(const std::string& actual, const std::string& expected)
+{
+    std::size_t offset = 0;
+    while (offset < actual.size() && offset < expected.size() && actual[offset] == expected[offset]) ++offset;
+    if (offset == actual.size() && offset == expected.size()) return "none";
+    return "at byte " + std::to_string(offset) + " of " + std::to_string(expected.size()) + " (actual length " +
+           std::to_string(actual.size()) + ")";
+}
+
+// The whole stream against a separate model of the layout
+// (tools/make-options-stream.py), with every field distinct: a swap of two
+// neighbours in the writer shows here even when the reader swaps them back.
+TEST(EOptionsStream, WholeStreamMatchesTheModelByteForByte)
+{
+    TOspreyModuleOptionsEx o("");
+    FillModelOptions(o);
+    const std::string expected = kvtest::FromHex(kModelOptionsStream);
+    const std::string actual = Saved(o);
+    EXPECT_EQ(FirstDifference(actual, expected), "none");
+}
+
+// The reader puts each field of the model's stream where the writer takes it
+// from, and leaves nothing unread.
+TEST(EOptionsStream, ReadingTheModelStreamGivesItBack)
+{
+    TOspreyModuleOptionsEx o("");
+    const std::string model = kvtest::FromHex(kModelOptionsStream);
+    kv::MemoryStream stream(model);
+    o.LoadFromStream(stream);
+    EXPECT_EQ(stream.Position(), static_cast<std::int64_t>(model.size()));
+    EXPECT_EQ(FirstDifference(Saved(o), model), "none");
+    EXPECT_EQ(o.SMTPFrom(), "from@example.org");
+    EXPECT_EQ(o.SupportURL(), "http://support.example.org/");
+    EXPECT_EQ(o.ZipPassword(), "zip secret");
 }
 
 TEST(EOptionsStream, TextFieldRules)
@@ -54,9 +96,9 @@ TEST(EOptionsStream, TextFieldRules)
     EXPECT_EQ(StoredText("A"), Bytes({1, 0, 0, 0, 'A' ^ 0xD6}));
 
     kv::MemoryStream stream(StoredText("a\r\nb\r\n"));
-    EXPECT_EQ(kv::ReadOptionString(stream), "a\r\nb\r\n");
+    EXPECT_EQ(kv::crashreport::ReadOptionString(stream), "a\r\nb\r\n");
     kv::MemoryStream negative(Bytes({0xFF, 0xFF, 0xFF, 0xFF, 'x'}));
-    EXPECT_EQ(kv::ReadOptionString(negative), "");
+    EXPECT_EQ(kv::crashreport::ReadOptionString(negative), "");
     EXPECT_EQ(negative.Position(), 4);
 }
 
@@ -64,9 +106,9 @@ TEST(EOptionsStream, TextFieldRules)
 TEST(EOptionsStream, LengthBeyondTheStreamRaises)
 {
     kv::MemoryStream huge(Bytes({0xFF, 0xFF, 0xFF, 0x7F, 'a', 'b'}));
-    EXPECT_THROW(kv::ReadOptionString(huge), kv::EReadError);
+    EXPECT_THROW(kv::crashreport::ReadOptionString(huge), kv::EReadError);
     kv::MemoryStream oneShort(Bytes({3, 0, 0, 0, 'a', 'b'}));
-    EXPECT_THROW(kv::ReadOptionString(oneShort), kv::EReadError);
+    EXPECT_THROW(kv::crashreport::ReadOptionString(oneShort), kv::EReadError);
 }
 
 TEST(EOptionsStream, FullRoundTrip)
@@ -74,10 +116,10 @@ TEST(EOptionsStream, FullRoundTrip)
     TOspreyModuleOptionsEx a("");
     a.SetActivateLog(true);
     a.SetActivateHandle(false);
-    a.SetLogOptions(kv::TLogOptions::FromValue(0x2D));
+    a.SetLogOptions(kv::crashreport::TLogOptions::FromValue(0x2D));
     a.SetAppendLogs(true);
     a.SetSaveLogFile(false);
-    a.SetForegroundTab(kv::ftAssembler);
+    a.SetForegroundTab(kv::crashreport::ftAssembler);
     a.SetFreezeActivate(true);
     a.SetFreezeTimeout(17);
     a.SetSMTPFrom("from@example.org");
@@ -85,32 +127,32 @@ TEST(EOptionsStream, FullRoundTrip)
     a.SetSMTPPort(587);
     a.SetSMTPUserID("user");
     a.SetSMTPPassword("secret");
-    a.SetTerminateBtnOperation(kv::tbTerminate);
+    a.SetTerminateBtnOperation(kv::crashreport::tbTerminate);
     a.SetErrorsNumberToSave(5);
     a.SetErrorsNumberToShowTerminateBtn(9);
     a.SetEMailAddresses("a@example.org;b@example.org");
     a.SetEMailSubject("Crash");
-    a.SetEMailSendMode(kv::esmSMTPServer);
-    a.SetShowOptions(kv::TShowOptions::FromValue(0xA5A5A5A5A5A5ull));
+    a.SetEMailSendMode(kv::crashreport::esmSMTPServer);
+    a.SetShowOptions(kv::crashreport::TShowOptions::FromValue(0xA5A5A5A5A5A5ull));
     a.SetOutputPath("D:\\logs\\");
-    a.SetWebSendMode(kv::wsmMantis);
+    a.SetWebSendMode(kv::crashreport::wsmMantis);
     a.SetWebURL("http://127.0.0.1/");
     a.SetWebUserID("wu");
     a.SetWebPassword("wp");
     a.SetWebPort(8080);
     a.SetAttachedFiles("a.txt;b.txt");
-    a.SetCommonSendOptions(kv::TCommonSendOptions::FromValue(0x3FF));
-    a.SetExceptionDialogOptions(kv::TExceptionDialogOptions::FromValue(0x2AA));
+    a.SetCommonSendOptions(kv::crashreport::TCommonSendOptions::FromValue(0x3FF));
+    a.SetExceptionDialogOptions(kv::crashreport::TExceptionDialogOptions::FromValue(0x2AA));
     a.SetAutoCloseDialogSecs(30);
     a.SetSupportURL("http://support.example.org/");
     a.SetHTMLLayout("<p><%HTML_TAG%></p>");
-    a.SetCallStackOptions(kv::TCallStackOptions::FromValue(0x1F));
-    a.SetBehaviourOptions(kv::TBehaviourOptions::FromValue(0x1FF));
-    a.SetAutoCrashOperation(kv::tbNone);
+    a.SetCallStackOptions(kv::crashreport::TCallStackOptions::FromValue(0x1F));
+    a.SetBehaviourOptions(kv::crashreport::TBehaviourOptions::FromValue(0x1FF));
+    a.SetAutoCrashOperation(kv::crashreport::tbNone);
     a.SetAutoCrashNumber(4);
     a.SetAutoCrashMinutes(2);
-    a.SetCompiledFileOptions(kv::TCompiledFileOptions::FromValue(0x03));
-    a.SetExceptionDialogType(kv::edtMessageBox);
+    a.SetCompiledFileOptions(kv::crashreport::TCompiledFileOptions::FromValue(0x03));
+    a.SetExceptionDialogType(kv::crashreport::edtMessageBox);
     a.SetProxyURL("proxy");
     a.SetProxyUserID("pu");
     a.SetProxyPassword("pp");
@@ -123,29 +165,29 @@ TEST(EOptionsStream, FullRoundTrip)
     a.SetTrakerTrialID("custom");
     a.SetZipPassword("zip");
     for (bool active : {true, false}) {
-        auto f = std::make_unique<kv::TOspreyExceptionFilter>();
+        auto f = std::make_unique<kv::crashreport::TOspreyExceptionFilter>();
         f->Active = active;
         f->ExceptionClassName = active ? "EAbort" : "EOutOfMemory";
         f->ExceptionMessage = active ? "" : "Out of memory";
-        f->ExceptionType = kv::fetHandled;
-        f->DialogType = kv::fdtOspreyLog;
-        f->HandlerType = kv::fhtRTL;
-        f->ActionType = kv::fatRestart;
+        f->ExceptionType = kv::crashreport::fetHandled;
+        f->DialogType = kv::crashreport::fdtOspreyLog;
+        f->HandlerType = kv::crashreport::fhtRTL;
+        f->ActionType = kv::crashreport::fatRestart;
         a.ExceptionsFilters().Add(std::move(f));
     }
     a.SetEMailMessage("Body\r\nline 2");
-    for (int i = 0; i < kv::MessageTypeCount; ++i)
-        a.SetCustomizedTexts(static_cast<kv::TMessageType>(i), "Text " + std::to_string(i));
+    for (int i = 0; i < kv::crashreport::MessageTypeCount; ++i)
+        a.SetCustomizedTexts(static_cast<kv::crashreport::TMessageType>(i), "Text " + std::to_string(i));
     a.SetTextsCollection("C:\\texts\\German");
 
     TOspreyModuleOptionsEx b("");
-    LoadVersion(b, Saved(a), kv::ReporterVersion);
+    LoadVersion(b, Saved(a), kv::crashreport::ReporterVersion);
     EXPECT_EQ(Saved(b), Saved(a));
     EXPECT_EQ(b.SMTPPassword(), "secret");
     EXPECT_EQ(b.CompiledFileOptions().Value(), 0x03u); // the reserved bit travels too
     ASSERT_EQ(b.ExceptionsFilters().Count(), 2);
     EXPECT_EQ(*b.ExceptionsFilters()[1], *a.ExceptionsFilters()[1]);
-    EXPECT_EQ(b.GetCustomizedTexts(kv::mtInvalidEmailMsg), "Text 157");
+    EXPECT_EQ(b.GetCustomizedTexts(kv::crashreport::mtInvalidEmailMsg), "Text 157");
     EXPECT_EQ(b.TextsCollection(), "C:\\texts\\German");
 }
 
@@ -175,19 +217,19 @@ TEST(EOptionsStream, CorruptLengthInsideAStream)
     const std::int32_t huge = 0x7FFFFFF0;
     std::memcpy(&bytes[11], &huge, 4); // the length of SMTPFrom
     TOspreyModuleOptionsEx o("");
-    EXPECT_THROW(LoadVersion(o, bytes, kv::ReporterVersion), kv::EReadError);
+    EXPECT_THROW(LoadVersion(o, bytes, kv::crashreport::ReporterVersion), kv::EReadError);
     EXPECT_EQ(o.UpdateLevel(), 0);
 }
 
 TEST(EOptionsStream, ShowOptionsText)
 {
-    kv::TShowOptions options;
-    options.Include(kv::soAppStartDate);
-    options.Include(kv::soCustomData);
-    const std::string text = kv::ShowOptionsToText(options);
+    kv::crashreport::TShowOptions options;
+    options.Include(kv::crashreport::soAppStartDate);
+    options.Include(kv::crashreport::soCustomData);
+    const std::string text = kv::crashreport::ShowOptionsToText(options);
     EXPECT_EQ(text, "1" + std::string(46, '0') + "1");
-    EXPECT_EQ(kv::TextToShowOptions(text), options);
-    EXPECT_EQ(kv::TextToShowOptions("01"), kv::TShowOptions{kv::soAppName});
+    EXPECT_EQ(kv::crashreport::TextToShowOptions(text), options);
+    EXPECT_EQ(kv::crashreport::TextToShowOptions("01"), kv::crashreport::TShowOptions{kv::crashreport::soAppName});
 }
 
 // ---- Streams of earlier versions, written field by field as those versions did.
@@ -195,13 +237,13 @@ TEST(EOptionsStream, ShowOptionsText)
 struct LegacyValues {
     std::uint8_t dialogByte = 1;
     std::uint8_t sendBytes[3] = {1, 0, 1};
-    std::uint8_t foregroundTab = kv::ftProcesses;
+    std::uint8_t foregroundTab = kv::crashreport::ftProcesses;
     std::uint8_t topMostByte = 1;
     std::int32_t freezeTimeout = 5000;
     std::string freezeMessage = "Frozen!";
     std::string smtpHost = "";
     std::uint8_t terminateByte = 0;
-    std::uint8_t emailMode = kv::esmNoSend;
+    std::uint8_t emailMode = kv::crashreport::esmNoSend;
     std::string showBytes = std::string(5, '\xFF');
     std::vector<std::pair<std::string, std::string>> filters = {{"EAbort", ""}, {"EOutOfMemory", "No memory"}};
 };
@@ -270,7 +312,7 @@ std::string LegacyStream(int v, const LegacyValues& x)
     if (v > 420) {
         w.Text("user");
         w.Text("pass");
-        w.Byte(kv::tbTerminate);
+        w.Byte(kv::crashreport::tbTerminate);
     }
     w.Byte(x.terminateByte);
     w.Int(12);
@@ -282,7 +324,7 @@ std::string LegacyStream(int v, const LegacyValues& x)
     if (v < 450) w.Byte(0x55); // ignored
     w.Text("C:\\old-logs");
     if (v >= 500) {
-        w.Byte(kv::wsmHTTP);
+        w.Byte(kv::crashreport::wsmHTTP);
         w.Text("http://old/");
         w.Text("wu");
         w.Text("wp");
@@ -295,7 +337,7 @@ std::string LegacyStream(int v, const LegacyValues& x)
         w.Text("<html/>");
         w.Byte(0x01);
         w.Byte(0x09);
-        w.Byte(kv::tbTerminate);
+        w.Byte(kv::crashreport::tbTerminate);
         w.Int(7);
         w.Int(3);
     }
@@ -305,7 +347,7 @@ std::string LegacyStream(int v, const LegacyValues& x)
         w.Text(message);
     }
     w.Text("mail body");
-    for (int i = 0; i < kv::MessageTypeCount; ++i) {
+    for (int i = 0; i < kv::crashreport::MessageTypeCount; ++i) {
         if (i == 68) w.Text("dropped");
         if (TextPresent(i, v)) w.Text("Legacy " + std::to_string(i));
     }
@@ -317,16 +359,16 @@ TEST(EOptionsStream, LegacyVersionTable)
     const struct Row {
         int version;
         std::uint8_t dialogByte;
-        kv::TExceptionDialogType dialog;
+        kv::crashreport::TExceptionDialogType dialog;
         std::int32_t freezeTimeout; // expected
         bool smtpPortRead;
-        kv::TTerminateBtnOperation terminate;
+        kv::crashreport::TTerminateBtnOperation terminate;
     } rows[] = {
-        {400, 1, kv::edtNone, 60, false, kv::tbRestart},       {420, 0, kv::edtMSClassic, 5, false, kv::tbRestart},
-        {421, 0, kv::edtMSClassic, 5, false, kv::tbTerminate}, {422, 0, kv::edtMSClassic, 5000, false, kv::tbTerminate},
-        {449, 1, kv::edtNone, 5000, false, kv::tbTerminate},   {450, 0, kv::edtNone, 5000, true, kv::tbTerminate},
-        {450, 1, kv::edtMSClassic, 5000, true, kv::tbTerminate}, {499, 1, kv::edtMSClassic, 5000, true, kv::tbTerminate},
-        {500, 0, kv::edtMSClassic, 5000, true, kv::tbTerminate}, {5000, 0, kv::edtMSClassic, 5000, true, kv::tbTerminate},
+        {400, 1, kv::crashreport::edtNone, 60, false, kv::crashreport::tbRestart},       {420, 0, kv::crashreport::edtMSClassic, 5, false, kv::crashreport::tbRestart},
+        {421, 0, kv::crashreport::edtMSClassic, 5, false, kv::crashreport::tbTerminate}, {422, 0, kv::crashreport::edtMSClassic, 5000, false, kv::crashreport::tbTerminate},
+        {449, 1, kv::crashreport::edtNone, 5000, false, kv::crashreport::tbTerminate},   {450, 0, kv::crashreport::edtNone, 5000, true, kv::crashreport::tbTerminate},
+        {450, 1, kv::crashreport::edtMSClassic, 5000, true, kv::crashreport::tbTerminate}, {499, 1, kv::crashreport::edtMSClassic, 5000, true, kv::crashreport::tbTerminate},
+        {500, 0, kv::crashreport::edtMSClassic, 5000, true, kv::crashreport::tbTerminate}, {5000, 0, kv::crashreport::edtMSClassic, 5000, true, kv::crashreport::tbTerminate},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.version);
@@ -340,30 +382,30 @@ TEST(EOptionsStream, LegacyVersionTable)
         EXPECT_EQ(o.FreezeTimeout(), row.freezeTimeout);
         EXPECT_EQ(o.SMTPPort(), row.smtpPortRead ? 2525 : 25);
         EXPECT_EQ(o.TerminateBtnOperation(), row.terminate);
-        EXPECT_EQ(o.ShowOptions(), kv::TShowOptions::All()) << kv::ShowOptionsToText(o.ShowOptions());
+        EXPECT_EQ(o.ShowOptions(), kv::crashreport::TShowOptions::All()) << kv::crashreport::ShowOptionsToText(o.ShowOptions());
         EXPECT_EQ(o.ErrorsNumberToSave(), 12);
         EXPECT_EQ(o.OutputPath(), "C:\\old-logs");
         EXPECT_EQ(o.EMailMessage(), "mail body");
         EXPECT_EQ(o.TextsCollection(), "English");
         // Texts the version did not have keep their defaults.
-        for (int i = 0; i < kv::MessageTypeCount; ++i) {
-            const auto type = static_cast<kv::TMessageType>(i);
-            if (type == kv::mtException_AntiFreeze) continue;
+        for (int i = 0; i < kv::crashreport::MessageTypeCount; ++i) {
+            const auto type = static_cast<kv::crashreport::TMessageType>(i);
+            if (type == kv::crashreport::mtException_AntiFreeze) continue;
             EXPECT_EQ(o.GetCustomizedTexts(type),
-                      TextPresent(i, row.version) ? "Legacy " + std::to_string(i) : kv::DefaultMessageText(type))
+                      TextPresent(i, row.version) ? "Legacy " + std::to_string(i) : kv::crashreport::DefaultMessageText(type))
                 << i;
         }
         // The old freeze message becomes the freeze text.
-        EXPECT_EQ(o.GetCustomizedTexts(kv::mtException_AntiFreeze),
-                  row.version >= 420 ? "Frozen!" : kv::DefaultMessageText(kv::mtException_AntiFreeze));
+        EXPECT_EQ(o.GetCustomizedTexts(kv::crashreport::mtException_AntiFreeze),
+                  row.version >= 420 ? "Frozen!" : kv::crashreport::DefaultMessageText(kv::crashreport::mtException_AntiFreeze));
         // Old filters: unhandled only; a message box when they carry a message.
         ASSERT_EQ(o.ExceptionsFilters().Count(), 2);
         EXPECT_TRUE(o.ExceptionsFilters()[0]->Active);
-        EXPECT_EQ(o.ExceptionsFilters()[0]->ExceptionType, kv::fetUnhandled);
-        EXPECT_EQ(o.ExceptionsFilters()[0]->DialogType, kv::fdtNone);
-        EXPECT_EQ(o.ExceptionsFilters()[1]->DialogType, kv::fdtMessageBox);
+        EXPECT_EQ(o.ExceptionsFilters()[0]->ExceptionType, kv::crashreport::fetUnhandled);
+        EXPECT_EQ(o.ExceptionsFilters()[0]->DialogType, kv::crashreport::fdtNone);
+        EXPECT_EQ(o.ExceptionsFilters()[1]->DialogType, kv::crashreport::fdtMessageBox);
         EXPECT_EQ(o.ExceptionsFilters()[1]->ExceptionMessage, "No memory");
-        EXPECT_TRUE(o.CallStackOptions().Contains(kv::csoDoNotStoreProcNames) == (row.version >= 500));
+        EXPECT_TRUE(o.CallStackOptions().Contains(kv::crashreport::csoDoNotStoreProcNames) == (row.version >= 500));
     }
 }
 
@@ -372,15 +414,15 @@ TEST(EOptionsStream, LegacySendAndTabRules)
     LegacyValues values;
     TOspreyModuleOptionsEx v450("");
     LoadVersion(v450, LegacyStream(450, values), 450);
-    EXPECT_TRUE(v450.CommonSendOptions().Contains(kv::sndSendEntireLog));
-    EXPECT_FALSE(v450.CommonSendOptions().Contains(kv::sndSendScreenshot));
-    EXPECT_TRUE(v450.CommonSendOptions().Contains(kv::sndShowSendDialog));
-    EXPECT_EQ(v450.ForegroundTab(), kv::ftCPU); // the old processes tab is now the CPU tab
-    EXPECT_TRUE(v450.ExceptionDialogOptions().Contains(kv::edoShowInTopMostMode));
+    EXPECT_TRUE(v450.CommonSendOptions().Contains(kv::crashreport::sndSendEntireLog));
+    EXPECT_FALSE(v450.CommonSendOptions().Contains(kv::crashreport::sndSendScreenshot));
+    EXPECT_TRUE(v450.CommonSendOptions().Contains(kv::crashreport::sndShowSendDialog));
+    EXPECT_EQ(v450.ForegroundTab(), kv::crashreport::ftCPU); // the old processes tab is now the CPU tab
+    EXPECT_TRUE(v450.ExceptionDialogOptions().Contains(kv::crashreport::edoShowInTopMostMode));
 
     TOspreyModuleOptionsEx v5000("");
     LoadVersion(v5000, LegacyStream(5000, values), 5000);
-    EXPECT_FALSE(v5000.CommonSendOptions().Contains(kv::sndAddComputerNameInFileName));
+    EXPECT_FALSE(v5000.CommonSendOptions().Contains(kv::crashreport::sndAddComputerNameInFileName));
     EXPECT_EQ(v5000.ExceptionDialogOptions().Value(), 0x8Fu);
     EXPECT_EQ(v5000.BehaviourOptions().Value(), 0x09u);
     EXPECT_EQ(v5000.LeaksOptions().Value(), 0x1Eu); // not in the old stream
@@ -392,10 +434,10 @@ TEST(EOptionsStream, LegacySendAndTabRules)
     values.smtpHost = "smtp.old";
     TOspreyModuleOptionsEx v440("");
     LoadVersion(v440, LegacyStream(440, values), 440);
-    EXPECT_EQ(v440.EMailSendMode(), kv::esmSMTPClient);
+    EXPECT_EQ(v440.EMailSendMode(), kv::crashreport::esmSMTPClient);
     values.smtpHost.clear();
     LoadVersion(v440, LegacyStream(440, values), 440);
-    EXPECT_EQ(v440.EMailSendMode(), kv::esmEmailClient);
+    EXPECT_EQ(v440.EMailSendMode(), kv::crashreport::esmEmailClient);
 }
 
 TEST(EOptionsStream, LegacyShowOptionsWidening)
@@ -407,11 +449,11 @@ TEST(EOptionsStream, LegacyShowOptionsWidening)
     // Nothing shown before: only the fields added since are on (up time,
     // module version, ID to note, the active controls, display DPI to
     // printer, charset and custom data).
-    const std::string text = kv::ShowOptionsToText(o.ShowOptions());
+    const std::string text = kv::crashreport::ShowOptionsToText(o.ShowOptions());
     EXPECT_EQ(text, "000001000100111100000011110000000111000010000001");
-    EXPECT_TRUE(o.ShowOptions().Contains(kv::soAppUpTime));
-    EXPECT_TRUE(o.ShowOptions().Contains(kv::soOSCharset));
-    EXPECT_TRUE(o.ShowOptions().Contains(kv::soCustomData));
+    EXPECT_TRUE(o.ShowOptions().Contains(kv::crashreport::soAppUpTime));
+    EXPECT_TRUE(o.ShowOptions().Contains(kv::crashreport::soOSCharset));
+    EXPECT_TRUE(o.ShowOptions().Contains(kv::crashreport::soCustomData));
 }
 
 // An ordinal past an enumeration's end leaves the field as it was.
@@ -421,9 +463,9 @@ TEST(EOptionsStream, OutOfRangeEnumerationIsIgnored)
     std::string bytes = Saved(source);
     bytes[5] = static_cast<char>(200); // ForegroundTab
     TOspreyModuleOptionsEx o("");
-    o.SetForegroundTab(kv::ftModules);
-    LoadVersion(o, bytes, kv::ReporterVersion);
-    EXPECT_EQ(o.ForegroundTab(), kv::ftModules);
+    o.SetForegroundTab(kv::crashreport::ftModules);
+    LoadVersion(o, bytes, kv::crashreport::ReporterVersion);
+    EXPECT_EQ(o.ForegroundTab(), kv::crashreport::ftModules);
 }
 
 } // namespace

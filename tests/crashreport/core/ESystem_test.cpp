@@ -37,9 +37,9 @@ TEST_F(RegistryStrings, OnlyTrailingNulsAreDropped)
         const char* name;
         const char* expected;
     } cases[] = {{"Terminated", "abc"}, {"Unterminated", "abc"}, {"Padded", "abc"}, {"Empty", ""}, {"Missing", ""}};
-    for (const auto& c : cases) EXPECT_EQ(kv::ReadRegistryString(HKEY_CURRENT_USER, kKey, c.name), c.expected) << c.name;
-    EXPECT_EQ(kv::ReadRegistryString(HKEY_CURRENT_USER, std::string("\\") + kKey, "Terminated"), "abc");
-    EXPECT_EQ(kv::ReadRegistryString(HKEY_CURRENT_USER, "Software\\NoSuchKeyForKv", "x"), "");
+    for (const auto& c : cases) EXPECT_EQ(kv::crashreport::ReadRegistryString(HKEY_CURRENT_USER, kKey, c.name), c.expected) << c.name;
+    EXPECT_EQ(kv::crashreport::ReadRegistryString(HKEY_CURRENT_USER, std::string("\\") + kKey, "Terminated"), "abc");
+    EXPECT_EQ(kv::crashreport::ReadRegistryString(HKEY_CURRENT_USER, "Software\\NoSuchKeyForKv", "x"), "");
 }
 
 TEST(ESystem, ReadableMemory)
@@ -52,36 +52,36 @@ TEST(ESystem, ReadableMemory)
     ::VirtualAlloc(block, page, MEM_COMMIT, PAGE_READWRITE);
     ::VirtualAlloc(block + 2 * page, page, MEM_COMMIT, PAGE_READWRITE | PAGE_GUARD);
 
-    EXPECT_TRUE(kv::IsReadableMemory(block, page));
-    EXPECT_FALSE(kv::IsReadableMemory(block + page - 4, 8));   // committed into reserved
-    EXPECT_FALSE(kv::IsReadableMemory(block + 2 * page, 4));   // guard page
-    EXPECT_FALSE(kv::IsReadableMemory(nullptr, 4));
+    EXPECT_TRUE(kv::crashreport::IsReadableMemory(block, page));
+    EXPECT_FALSE(kv::crashreport::IsReadableMemory(block + page - 4, 8));   // committed into reserved
+    EXPECT_FALSE(kv::crashreport::IsReadableMemory(block + 2 * page, 4));   // guard page
+    EXPECT_FALSE(kv::crashreport::IsReadableMemory(nullptr, 4));
     int local = 0;
-    EXPECT_TRUE(kv::IsReadableMemory(&local, sizeof local));
+    EXPECT_TRUE(kv::crashreport::IsReadableMemory(&local, sizeof local));
     ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
 TEST(ESystem, ImportThunkResolution)
 {
     // jmp [cell] with the cell holding the target.
-    static const void* cell = reinterpret_cast<const void*>(&kv::IsELDataMagic);
+    static const void* cell = reinterpret_cast<const void*>(&kv::crashreport::IsELDataMagic);
     unsigned char thunk[8] = {0xFF, 0x25};
     const void* cellAddress = &cell;
     std::memcpy(thunk + 2, &cellAddress, 4);
-    EXPECT_EQ(kv::ResolveImportThunk(thunk), cell);
+    EXPECT_EQ(kv::crashreport::ResolveImportThunk(thunk), cell);
     const unsigned char plain[8] = {0x55, 0x89, 0xE5};
-    EXPECT_EQ(kv::ResolveImportThunk(plain), plain);
+    EXPECT_EQ(kv::crashreport::ResolveImportThunk(plain), plain);
 }
 
 TEST(ESystem, VersionAndMagic)
 {
-    EXPECT_TRUE(kv::ReporterVersionMatches(6000));
-    EXPECT_TRUE(kv::ReporterVersionMatches(6100));
-    EXPECT_FALSE(kv::ReporterVersionMatches(5999));
-    EXPECT_FALSE(kv::ReporterVersionMatches(6101));
-    EXPECT_TRUE(kv::IsELDataMagic(0x100FAB10));
-    EXPECT_TRUE(kv::IsELDataMagic(0x000FAB10));
-    EXPECT_FALSE(kv::IsELDataMagic(0x100FAB11));
+    EXPECT_TRUE(kv::crashreport::ReporterVersionMatches(6000));
+    EXPECT_TRUE(kv::crashreport::ReporterVersionMatches(6100));
+    EXPECT_FALSE(kv::crashreport::ReporterVersionMatches(5999));
+    EXPECT_FALSE(kv::crashreport::ReporterVersionMatches(6101));
+    EXPECT_TRUE(kv::crashreport::IsELDataMagic(0x100FAB10));
+    EXPECT_TRUE(kv::crashreport::IsELDataMagic(0x000FAB10));
+    EXPECT_FALSE(kv::crashreport::IsELDataMagic(0x100FAB11));
 }
 
 TEST(ESystem, OperatingSystemNames)
@@ -110,26 +110,26 @@ TEST(ESystem, OperatingSystemNames)
         v.dwMinorVersion = c.minor;
         v.wProductType = c.product;
         std::strcpy(v.szCSDVersion, c.servicePack);
-        EXPECT_EQ(kv::DescribeOS(v, c.wow64), c.expected);
+        EXPECT_EQ(kv::crashreport::DescribeOS(v, c.wow64), c.expected);
     }
-    EXPECT_EQ(kv::GetOSDescription().rfind("Microsoft Windows ", 0), 0u);
+    EXPECT_EQ(kv::crashreport::GetOSDescription().rfind("Microsoft Windows ", 0), 0u);
 }
 
 TEST(ESystem, ModulesAndProcess)
 {
-    EXPECT_EQ(kv::OwnModuleHandle(), ::GetModuleHandleA(nullptr)); // the reporter is linked in
-    EXPECT_EQ(kv::GetModuleFullName(nullptr), kv::GetExeFileName());
-    EXPECT_TRUE(kv::ModuleHasFileName(::GetModuleHandleA("kernel32.dll")));
-    EXPECT_FALSE(kv::IsHostIDE());
-    EXPECT_TRUE(kv::IsHostIDEFileName("C:\\Tools\\kvdevhost.exe"));
-    EXPECT_TRUE(kv::HandleIsValid(::GetCurrentProcess()));
-    EXPECT_FALSE(kv::HandleIsValid(reinterpret_cast<HANDLE>(0x7FFFFFF0)));
-    EXPECT_TRUE(kv::IsThreadRunning(::GetCurrentThread()));
-    EXPECT_GT(kv::GetStackTop(), kv::GetStackPointer());
-    EXPECT_EQ(kv::FileDateOf("C:\\no\\such\\file.txt"), 0);
-    EXPECT_FALSE(kv::GetTempPathText().empty());
-    EXPECT_FALSE(kv::GetCommandLineText().empty());
-    EXPECT_FALSE(kv::GetComputerNameText().empty());
+    EXPECT_EQ(kv::crashreport::OwnModuleHandle(), ::GetModuleHandleA(nullptr)); // the reporter is linked in
+    EXPECT_EQ(kv::crashreport::GetModuleFullName(nullptr), kv::crashreport::GetExeFileName());
+    EXPECT_TRUE(kv::crashreport::ModuleHasFileName(::GetModuleHandleA("kernel32.dll")));
+    EXPECT_FALSE(kv::crashreport::IsHostIDE());
+    EXPECT_TRUE(kv::crashreport::IsHostIDEFileName("C:\\Tools\\kvdevhost.exe"));
+    EXPECT_TRUE(kv::crashreport::HandleIsValid(::GetCurrentProcess()));
+    EXPECT_FALSE(kv::crashreport::HandleIsValid(reinterpret_cast<HANDLE>(0x7FFFFFF0)));
+    EXPECT_TRUE(kv::crashreport::IsThreadRunning(::GetCurrentThread()));
+    EXPECT_GT(kv::crashreport::GetStackTop(), kv::crashreport::GetStackPointer());
+    EXPECT_EQ(kv::crashreport::FileDateOf("C:\\no\\such\\file.txt"), 0);
+    EXPECT_FALSE(kv::crashreport::GetTempPathText().empty());
+    EXPECT_FALSE(kv::crashreport::GetCommandLineText().empty());
+    EXPECT_FALSE(kv::crashreport::GetComputerNameText().empty());
 }
 
 TEST(ESystem, ShortPathsBecomeLong)
@@ -143,19 +143,19 @@ TEST(ESystem, ShortPathsBecomeLong)
     char longTemp[MAX_PATH] = {};
     ::GetLongPathNameA(folder.c_str(), longTemp, MAX_PATH);
     if (std::string(shortName).find('~') != std::string::npos)
-        EXPECT_EQ(kv::ShortToLongPath(shortName), longTemp);
-    EXPECT_EQ(kv::ShortToLongPath("C:\\plain\\path"), "C:\\plain\\path");
+        EXPECT_EQ(kv::crashreport::ShortToLongPath(shortName), longTemp);
+    EXPECT_EQ(kv::crashreport::ShortToLongPath("C:\\plain\\path"), "C:\\plain\\path");
     ::RemoveDirectoryA(folder.c_str());
 }
 
 TEST(ESystem, OutOfMemoryReserve)
 {
-    kv::ReserveOutOfMemorySpace();
-    EXPECT_TRUE(kv::OutOfMemorySpaceReserved());
-    kv::ReserveOutOfMemorySpace(); // once only
-    kv::ReleaseOutOfMemorySpace();
-    EXPECT_FALSE(kv::OutOfMemorySpaceReserved());
-    kv::ReleaseOutOfMemorySpace();
+    kv::crashreport::ReserveOutOfMemorySpace();
+    EXPECT_TRUE(kv::crashreport::OutOfMemorySpaceReserved());
+    kv::crashreport::ReserveOutOfMemorySpace(); // once only
+    kv::crashreport::ReleaseOutOfMemorySpace();
+    EXPECT_FALSE(kv::crashreport::OutOfMemorySpaceReserved());
+    kv::crashreport::ReleaseOutOfMemorySpace();
 }
 
 } // namespace

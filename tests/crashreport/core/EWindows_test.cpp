@@ -20,17 +20,17 @@ TEST(EWindows, MainWindowRules)
     HWND tool = MakeWindow(WS_EX_TOOLWINDOW, nullptr);
     HWND toolApp = MakeWindow(WS_EX_TOOLWINDOW | WS_EX_APPWINDOW, nullptr);
     ASSERT_TRUE(main && owned && tool && toolApp);
-    EXPECT_TRUE(kv::WindowHasArea(main));
-    EXPECT_TRUE(kv::IsProcessMainWindow(main));
-    EXPECT_FALSE(kv::IsProcessMainWindow(owned));
-    EXPECT_FALSE(kv::IsProcessMainWindow(tool));
-    EXPECT_TRUE(kv::IsProcessMainWindow(toolApp));
-    EXPECT_NE(kv::FindProcessMainWindow(::GetCurrentProcessId()), nullptr);
-    EXPECT_TRUE(kv::IsOwnProcessWindow(main));
-    EXPECT_FALSE(kv::IsAppObjectWindow(main));
-    EXPECT_FALSE(kv::ProcessHasIDEWindow(::GetCurrentProcessId()));
+    EXPECT_TRUE(kv::crashreport::WindowHasArea(main));
+    EXPECT_TRUE(kv::crashreport::IsProcessMainWindow(main));
+    EXPECT_FALSE(kv::crashreport::IsProcessMainWindow(owned));
+    EXPECT_FALSE(kv::crashreport::IsProcessMainWindow(tool));
+    EXPECT_TRUE(kv::crashreport::IsProcessMainWindow(toolApp));
+    EXPECT_NE(kv::crashreport::FindProcessMainWindow(::GetCurrentProcessId()), nullptr);
+    EXPECT_TRUE(kv::crashreport::IsOwnProcessWindow(main));
+    EXPECT_FALSE(kv::crashreport::IsAppObjectWindow(main));
+    EXPECT_FALSE(kv::crashreport::ProcessHasIDEWindow(::GetCurrentProcessId()));
 
-    const RECT r = kv::GetProcessWindowsRect(::GetCurrentProcessId());
+    const RECT r = kv::crashreport::GetProcessWindowsRect(::GetCurrentProcessId());
     EXPECT_LE(r.left, 10);
     EXPECT_GE(r.right, 210);
     for (HWND w : {toolApp, tool, owned, main}) ::DestroyWindow(w);
@@ -38,29 +38,29 @@ TEST(EWindows, MainWindowRules)
 
 TEST(EWindows, ProcessWithoutWindowsHasNoRectangle)
 {
-    const RECT r = kv::GetProcessWindowsRect(0xFFFFFFF0); // no such process
+    const RECT r = kv::crashreport::GetProcessWindowsRect(0xFFFFFFF0); // no such process
     EXPECT_EQ(r.left, -1);
     EXPECT_EQ(r.top, -1);
     EXPECT_EQ(r.right, -1);
     EXPECT_EQ(r.bottom, -1);
-    EXPECT_EQ(kv::FindProcessMainWindow(0xFFFFFFF0), nullptr);
+    EXPECT_EQ(kv::crashreport::FindProcessMainWindow(0xFFFFFFF0), nullptr);
 }
 
 TEST(EWindows, SnapshotTellsNewWindows)
 {
     HWND before = MakeWindow(0, nullptr);
-    kv::SnapshotOwnWindows();
+    kv::crashreport::SnapshotOwnWindows();
     HWND after = MakeWindow(0, nullptr);
-    EXPECT_FALSE(kv::IsNewTopLevelWindow(before));
-    EXPECT_TRUE(kv::IsNewTopLevelWindow(after));
+    EXPECT_FALSE(kv::crashreport::IsNewTopLevelWindow(before));
+    EXPECT_TRUE(kv::crashreport::IsNewTopLevelWindow(after));
     ::DestroyWindow(after);
     ::DestroyWindow(before);
 }
 
 TEST(EWindows, ClipboardText)
 {
-    EXPECT_FALSE(kv::SetClipboardAnsiText(""));
-    ASSERT_TRUE(kv::SetClipboardAnsiText("report text"));
+    EXPECT_FALSE(kv::crashreport::SetClipboardAnsiText(""));
+    ASSERT_TRUE(kv::crashreport::SetClipboardAnsiText("report text"));
     ASSERT_TRUE(::OpenClipboard(nullptr));
     HANDLE data = ::GetClipboardData(CF_TEXT);
     ASSERT_NE(data, nullptr);
