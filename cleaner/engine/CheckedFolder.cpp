@@ -216,6 +216,10 @@ std::optional<TCheckedEntry> TCheckedFolder::OpenEntry(std::wstring_view name, b
     }
     if (!IsPlainEntryName(name)) return refuse(TSkipReason::NotPlainName);
     if (folder_.size() + name.size() >= MAX_PATH) return refuse(TSkipReason::PathTooLong);
+    // The folder first, so that as little as possible comes between the
+    // entry's own check below and what the caller then does with it.
+    const std::wstring folderNow = UpperCase(WithoutTrailingBackslash(FinalPathOfHandle(handle_.Get())));
+    if (folderNow != expected_) return refuse(TSkipReason::FolderChanged);
     TCheckedEntry entry;
     entry.handle = OpenRelative(handle_.Get(), name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                 kFileOpenReparsePoint | kFileOpenForBackupIntent |
@@ -227,9 +231,8 @@ std::optional<TCheckedEntry> TCheckedFolder::OpenEntry(std::wstring_view name, b
     entry.isNativeLink = IsReparse(tag->FileAttributes);
     if (entry.isNativeLink) return entry;
     // The entry must live in this folder under this name: a link of Wine's
-    // kind opens its target, whose final path is elsewhere.
-    const std::wstring folderNow = UpperCase(WithoutTrailingBackslash(FinalPathOfHandle(handle_.Get())));
-    if (folderNow != expected_) return refuse(TSkipReason::FolderChanged);
+    // kind opens its target, and a folder swapped for a link on the way
+    // leads elsewhere; either way the final path is not this one.
     if (UpperCase(FinalPathOfHandle(entry.handle.Get())) != folderNow + L"\\" + UpperCase(name))
         return refuse(TSkipReason::Link);
     return entry;

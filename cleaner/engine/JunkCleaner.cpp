@@ -149,8 +149,8 @@ bool RecycleEntry(const std::wstring& path)
     return !Exists(path);
 }
 
-// Right before a move or the recycle bin: the folder must still be the
-// folder that was checked; one swapped since is left alone.
+// Right before a path-based act: the folder must still be the folder that
+// was checked; one swapped since is left alone.
 bool StillInPlace(TJunkEntry& entry)
 {
     if (entry.folder->StillInPlace()) return true;
@@ -158,12 +158,26 @@ bool StillInPlace(TJunkEntry& entry)
     return false;
 }
 
-// Moves the entry through its own handle; one path-based move (another
-// volume) only when that cannot be.
+// Opens the entry afresh right before it is acted on through the handle, so
+// that its check (its final path is its folder's and its name) and the act
+// come as close together as the system allows.
+bool Reopen(TJunkEntry& entry)
+{
+    entry.opened.reset();
+    std::optional<TSkipReason> refusal;
+    entry.opened = entry.folder->OpenEntry(entry.name, entry.kind == TEntryKind::EmptyFolder, &refusal);
+    if (entry.opened && !entry.opened->isNativeLink) return true;
+    entry.opened.reset();
+    entry.reason = refusal ? refusal : std::optional<TSkipReason>(TSkipReason::FolderChanged);
+    return false;
+}
+
+// Moves the entry through its own handle; one path-based move, checked right
+// before, only when that cannot be (another volume).
 bool MoveThroughHandle(TJunkEntry& entry, const std::wstring& path, const std::wstring& target)
 {
-    if (!StillInPlace(entry)) return false;
-    if (entry.opened && TCheckedFolder::RenameOpened(*entry.opened, target)) return true;
+    if (!Reopen(entry)) return false;
+    if (TCheckedFolder::RenameOpened(*entry.opened, target)) return true;
     entry.opened.reset();
     if (!StillInPlace(entry)) return false;
     return ::MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
@@ -174,11 +188,11 @@ bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path)
     // Under Wine the Trash takes the entry by a rename of its own handle;
     // elsewhere the shell's recycle bin works on the path, checked right before.
     if (const auto slot = ReserveWineTrashSlot(path)) {
-        if (!StillInPlace(entry)) {
+        if (!Reopen(entry)) {
             ReleaseWineTrashSlot(*slot);
             return false;
         }
-        if (entry.opened && TCheckedFolder::RenameOpened(*entry.opened, slot->filePath)) return true;
+        if (TCheckedFolder::RenameOpened(*entry.opened, slot->filePath)) return true;
         ReleaseWineTrashSlot(*slot);
     }
     entry.opened.reset();
@@ -187,7 +201,7 @@ bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path)
 
 bool DeleteThroughHandle(TJunkEntry& entry)
 {
-    if (!entry.opened) return false;
+    if (!Reopen(entry)) return false;
     TCheckedEntry opened = std::move(*entry.opened);
     entry.opened.reset();
     return entry.folder->DeleteOpened(std::move(opened), entry.name, entry.kind == TEntryKind::EmptyFolder);
