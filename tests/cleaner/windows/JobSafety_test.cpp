@@ -226,7 +226,7 @@ using JobNamesTest = JobSafetyTest;
 
 TEST_P(JobNamesTest, NamesThatAreNotPlainAreSkippedAndNothingTheyWouldNameIsTouched)
 {
-    ASSERT_EQ(Host("cd tree\n"
+    ASSERT_EQ(Host("cd tree && rm -rf sel && mkdir sel\n"
                    "printf 'plain junk' > sel/plain.tmp\n"
                    "printf 'outside x' > outside/x.tmp\n"
                    "printf 'excluded report' > sel/report.doc\n"
@@ -374,7 +374,7 @@ INSTANTIATE_TEST_SUITE_P(Methods, JobSwapRaceTest,
 
 TEST_F(JobSafetyTest, LinksPlantedUnderTheProgramsOwnFilesLeaveTheirTargetsAlone)
 {
-    ASSERT_EQ(Host("mkdir -p victim program/Language\n"
+    ASSERT_EQ(Host("rm -rf victim program tree/backup && mkdir -p victim program/Language tree/backup\n"
                    "for v in template unicode reg log backup new; do printf \"victim $v\" > victim/$v.txt; done\n"
                    "ln -s ../../victim/template.txt program/Language/Template.ini\n"
                    "ln -s ../../victim/unicode.txt program/Language/Unicode.txt\n"
