@@ -76,25 +76,6 @@ bool IsMissingTarget(const std::wstring& target)
     }
 }
 
-// Owns one reference to a COM interface.
-template <class Interface>
-class ComRef {
-public:
-    ComRef() = default;
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    ~ComRef()
-    {
-        if (pointer_) pointer_->Release();
-    }
-    Interface* operator->() const noexcept { return pointer_; }
-    Interface* Get() const noexcept { return pointer_; }
-    void** Receive() noexcept { return reinterpret_cast<void**>(&pointer_); }
-
-private:
-    Interface* pointer_ = nullptr;
-};
-
 // COM for the calling thread, for as long as the object lives. A thread that
 // already has COM (in either model) keeps it.
 class ComScope {

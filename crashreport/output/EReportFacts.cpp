@@ -228,13 +228,12 @@ public:
     TDisplayFacts Display() override
     {
         TDisplayFacts display;
-        HDC screen = ::GetDC(nullptr);
-        if (screen == nullptr) return display;
-        display.Width = ::GetDeviceCaps(screen, HORZRES);
-        display.Height = ::GetDeviceCaps(screen, VERTRES);
-        display.BitsPerPixel = ::GetDeviceCaps(screen, BITSPIXEL);
-        display.DPI = ::GetDeviceCaps(screen, LOGPIXELSY);
-        ::ReleaseDC(nullptr, screen);
+        const WindowDC screen(nullptr);
+        if (!screen) return display;
+        display.Width = ::GetDeviceCaps(screen.Get(), HORZRES);
+        display.Height = ::GetDeviceCaps(screen.Get(), VERTRES);
+        display.BitsPerPixel = ::GetDeviceCaps(screen.Get(), BITSPIXEL);
+        display.DPI = ::GetDeviceCaps(screen.Get(), LOGPIXELSY);
         return display;
     }
 
