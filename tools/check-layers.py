@@ -31,14 +31,18 @@ NEVER = [
     ("cleaner/*", "crashreport/*", "the crash reporter and the cleaner never reach each other"),
 ]
 
-# (folder, calls, why): the folder's sources never call these. The cleaner's
-# engine runs on worker threads and in job mode: the windows it needs (the
-# folder picker, message boxes, property sheets) are the platform's.
-NEVER_CALLS = [
+# (folder, use, why, files that may): the folder's sources never use these.
+# The cleaner's engine runs on worker threads and in job mode: the windows it
+# needs (the folder picker, message boxes, property sheets) are the
+# platform's, and which page the window shows is for its views to say.
+NEVER_USES = [
     ("cleaner/engine",
      re.compile(r"\b(MessageBox(?:Ex)?[AW]?|SHBrowseForFolder[AW]?|DialogBox\w*|CreateDialog\w*|"
                 r"CreateWindowEx?[AW]?|ShellExecuteEx[AW]?)\s*\("),
-     "the cleaner's engine shows no window itself"),
+     "the cleaner's engine shows no window itself", ()),
+    ("cleaner/engine", re.compile(r"\b(CurrentPage)\b"),
+     "the cleaner's engine asks its view, not the window's page",
+     ("cleaner/engine/SharedState.h", "cleaner/engine/SharedState.cpp")),
 ]
 
 SOURCE_SUFFIXES = (".h", ".hpp", ".inc", ".cpp", ".cc", ".c", ".S")
@@ -111,9 +115,9 @@ def includes_of(lines):
             yield number, match.group(2)
 
 
-def forbidden_calls(folder, lines):
-    for rule_folder, pattern, why in NEVER_CALLS:
-        if not folder_matches(folder, rule_folder):
+def forbidden_uses(folder, relative, lines):
+    for rule_folder, pattern, why, allowed in NEVER_USES:
+        if not folder_matches(folder, rule_folder) or relative in allowed:
             continue
         for number, line in enumerate(lines, 1):
             match = pattern.search(line)
@@ -169,8 +173,8 @@ def check(root, layers):
             continue
         count += 1
         lines = code_lines(os.path.join(root, relative))
-        for number, call, why in forbidden_calls(layer.folder, lines):
-            problems.append(f"{relative}:{number}: calls {call}: {why}")
+        for number, use, why in forbidden_uses(layer.folder, relative, lines):
+            problems.append(f"{relative}:{number}: uses {use}: {why}")
         for number, name in includes_of(lines):
             target = resolve(root, os.path.join(root, relative), name)
             if target is None:
