@@ -278,16 +278,17 @@ std::int64_t UpdateCleanTotalSize(TCleanPageView& view)
 {
     std::int64_t total = 0;
     if (view.IsTargetChecked(ctJunkFiles)) {
-        const int method = view.CleanMethod();
+        const TCleanMethod method = view.CleanMethod();
         // Files sent to the recycle bin free their space only when it is emptied too;
         // files moved to the backup folder free nothing.
-        if (method == 2 || (method == 0 && view.IsTargetChecked(ctRecycleBin))) total += JunkTotalSize;
+        if (method == cmDeletePermanently || (method == cmRecycleBin && view.IsTargetChecked(ctRecycleBin)))
+            total += JunkTotalSize;
     }
     for (TCleanTarget row : kMeasuredRows)
         if (view.IsTargetChecked(row) && TargetSizeReady[row] == 1) total += TargetSize[row];
     if (view.IsTargetChecked(ctFirefoxHistory)) total += FilesSizeOnDisk(FirefoxHistoryFilesToRemove(FirefoxHistoryFile));
     if (view.IsTargetChecked(ctFirefoxCookies)) total += FilesSizeOnDisk(FirefoxCookiesFilesToRemove(FirefoxCookiesFile));
-    if (CurrentPage == pgClean) view.ShowCleanTotal(total);
+    if (view.CleanPageShown()) view.ShowCleanTotal(total);
     return total;
 }
 

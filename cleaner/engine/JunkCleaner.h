@@ -37,8 +37,6 @@
 
 namespace kv {
 
-enum TCleanMethod : int { cmRecycleBin = 0, cmBackupFolder = 1, cmDeletePermanently = 2 };
-
 // One row of the result list as Clean Now sees it.
 struct TJunkItem {
     std::wstring Path;          // location + name
@@ -101,7 +99,7 @@ public:
 struct TCleanNowRequest {
     std::array<bool, ctTargetCount> CheckedRows{};
     std::vector<TJunkItem> Junk; // every row of the result list, in order
-    int CleanMethod = cmRecycleBin;
+    TCleanMethod CleanMethod = cmRecycleBin;
     TBackupLocation Backup;      // SpecificFolder, DeletionFile
     TCleanRequest Targets;       // the rest of the targets' options; checkedTrackEntries from both menus
 };

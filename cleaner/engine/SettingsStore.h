@@ -94,7 +94,7 @@ struct TSettings {
     // \Settings
     std::wstring SpecificFolder = ProgramFolder + L"Backup\\";
     std::wstring DeletionFile = L"Backup.txt";
-    int CleanMethod = 0; // 0 recycle bin, 1 backup folder, 2 delete permanently
+    TCleanMethod CleanMethod = cmRecycleBin;
     std::wstring Language; // file name of the language file, without folder
     bool DoClean = true;
     bool EmptyBin = false;

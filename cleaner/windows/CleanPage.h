@@ -63,7 +63,8 @@ public:
     // ---- TCleanPageView (the size threads and the total)
     void SetTargetSizeText(TCleanTarget row, const std::wstring& text) override;
     bool IsTargetChecked(TCleanTarget row) const override;
-    int CleanMethod() const override;
+    TCleanMethod CleanMethod() const override;
+    bool CleanPageShown() const override { return CurrentPage == pgClean; }
     void ShowCleanTotal(std::int64_t total) override;
 
     // ---- TCleanNowView (Clean Now's window side)

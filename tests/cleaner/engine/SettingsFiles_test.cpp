@@ -31,7 +31,7 @@ std::wstring Text(const std::string& bytes)
 TSettings SomeSettings()
 {
     TSettings s;
-    s.CleanMethod = 1;
+    s.CleanMethod = kv::cmBackupFolder;
     s.SpecificFolder = L"C:\\kvtest\\Backup\\";
     s.Language = L"English.ini";
     s.EmptyBin = true;

@@ -99,7 +99,7 @@ protected:
 
     // The settings of the job: the tree's folders and the one filter, no drive,
     // only the junk files and the folders to empty as clean targets.
-    kv::TSettings JobSettings(int method) const
+    kv::TSettings JobSettings(kv::TCleanMethod method) const
     {
         kv::TSettings settings;
         settings.ScanDrives = AllDrivesOff();
@@ -258,7 +258,7 @@ protected:
         if (!kHasScanPage) GTEST_SKIP() << "the job's scan is the Scan page's Start, not in this build";
         JobRunTest::SetUp();
     }
-    void RunWholeJob(int method)
+    void RunWholeJob(kv::TCleanMethod method)
     {
         const std::wstring job = WriteJob(JobSettings(method), {true, true, true, true});
         EXPECT_EQ(RunJob(job), 0);
