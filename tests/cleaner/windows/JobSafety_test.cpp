@@ -157,7 +157,7 @@ protected:
         settings.DoClean = true;
         settings.SpecificTempFolder = false;
         settings.Recent = false;
-        settings.CleanMethod = method;
+        settings.CleanMethod = static_cast<kv::TCleanMethod>(method);
         settings.SpecificFolder = backup_;
         settings.DeletionFile = L"Backup.txt";
         return settings;
