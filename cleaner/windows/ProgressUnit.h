@@ -36,8 +36,10 @@ public:
     std::uint8_t ProgressPage = 1;
     std::uint8_t ProgressPageCount = 0;
 
-    // Clean Now's side: a fresh log, one finished step, and the log kept for paging.
+    // Clean Now's side: a fresh log, the current step's text, one finished
+    // step, and the log kept for paging.
     void ClearLog();
+    void ShowProgressText(const std::wstring& text);
     void AddProgressLine(int step, int stepTotal, const std::wstring& text);
     void FinishLog();
 
@@ -51,6 +53,10 @@ public:
 
 private:
     void ShowLines(std::size_t first);
+    // The window grows (never shrinks below its designed size) so that a page
+    // of ten lines, the widest line of the log and the current step's text
+    // are shown whole, in whatever language.
+    void FitToTexts();
 };
 
 } // namespace kv

@@ -612,6 +612,17 @@ void Label::Paint(HDC dc)
     ::SelectObject(dc, previous);
 }
 
+SIZE Control::MeasureText(const std::wstring& text, UINT format)
+{
+    HDC dc = ::GetDC(nullptr);
+    HGDIOBJ previous = ::SelectObject(dc, FontHandle());
+    RECT area{0, 0, 0, 0};
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area, format | DT_CALCRECT);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(nullptr, dc);
+    return SIZE{area.right - area.left, area.bottom - area.top};
+}
+
 void Label::AdjustSize()
 {
     HDC dc = ::GetDC(nullptr);
@@ -642,7 +653,9 @@ void Image::SetPicture(const Bitmap& picture)
 void Image::Paint(HDC dc)
 {
     if (picture_.Empty()) return;
-    if (Stretch)
+    if (SliceBorder)
+        picture_.DrawSliced(dc, RECT{0, 0, Width(), Height()}, *SliceBorder);
+    else if (Stretch)
         picture_.DrawStretched(dc, RECT{0, 0, Width(), Height()});
     else if (Center)
         picture_.Draw(dc, (Width() - picture_.Width()) / 2, (Height() - picture_.Height()) / 2);
@@ -936,6 +949,11 @@ int ListView::ColumnImage(int column) const
     item.mask = HDI_FORMAT | HDI_IMAGE;
     if (!::SendMessageW(HeaderOf(Handle()), HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item))) return -1;
     return (item.fmt & HDF_IMAGE) ? item.iImage : -1;
+}
+
+int ListView::StringWidth(const std::wstring& text) const
+{
+    return static_cast<int>(::SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
 }
 
 void ListView::SetColumnImage(int column, int image)
