@@ -7,6 +7,8 @@
 #include <exception>
 #include <utility>
 
+#include "cleaner/engine/CheckedFolder.h"
+#include "platform/Exceptions.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/TextCodec.h"
@@ -74,25 +76,6 @@ bool IsMissingTarget(const std::wstring& target)
     }
 }
 
-// Owns one reference to a COM interface.
-template <class Interface>
-class ComRef {
-public:
-    ComRef() = default;
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    ~ComRef()
-    {
-        if (pointer_) pointer_->Release();
-    }
-    Interface* operator->() const noexcept { return pointer_; }
-    Interface* Get() const noexcept { return pointer_; }
-    void** Receive() noexcept { return reinterpret_cast<void**>(&pointer_); }
-
-private:
-    Interface* pointer_ = nullptr;
-};
-
 // COM for the calling thread, for as long as the object lives. A thread that
 // already has COM (in either model) keeps it.
 class ComScope {
@@ -134,7 +117,7 @@ void TSearchEngine::Run()
         failure = std::current_exception();
     }
     synchronize_([this] { ScanFinished(); });
-    if (failure) std::rethrow_exception(failure);
+    if (failure) RethrowException(failure);
 }
 
 void TSearchEngine::InitExclusiveLists()
@@ -162,6 +145,7 @@ void TSearchEngine::ReadScanOptions()
     InclusiveFolderSub.clear();
     InclusiveFolder.clear();
     reported_.clear();
+    skipped_.clear();
 
     const TScanOptions options = view_.ReadScanOptions();
     for (const TScanPathRow& row : options.Paths) {
@@ -238,7 +222,12 @@ void TSearchEngine::ScanFolder(const std::wstring& folder)
             if (name == L".." || timeEntry.cFileName[0] == L'\0') timeEntry = entry;
         } else {
             ++realEntries;
-            if (IsDirectory(entry))
+            if (!IsPlainEntryName(name))
+                // Joined to the folder, such a name names another entry, or walks out of the tree.
+                skipped_.push_back({folder + entry.cFileName, TSkipReason::NotPlainName});
+            else if (folder.size() + name.size() + (IsDirectory(entry) ? 1 : 0) >= MAX_PATH)
+                skipped_.push_back({folder + entry.cFileName, TSkipReason::PathTooLong});
+            else if (IsDirectory(entry))
                 ScanSubFolder(folder, lowerFolder, entry);
             else
                 ScanFile(folder, lowerFolder, folderFilesExcluded, entry);
@@ -417,7 +406,8 @@ void TSearchEngine::FlushCurrentPath(bool force)
 void TSearchEngine::ScanFinished()
 {
     ScanDone = 1;
-    const std::wstring status = ScanStatusPrefix + view_.LanguageText(stFinishedHint);
+    const std::wstring status =
+        ScanStatusPrefix + view_.LanguageText(stFinishedHint) + SkippedCountText(skipped_.size());
     StopRequested = 1;
     JunkTotalSize = ScanFoundSize.load();
     ExclusiveFile.clear();
@@ -427,6 +417,8 @@ void TSearchEngine::ScanFinished()
     InclusiveFolderSub.clear();
     InclusiveFolder.clear();
     reported_.clear();
+    view_.ScanSkipped(skipped_);
+    skipped_.clear();
     view_.ScanFinished(status);
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/Handles.h"
+
 namespace kv {
 namespace {
 
@@ -35,13 +37,11 @@ void TCaptionButton::Paint(HDC dc)
     if (selected_) {
         // A disabled picture alone would read as "unavailable"; the current
         // page must read as "here".
-        HBRUSH fill = ::CreateSolidBrush(kSelectedFill);
-        ::FillRect(dc, &area, fill);
-        ::DeleteObject(fill);
-        HBRUSH edge = ::CreateSolidBrush(kSelectedEdge);
+        const GdiObject fill(::CreateSolidBrush(kSelectedFill));
+        ::FillRect(dc, &area, static_cast<HBRUSH>(fill.Get()));
+        const GdiObject edge(::CreateSolidBrush(kSelectedEdge));
         const RECT bar{0, 0, 4, Height()};
-        ::FillRect(dc, &bar, edge);
-        ::DeleteObject(edge);
+        ::FillRect(dc, &bar, static_cast<HBRUSH>(edge.Get()));
     }
     // A caption longer than the picture's room widens the button: the picture
     // keeps its glyph and its right edge, and its middle stretches.

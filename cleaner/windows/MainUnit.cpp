@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cleaner/engine/FunctionUnit.h"
+#include "cleaner/engine/OwnFiles.h"
 #include "cleaner/engine/SettingsFiles.h"
 #include "cleaner/windows/AboutPage.h"
 #include "cleaner/windows/CleanPage.h"
@@ -15,6 +16,7 @@
 #include "cleaner/windows/ScanPage.h"
 #include "cleaner/windows/SpecifyFolderUnit.h"
 #include "platform/Format.h"
+#include "platform/Handles.h"
 #include "platform/MessageLoop.h"
 #include "platform/WorkerThread.h"
 
@@ -91,12 +93,11 @@ std::wstring WindowsVersionText()
 // The system's message for an error code, without its line end.
 std::wstring SystemErrorText(DWORD code)
 {
-    wchar_t* buffer = nullptr;
+    LocalMemory<wchar_t> buffer;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text(buffer ? buffer : L"", length);
-    if (buffer) ::LocalFree(buffer);
+        reinterpret_cast<wchar_t*>(buffer.Receive()), 0, nullptr);
+    std::wstring text(buffer ? buffer.Get() : L"", buffer ? length : 0);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
     return text;
 }
@@ -685,7 +686,15 @@ void TMainForm::JobTimerTimer()
         CleanNowButton->Click();
         if (!RunHiddenly) CleanButtonClick();
     }
+    WriteJobLog();
     if (AutoExit) Close();
+}
+
+void TMainForm::WriteJobLog() const
+{
+    std::wstring text;
+    for (const std::wstring& line : JobLog) text += line + L"\r\n";
+    ReplaceOwnUnicodeFile(ProgramFolder + JobLogFileName, text);
 }
 
 // ---------------------------------------------------------------------------

@@ -144,6 +144,8 @@ void TProgressForm::AddProgressLine(int step, int stepTotal, const std::wstring&
     FitToTexts();
 }
 
+void TProgressForm::AddLogLine(const std::wstring& text) { StatusLabel->SetText(StatusLabel->Text() + text + L"\r\n"); }
+
 void TProgressForm::FinishLog()
 {
     ProgressPage = 1;

@@ -41,6 +41,8 @@ public:
     void ClearLog();
     void ShowProgressText(const std::wstring& text);
     void AddProgressLine(int step, int stepTotal, const std::wstring& text);
+    // A line without a step number (an entry the step left alone).
+    void AddLogLine(const std::wstring& text);
     void FinishLog();
 
     void FormCreate();
