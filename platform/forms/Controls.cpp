@@ -608,12 +608,11 @@ void Label::Paint(HDC dc)
 
 SIZE Control::MeasureText(const std::wstring& text, UINT format)
 {
-    HDC dc = ::GetDC(nullptr);
-    HGDIOBJ previous = ::SelectObject(dc, FontHandle());
+    const WindowDC screen(nullptr);
+    HGDIOBJ previous = ::SelectObject(screen.Get(), FontHandle());
     RECT area{0, 0, 0, 0};
-    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area, format | DT_CALCRECT);
-    ::SelectObject(dc, previous);
-    ::ReleaseDC(nullptr, dc);
+    ::DrawTextW(screen.Get(), text.c_str(), static_cast<int>(text.size()), &area, format | DT_CALCRECT);
+    ::SelectObject(screen.Get(), previous);
     return SIZE{area.right - area.left, area.bottom - area.top};
 }
 

@@ -232,24 +232,22 @@ bool IsShownEnabled(const Control& control)
 
 int TextWidth(Control& control, const std::wstring& text, bool prefix)
 {
-    HDC dc = ::GetDC(nullptr);
-    HGDIOBJ previous = ::SelectObject(dc, control.FontHandle());
+    const kv::WindowDC screen(nullptr);
+    HGDIOBJ previous = ::SelectObject(screen.Get(), control.FontHandle());
     RECT area{0, 0, 0, 0};
-    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
+    ::DrawTextW(screen.Get(), text.c_str(), static_cast<int>(text.size()), &area,
                 DT_CALCRECT | DT_SINGLELINE | (prefix ? 0 : DT_NOPREFIX));
-    ::SelectObject(dc, previous);
-    ::ReleaseDC(nullptr, dc);
+    ::SelectObject(screen.Get(), previous);
     return area.right - area.left;
 }
 
 int LineHeight(Control& control)
 {
-    HDC dc = ::GetDC(nullptr);
-    HGDIOBJ previous = ::SelectObject(dc, control.FontHandle());
+    const kv::WindowDC screen(nullptr);
+    HGDIOBJ previous = ::SelectObject(screen.Get(), control.FontHandle());
     TEXTMETRICW metrics{};
-    ::GetTextMetricsW(dc, &metrics);
-    ::SelectObject(dc, previous);
-    ::ReleaseDC(nullptr, dc);
+    ::GetTextMetricsW(screen.Get(), &metrics);
+    ::SelectObject(screen.Get(), previous);
     return metrics.tmHeight;
 }
 
