@@ -695,6 +695,31 @@ bool Button::CommandNotify(WORD code)
     return true;
 }
 
+GlyphButton::GlyphButton(WinControl& parent, int id) : Button(parent, id, BS_OWNERDRAW | WS_TABSTOP) {}
+
+void GlyphButton::SetGlyph(const Bitmap& glyph)
+{
+    glyph_ = glyph;
+    Invalidate();
+}
+
+bool GlyphButton::DrawItem(DRAWITEMSTRUCT& item)
+{
+    const bool pushed = (item.itemState & ODS_SELECTED) != 0;
+    RECT frame = item.rcItem;
+    ::DrawFrameControl(item.hDC, &frame, DFC_BUTTON,
+                       DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0) | ((item.itemState & ODS_DISABLED) ? DFCS_INACTIVE : 0));
+    const int shift = pushed ? 1 : 0;
+    glyph_.Draw(item.hDC, (item.rcItem.right - item.rcItem.left - glyph_.Width()) / 2 + shift,
+                (item.rcItem.bottom - item.rcItem.top - glyph_.Height()) / 2 + shift);
+    if (item.itemState & ODS_FOCUS) {
+        RECT focus = item.rcItem;
+        ::InflateRect(&focus, -4, -4);
+        ::DrawFocusRect(item.hDC, &focus);
+    }
+    return true;
+}
+
 CheckBox::CheckBox(WinControl& parent, int id) : CheckBox(parent, id, BS_AUTOCHECKBOX | WS_TABSTOP) {}
 
 CheckBox::CheckBox(WinControl& parent, int id, DWORD style) : Button(parent, id, style) {}

@@ -273,6 +273,21 @@ protected:
     bool CommandNotify(WORD code) override;
 };
 
+// A push button that shows a picture in place of a caption: a sign that
+// needs no translation.
+class GlyphButton : public Button {
+public:
+    GlyphButton(WinControl& parent, int id);
+    const Bitmap& Glyph() const noexcept { return glyph_; }
+    void SetGlyph(const Bitmap& glyph);
+
+protected:
+    bool DrawItem(DRAWITEMSTRUCT& item) override;
+
+private:
+    Bitmap glyph_;
+};
+
 class CheckBox : public Button {
 public:
     CheckBox(WinControl& parent, int id);
