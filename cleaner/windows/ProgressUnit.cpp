@@ -8,7 +8,8 @@
 namespace kv {
 namespace {
 
-// The designed layout; the window only ever grows from it.
+// The designed layout; the window's width grows from it to fit its texts, its
+// height is a page of the log.
 constexpr int kDesignedWidth = 400;
 constexpr int kDesignedHeight = 262;
 constexpr int kMargin = 22;            // left and right of the texts
@@ -144,7 +145,11 @@ void TProgressForm::AddProgressLine(int step, int stepTotal, const std::wstring&
     FitToTexts();
 }
 
-void TProgressForm::AddLogLine(const std::wstring& text) { StatusLabel->SetText(StatusLabel->Text() + text + L"\r\n"); }
+void TProgressForm::AddLogLine(const std::wstring& text)
+{
+    StatusLabel->SetText(StatusLabel->Text() + text + L"\r\n");
+    FitToTexts();
+}
 
 void TProgressForm::FinishLog()
 {

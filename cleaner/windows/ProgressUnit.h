@@ -55,9 +55,9 @@ public:
 
 private:
     void ShowLines(std::size_t first);
-    // The window grows (never shrinks below its designed size) so that a page
-    // of ten lines, the widest line of the log and the current step's text
-    // are shown whole, in whatever language.
+    // The window is sized so that a page of ten lines, the widest line of the
+    // log and the current step's text are shown whole, in whatever language
+    // (never narrower than designed).
     void FitToTexts();
 };
 
