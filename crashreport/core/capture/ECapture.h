@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <exception>
 
+#include <httpext.h>
+
 #include "crashreport/core/EExceptionManager.h"
 
 namespace kv::crashreport {
@@ -52,6 +54,17 @@ void RtlUnwindNotify(void* targetFrame, void* targetIp, EXCEPTION_RECORD* record
 bool CheckHandledByTryExcept(const void* object, const void* address, bool forceHandled,
                              TAsynchronousException& asynchronousKind);
 
+// ---- Captures passed on from the reporter of another module of the process
+// (its exports call these in the main module).
+void ForwardedGeneralRaise(DWORD code, DWORD flags, DWORD numberOfArguments, std::uint32_t raiseFrame,
+                           const ULONG_PTR* arguments);
+// The object made for the other module's record; valid until the next call.
+const void* ForwardedExceptObject(const EXCEPTION_RECORD* record, const CONTEXT* context, bool notify);
+
+// The main module's export `name` when the main module carries the reporter
+// and this module is not the main module; nullptr otherwise.
+void* MainModuleExport(const char* name) noexcept;
+
 // ---- The runtime's two exception procedures
 std::exception_ptr ExceptObjProcHook(const EXCEPTION_RECORD& record, const CONTEXT* context);
 std::exception_ptr OspreyLog_CallExceptObject(const EXCEPTION_RECORD* record, const CONTEXT* context, bool notify);
@@ -70,7 +83,8 @@ bool InstallImportHooks();
 
 // What a web program writes to its client passes here: the report output
 // registers the sink that keeps the last page (a CGI program's standard
-// output, an ISAPI extension's WriteClient).
+// output, handle given; an ISAPI extension's WriteClient, handle nullptr; the
+// sink itself skips what the reporter writes as its own error page).
 using WebClientOutputSink = void (*)(HANDLE file, const void* buffer, DWORD count);
 void SetWebClientOutputSink(WebClientOutputSink sink) noexcept;
 
@@ -82,6 +96,10 @@ BOOL WINAPI HookedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD wr
 HANDLE WINAPI HookedCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                                  LPVOID parameter, DWORD flags, LPDWORD threadId);
 DWORD WINAPI HookedResumeThread(HANDLE thread);
+// The ISAPI wrapper: an extension's entry point, detoured when this module
+// exports it, puts HookedWriteClient in the control block's WriteClient.
+DWORD WINAPI HookedHttpExtensionProc(EXTENSION_CONTROL_BLOCK* block);
+BOOL WINAPI HookedWriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD reserved);
 void WINAPI HookedExitThread(DWORD exitCode);
 }
 
