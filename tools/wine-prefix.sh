@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes (once) and starts the project's Wine prefix of the given kind.
-#   tools/wine-prefix.sh [test|run] [start|stop]
+#   tools/wine-prefix.sh [test|run|build] [start|stop]
 # The prefix keeps only drive C: (its own drive_c) and D: (a scratch folder);
 # Wine's default Z: (the host's root) is removed and checked to stay removed.
 set -euo pipefail
@@ -18,7 +18,9 @@ chmod 700 "$XDG_RUNTIME_DIR"
 
 start_server() {
   # Detached, so that Wine's background services never hold the caller's pipes.
-  setsid wineserver -p </dev/null >/dev/null 2>&1 &
+  # KV_WINESERVER_PERSIST: seconds the server outlives its last client (the
+  # build's prefix); empty keeps it until it is stopped.
+  setsid wineserver -p${KV_WINESERVER_PERSIST:-} </dev/null >/dev/null 2>&1 &
   sleep 0.2
   timeout 120 wine wineboot -u </dev/null >/dev/null 2>&1 || true
 }
