@@ -96,6 +96,7 @@ void LoadOptions(TOspreyModuleInfo& module, const void* data, std::size_t size, 
 
 bool ReadDebugBlock(TOspreyModuleInfo& module, ByteReader& reader)
 {
+    module.ExtraInformation.UnitPlaces.clear();
     if (ModulesListRebuilding()) {
         module.ExtraInformation.DebugInformation.reset();
         return true;
@@ -404,6 +405,7 @@ bool ReadModuleData(TOspreyModuleInfo& module)
     }
     if (!read) {
         module.ExtraInformation.DebugInformation.reset();
+        module.ExtraInformation.UnitPlaces.clear();
         return false;
     }
     if (module.Handle != OwnModuleHandle()) {
@@ -441,7 +443,7 @@ const void* FindDebugDataItem(std::uint8_t id)
     return nullptr;
 }
 
-bool GetOwnDebugInfo(const TOspreyModuleInfo& module, std::uint32_t address, TOspreyDebugInfo& info)
+bool GetOwnDebugInfo(TOspreyModuleInfo& module, std::uint32_t address, TOspreyDebugInfo& info)
 {
     const MemoryStream* data = module.ExtraInformation.DebugInformation.get();
     if (data == nullptr) return false;
@@ -449,24 +451,49 @@ bool GetOwnDebugInfo(const TOspreyModuleInfo& module, std::uint32_t address, TOs
     const StringCipher cipher{version, module.IsValidEncryptPassword};
     if (version >= 500 && module.IsValidEncryptPassword) UseKeyOf(module.EncryptPassword);
     const std::uint32_t offset = address - reinterpret_cast<std::uint32_t>(module.Handle) - kFirstSectionOffset;
-    ByteReader reader(data->Data().data(), data->Data().size());
-    if (version > 404 && version < 500) {
-        std::uint32_t skip = 0;
-        if (!reader.U32(skip) || !reader.Skip(skip)) return false;
+    const std::string& bytes = data->Data();
+
+    auto& places = module.ExtraInformation.UnitPlaces;
+    auto& largest = module.ExtraInformation.LargestUnit;
+    if (places.empty()) {
+        // One walk over the unit records; a damaged record ends the walk and
+        // the records before it still serve.
+        ByteReader reader(bytes.data(), bytes.size());
+        std::uint32_t skip = 0, units = 0;
+        if (version > 404 && version < 500 && (!reader.U32(skip) || !reader.Skip(skip))) return false;
+        if (!reader.U32(units)) return false;
+        for (std::uint32_t i = 0; i < units; ++i) {
+            TDebugUnitPlace place;
+            place.RecordOffset = static_cast<std::uint32_t>(reader.Position());
+            std::uint32_t firstLine = 0, tableSize = 0;
+            if (!SkipDebugString(reader, version) || !reader.U32(firstLine) || !reader.U32(place.CodeStart) ||
+                !reader.U32(place.CodeSize) || !reader.U32(tableSize) || !reader.Skip(tableSize))
+                break;
+            places.push_back(place);
+            largest = std::max(largest, place.CodeSize);
+        }
+        std::stable_sort(places.begin(), places.end(),
+                         [](const TDebugUnitPlace& a, const TDebugUnitPlace& b) { return a.CodeStart < b.CodeStart; });
+        if (places.empty()) return false;
     }
-    std::uint32_t units = 0;
-    if (!reader.U32(units)) return false;
-    for (std::uint32_t i = 0; i < units; ++i) {
+
+    // The units that hold the offset, in the order of their records.
+    std::vector<std::uint32_t> candidates;
+    const std::uint32_t lowest = offset > largest ? offset - largest : 0;
+    auto place = std::lower_bound(places.begin(), places.end(), lowest,
+                                  [](const TDebugUnitPlace& p, std::uint32_t start) { return p.CodeStart < start; });
+    for (; place != places.end() && place->CodeStart <= offset; ++place)
+        if (offset - place->CodeStart < place->CodeSize) candidates.push_back(place->RecordOffset);
+    std::sort(candidates.begin(), candidates.end());
+
+    for (std::uint32_t recordOffset : candidates) {
+        ByteReader reader(bytes.data(), bytes.size());
+        reader.Skip(recordOffset);
         UnitHeader unit;
-        // Names are deciphered only for the unit that holds the address.
-        ByteReader name = reader;
-        if (!SkipDebugString(reader, version) || !reader.U32(unit.FirstLine) || !reader.U32(unit.CodeStart) ||
+        if (!DecodeDebugString(reader, cipher, unit.Name) || !reader.U32(unit.FirstLine) || !reader.U32(unit.CodeStart) ||
             !reader.U32(unit.CodeSize) || !reader.U32(unit.TableSize) || unit.TableSize > reader.Remaining())
-            return false;
+            continue;
         ByteReader table(reader.Current(), unit.TableSize);
-        reader.Skip(unit.TableSize);
-        if (offset < unit.CodeStart || offset - unit.CodeStart >= unit.CodeSize) continue;
-        if (!DecodeDebugString(name, cipher, unit.Name)) return false;
         if (!LookUpInUnit(module, unit, table, cipher, offset, info)) continue;
         info.Addr = address;
         info.UnitName = ShortText(StoredUnitName(info.UnitName, module.IsValidEncryptPassword));

@@ -40,7 +40,7 @@ void GetDebugInfoOfAddress(const void* address, std::uint32_t threadId, TOspreyD
                            bool runningThread);
 // Own data of one module only (step one of the above); false when it does not
 // cover the address.
-bool GetOwnDebugInfo(const TOspreyModuleInfo& module, std::uint32_t address, TOspreyDebugInfo& info);
+bool GetOwnDebugInfo(TOspreyModuleInfo& module, std::uint32_t address, TOspreyDebugInfo& info);
 
 // The details a report shows under the options.
 TOspreyDebugDetails VisibleDebugDetails(const TOspreyModuleOptions& options);

@@ -66,14 +66,14 @@ std::unique_ptr<TOspreyModuleInfo> FixtureModule()
     return module;
 }
 
-TOspreyDebugInfo LookUp(const TOspreyModuleInfo& module, std::uint32_t address)
+TOspreyDebugInfo LookUp(TOspreyModuleInfo& module, std::uint32_t address)
 {
     TOspreyDebugInfo info;
     EXPECT_TRUE(GetOwnDebugInfo(module, address, info)) << std::hex << address;
     return info;
 }
 
-void ExpectFixtureLookups(const TOspreyModuleInfo& module)
+void ExpectFixtureLookups(TOspreyModuleInfo& module)
 {
     TOspreyDebugInfo info = LookUp(module, kCode + 0x105);
     EXPECT_EQ(info.DebugDetail, ddSourceCode);

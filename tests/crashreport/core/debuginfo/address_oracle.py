@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Answers for the address-lookup test: 2000 addresses sampled over the
 program's code, each with i686-w64-mingw32-addr2line's file and line and the
-code symbol nm -n -C places it in. Writes the program and the answers into the
-test prefix's scratch drive (D:\\debuginfo).
-    address_oracle.py BUILD_DIR"""
+code symbol nm -n -C places it in; and objdump -p's export table of the
+exports fixture DLL. Writes the program, the DLL and the answers into the test
+prefix's scratch drive (D:\\debuginfo).
+    address_oracle.py BUILD_DIR EXPORTS_DLL"""
 import bisect
 import os
 import random
@@ -47,3 +48,26 @@ with open(os.path.join(out, 'addresses.txt'), 'w', newline='\n') as answers:
         index = bisect.bisect_right(keys, address) - 1
         symbol = symbols[index][1] if index >= 0 else ''
         answers.write(f'{address - base:08x}\t{name}\t{number}\t{symbol}\n')
+
+# The fixture DLL's exports: "name<TAB>rva" or "name<TAB>-> forwarder".
+dll = sys.argv[2]
+shutil.copy(dll, os.path.join(out, os.path.basename(dll)))
+dump = subprocess.run(['i686-w64-mingw32-objdump', '-p', dll], capture_output=True, text=True, check=True).stdout
+targets, names, part = {}, {}, None
+for line in dump.splitlines():
+    if line.startswith('Export Address Table --'):
+        part = 'addresses'
+    elif line.startswith('[Ordinal/Name Pointer] Table'):
+        part = 'names'
+    elif not line.strip():
+        part = None
+    elif part == 'addresses':
+        index = int(line.split(']')[0].split('[')[1])
+        fields = line.split(']', 2)[2].split()
+        targets[index] = '-> ' + fields[-1] if 'Forwarder' in line else fields[0]
+    elif part == 'names':
+        index = int(line.split(']')[0].split('[')[1])
+        names[line.split('] ', 1)[1].strip()] = index
+with open(os.path.join(out, 'exports.txt'), 'w', newline='\n') as exports:
+    for name, index in sorted(names.items()):
+        exports.write(f'{name}\t{targets[index]}\n')
