@@ -3,6 +3,8 @@
 // to close; the cleaner and the reporter never call CloseHandle and friends
 // directly.
 #include <windows.h>
+#include <objbase.h>
+
 #include <utility>
 
 namespace kv {
@@ -86,6 +88,26 @@ struct GlobalMemoryTraits {
     static void Close(Type h) noexcept { ::GlobalFree(h); }
 };
 
+struct CreatedDCTraits {
+    using Type = HDC;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type h) noexcept { ::DeleteDC(h); }
+};
+// Memory the shell and COM hand out (item id lists, strings).
+template <class T>
+struct CoTaskMemoryTraits {
+    using Type = T*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type p) noexcept { ::CoTaskMemFree(p); }
+};
+// Memory that LocalAlloc made (argument lists, SID strings, system messages).
+template <class T>
+struct LocalMemoryTraits {
+    using Type = T*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type p) noexcept { ::LocalFree(p); }
+};
+
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
@@ -94,5 +116,66 @@ using GdiObject = UniqueHandle<GdiObjectTraits>;
 using ModuleHandle = UniqueHandle<ModuleTraits>;
 using MapView = UniqueHandle<MapViewTraits>;
 using GlobalMemory = UniqueHandle<GlobalMemoryTraits>;
+// A device context that CreateCompatibleDC or CreateDC made.
+using CreatedDC = UniqueHandle<CreatedDCTraits>;
+template <class T>
+using CoTaskMemory = UniqueHandle<CoTaskMemoryTraits<T>>;
+template <class T>
+using LocalMemory = UniqueHandle<LocalMemoryTraits<T>>;
+
+// The device context of a window (or of the screen, for nullptr), released
+// to that window.
+class WindowDC {
+public:
+    explicit WindowDC(HWND window) noexcept : window_(window), dc_(::GetDC(window)) {}
+    ~WindowDC()
+    {
+        if (dc_) ::ReleaseDC(window_, dc_);
+    }
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+
+    HDC Get() const noexcept { return dc_; }
+    explicit operator bool() const noexcept { return dc_ != nullptr; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// One reference to a COM interface.
+template <class Interface>
+class ComRef {
+public:
+    ComRef() noexcept = default;
+    explicit ComRef(Interface* pointer) noexcept : pointer_(pointer) {}
+    ComRef(ComRef&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
+    ComRef& operator=(ComRef&& other) noexcept
+    {
+        if (this != &other) Reset(std::exchange(other.pointer_, nullptr));
+        return *this;
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    ~ComRef() { Reset(); }
+
+    Interface* operator->() const noexcept { return pointer_; }
+    Interface* Get() const noexcept { return pointer_; }
+    explicit operator bool() const noexcept { return pointer_ != nullptr; }
+    void Reset(Interface* pointer = nullptr) noexcept
+    {
+        if (pointer_) pointer_->Release();
+        pointer_ = pointer;
+    }
+    // For CoCreateInstance and QueryInterface.
+    void** Receive() noexcept
+    {
+        Reset();
+        return reinterpret_cast<void**>(&pointer_);
+    }
+
+private:
+    Interface* pointer_ = nullptr;
+};
 
 } // namespace kv

@@ -91,7 +91,7 @@ void RunOnMainThread(const std::function<void()>& method)
     if (!window) throw Exception(L"No main-thread window to synchronise with");
     PendingMethod pending{&method, nullptr};
     ::SendMessageW(window, kRunMethodMessage, 0, reinterpret_cast<LPARAM>(&pending));
-    if (pending.error) std::rethrow_exception(pending.error);
+    if (pending.error) RethrowException(pending.error);
 }
 
 } // namespace kv

@@ -20,8 +20,8 @@ void WorkerThread::Synchronize(const std::function<void()>& method) { RunOnMainT
 DWORD WINAPI WorkerThread::ThreadStart(void* parameter)
 {
     auto* self = static_cast<WorkerThread*>(parameter);
-    GuardedCallback([self] { self->Execute(); });
-    GuardedCallback([self] { delete self; });
+    GuardedThreadCallback([self] { self->Execute(); });
+    GuardedThreadCallback([self] { delete self; });
     ::ExitThread(0);
 }
 

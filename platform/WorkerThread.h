@@ -5,8 +5,8 @@
 //   reporter's CreateThread hook sees it; std::thread and _beginthreadex go
 //   through msvcrt and would not be seen), and is resumed only once the object
 //   is fully constructed (Start);
-// - Execute runs on the thread; anything it throws goes to the application's
-//   exception handler;
+// - Execute runs on the thread under the guard; anything it throws or faults
+//   goes to the threads' exception handler (by default the application's);
 // - the object deletes itself and the thread ends with an explicit
 //   ::ExitThread, so the exit passes through our import table too.
 #include <windows.h>

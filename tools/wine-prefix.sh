@@ -61,3 +61,14 @@ restrict_drives() {
 restrict_drives
 start_server
 restrict_drives
+
+# Wine starts its debugger on an unhandled fault and waits for it: a crashing
+# program (or a crash test) would hang instead of ending with the fault's
+# exit code. An empty debugger command turns that off. Once per prefix.
+if [ ! -f "$WINEPREFIX/.kv-no-aedebug" ]; then
+  timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+    </dev/null >/dev/null 2>&1
+  timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f \
+    </dev/null >/dev/null 2>&1
+  touch "$WINEPREFIX/.kv-no-aedebug"
+fi

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a Windows executable of the build inside the project's test prefix.
-# The executable and its sibling executables are copied to C:\kvbin, so the
+# The executable, its sibling executables and DLLs are copied to C:\kvbin, so the
 # program folder (and whatever a program writes beside itself) is in the prefix.
 #   tools/wine-run.sh path/to/bin/program.exe [arguments...]
 set -euo pipefail
@@ -13,6 +13,7 @@ source "$(dirname "$0")/wine-env.sh"
 
 target=$WINEPREFIX/drive_c/kvbin
 mkdir -p "$target"
-flock "$target/.copy-lock" cp -u "$bin"/*.exe "$target"/
+# DLLs of the build (test DLLs) go beside the executables that load them.
+flock "$target/.copy-lock" bash -c 'shopt -s nullglob; cp -u "$1"/*.exe "$1"/*.dll "$2"/' _ "$bin" "$target"
 cd "$target"
 exec timeout "${KV_RUN_TIMEOUT:-900}" wine "C:\\kvbin\\$(basename "$exe")" "$@" </dev/null

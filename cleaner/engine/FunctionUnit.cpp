@@ -453,13 +453,7 @@ int CALLBACK BrowseCallback(HWND dialog, UINT message, LPARAM, LPARAM data) noex
     });
 }
 
-struct ItemIdList {
-    PIDLIST_ABSOLUTE pidl = nullptr;
-    ~ItemIdList()
-    {
-        if (pidl) ::CoTaskMemFree(pidl);
-    }
-};
+using ItemIdList = CoTaskMemory<ITEMIDLIST>;
 
 } // namespace
 
@@ -486,11 +480,11 @@ std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& capt
 {
     if (FolderPickerHandler handler = g_folderPickerHandler.load()) return handler(caption, BrowseStartFolder);
     ItemIdList root;
-    if (!rootFolder.empty()) ::SHParseDisplayName(rootFolder.c_str(), nullptr, &root.pidl, 0, nullptr);
+    if (!rootFolder.empty()) ::SHParseDisplayName(rootFolder.c_str(), nullptr, root.Receive(), 0, nullptr);
     wchar_t displayName[MAX_PATH] = {};
     BROWSEINFOW info{};
     info.hwndOwner = owner;
-    info.pidlRoot = root.pidl;
+    info.pidlRoot = root.Get();
     info.pszDisplayName = displayName;
     info.lpszTitle = caption.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS;
@@ -498,11 +492,11 @@ std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& capt
     ItemIdList chosen;
     {
         TaskWindowsDisabler disabled;
-        chosen.pidl = ::SHBrowseForFolderW(&info);
+        chosen.Reset(::SHBrowseForFolderW(&info));
     }
-    if (!chosen.pidl) return std::nullopt;
+    if (!chosen) return std::nullopt;
     wchar_t path[MAX_PATH] = {};
-    if (!::SHGetPathFromIDListW(chosen.pidl, path)) return std::nullopt;
+    if (!::SHGetPathFromIDListW(chosen.Get(), path)) return std::nullopt;
     return std::wstring(path);
 }
 
@@ -684,12 +678,10 @@ std::wstring GetCurrentUserSid()
     if (size == 0) return std::wstring();
     std::vector<std::uint8_t> buffer(size);
     if (!::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return std::wstring();
-    wchar_t* text = nullptr;
-    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
+    LocalMemory<wchar_t> text;
+    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, text.Receive()))
         return std::wstring();
-    std::wstring sid(text);
-    ::LocalFree(text);
-    return sid;
+    return std::wstring(text.Get());
 }
 
 std::wstring ReadFileVersionText()

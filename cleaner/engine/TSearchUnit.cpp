@@ -7,6 +7,7 @@
 #include <exception>
 #include <utility>
 
+#include "platform/Exceptions.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/TextCodec.h"
@@ -74,25 +75,6 @@ bool IsMissingTarget(const std::wstring& target)
     }
 }
 
-// Owns one reference to a COM interface.
-template <class Interface>
-class ComRef {
-public:
-    ComRef() = default;
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    ~ComRef()
-    {
-        if (pointer_) pointer_->Release();
-    }
-    Interface* operator->() const noexcept { return pointer_; }
-    Interface* Get() const noexcept { return pointer_; }
-    void** Receive() noexcept { return reinterpret_cast<void**>(&pointer_); }
-
-private:
-    Interface* pointer_ = nullptr;
-};
-
 // COM for the calling thread, for as long as the object lives. A thread that
 // already has COM (in either model) keeps it.
 class ComScope {
@@ -134,7 +116,7 @@ void TSearchEngine::Run()
         failure = std::current_exception();
     }
     synchronize_([this] { ScanFinished(); });
-    if (failure) std::rethrow_exception(failure);
+    if (failure) RethrowException(failure);
 }
 
 void TSearchEngine::InitExclusiveLists()

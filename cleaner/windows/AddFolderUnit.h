@@ -11,8 +11,11 @@ namespace kv {
 
 class TAddFolderForm : public forms::Form {
 public:
+    // Save and Cancel carry the ids the dialog manager gives Enter and Esc.
     enum ControlId : int {
-        idAddFolderGroupBox = 1,
+        idSaveButton = IDOK,
+        idCancelButton = IDCANCEL,
+        idAddFolderGroupBox = 10,
         idFolderEdit,
         idBtnSelectFolder,
         idActionGroupBox,
@@ -20,8 +23,6 @@ public:
         idExcludeRadioButton,
         idEmptyRadioButton,
         idSubFolderCheckBox,
-        idSaveButton,
-        idCancelButton,
     };
     // Tag: what the dialog does with the list.
     enum Mode : int { modeNew = 0, modeEdit = 1 };

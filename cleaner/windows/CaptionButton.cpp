@@ -1,5 +1,7 @@
 #include "cleaner/windows/CaptionButton.h"
 
+#include "platform/Handles.h"
+
 namespace kv {
 namespace {
 
@@ -23,13 +25,11 @@ void TCaptionButton::Paint(HDC dc)
     if (selected_) {
         // A disabled picture alone would read as "unavailable"; the current
         // page must read as "here".
-        HBRUSH fill = ::CreateSolidBrush(kSelectedFill);
-        ::FillRect(dc, &area, fill);
-        ::DeleteObject(fill);
-        HBRUSH edge = ::CreateSolidBrush(kSelectedEdge);
+        const GdiObject fill(::CreateSolidBrush(kSelectedFill));
+        ::FillRect(dc, &area, static_cast<HBRUSH>(fill.Get()));
+        const GdiObject edge(::CreateSolidBrush(kSelectedEdge));
         const RECT bar{0, 0, 4, Height()};
-        ::FillRect(dc, &bar, edge);
-        ::DeleteObject(edge);
+        ::FillRect(dc, &bar, static_cast<HBRUSH>(edge.Get()));
     }
     TBmpButton::Paint(dc);
     if (text_.empty()) return;

@@ -6,6 +6,7 @@
 #include "cleaner/engine/CookieIndex.h"
 #include "cleaner/engine/SharedState.h"
 #include "cleaner/windows/UiText.h"
+#include "platform/Handles.h"
 #include "platform/StringList.h"
 #include "platform/TextCodec.h"
 
@@ -117,9 +118,8 @@ TCookiesManagerForm::TCookiesManagerForm(HWND owner) : forms::Form(CookiesManage
     // Child windows made later lie below the earlier ones: the panel must cover the keep list.
     ::SetWindowPos(palAddCookie->Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     palAddCookie->OnPaint = [](HDC dc, const RECT& client) {
-        HBRUSH edge = ::CreateSolidBrush(kPanelEdge);
-        ::FrameRect(dc, &client, edge);
-        ::DeleteObject(edge);
+        const GdiObject edge(::CreateSolidBrush(kPanelEdge));
+        ::FrameRect(dc, &client, static_cast<HBRUSH>(edge.Get()));
     };
 
     OnDestroy = [this] { FormDestroy(); };
@@ -284,12 +284,11 @@ void TCookiesManagerForm::CookiesSavedListBoxDrawItem(int index, HDC dc, const R
 
 int TCookiesManagerForm::TextWidth(forms::ListBox& list, const std::wstring& text)
 {
-    HDC dc = ::GetDC(list.Handle());
-    HGDIOBJ previous = ::SelectObject(dc, list.FontHandle());
+    const WindowDC dc(list.Handle());
+    HGDIOBJ previous = ::SelectObject(dc.Get(), list.FontHandle());
     SIZE size{};
-    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    ::SelectObject(dc, previous);
-    ::ReleaseDC(list.Handle(), dc);
+    ::GetTextExtentPoint32W(dc.Get(), text.c_str(), static_cast<int>(text.size()), &size);
+    ::SelectObject(dc.Get(), previous);
     return size.cx;
 }
 

@@ -61,11 +61,6 @@ TCreateTaskForm::TCreateTaskForm(const TSettings& current, HWND owner)
     CreateSaveButton->OnClick = [this] { CreateSaveButtonClick(); };
     CreateCancelButton->OnClick = [this] { CreateCancelButtonClick(); };
     Timer1.OnTimer = [this] { Timer1Timer(); };
-    OnKeyDown = [this](WPARAM key, bool& handled) {
-        if (key != VK_ESCAPE) return;
-        CreateCancelButtonClick();
-        handled = true;
-    };
     FormCreate();
     Timer1.Start();
 }

@@ -16,15 +16,16 @@ namespace kv {
 
 class TCreateTaskForm : public forms::Form {
 public:
+    // Save and Cancel carry the ids the dialog manager gives Enter and Esc.
     enum ControlId : int {
-        idIntroLabel = 1,
+        idCreateSaveButton = IDOK,
+        idCreateCancelButton = IDCANCEL,
+        idIntroLabel = 10,
         idTaskOptionsGroupBox,
         idAutoScanCheckBox,
         idAutoCleanCheckBox,
         idAutoExitCheckBox,
         idRunHiddenlyCheckBox,
-        idCreateSaveButton,
-        idCreateCancelButton,
     };
 
     // `current` is the program's settings as they stand; the job file holds

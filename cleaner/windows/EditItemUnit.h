@@ -10,16 +10,17 @@ namespace kv {
 
 class TEditItemForm : public forms::Form {
 public:
+    // Save and Cancel carry the ids the dialog manager gives Enter and Esc.
     enum ControlId : int {
-        idGroupBox3 = 1,
+        idSaveButton = IDOK,
+        idCancelButton = IDCANCEL,
+        idGroupBox3 = 10,
         idIncludeRadioButton,
         idExcludeRadioButton,
         idGroupBox1,
         idFileNameEdit,
         idGroupBox2,
         idDescriptionEdit,
-        idSaveButton,
-        idCancelButton,
     };
     // Tag: what the dialog does with the list.
     enum Mode : int { modeNew = 1, modeEdit = 2 };

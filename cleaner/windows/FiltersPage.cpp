@@ -73,6 +73,7 @@ void TFiltersPage::AddButtonClick()
     dialog.FileNameEdit->SetText(L"");
     dialog.DescriptionEdit->SetText(L"");
     dialog.ShowModal();
+    EditorClosed();
 }
 
 void TFiltersPage::FiltersListViewDblClick()
@@ -88,6 +89,14 @@ void TFiltersPage::FiltersListViewDblClick()
     (filter.image == fkInclusive ? dialog.IncludeRadioButton : dialog.ExcludeRadioButton)->SetChecked(true);
     dialog.SaveButton->SetEnabled(false);
     dialog.ShowModal();
+    EditorClosed();
+}
+
+void TFiltersPage::EditorClosed()
+{
+    // The editor's changes came while it disabled this window, when the list's
+    // events do not count; the window is enabled again now.
+    FiltersListViewInsert();
 }
 
 void TFiltersPage::DeleteButtonClick()

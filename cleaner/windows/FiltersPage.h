@@ -48,6 +48,8 @@ private:
     void AddFilters(const std::vector<TFilterEntry>& filters, int image);
     void FitColumns();
     void CheckAll(bool checked);
+    // The counts follow what the filter editor changed.
+    void EditorClosed();
 };
 
 } // namespace kv

@@ -15,6 +15,7 @@
 #include "cleaner/windows/ScanPage.h"
 #include "cleaner/windows/SpecifyFolderUnit.h"
 #include "platform/Format.h"
+#include "platform/Handles.h"
 #include "platform/MessageLoop.h"
 #include "platform/WorkerThread.h"
 
@@ -85,6 +86,18 @@ std::wstring WindowsVersionText()
     ::GetVersionExW(&info);
 #pragma GCC diagnostic pop
     return Format(L"%d%d", {static_cast<int>(info.dwMajorVersion), static_cast<int>(info.dwMinorVersion)});
+}
+
+// The system's message for an error code, without its line end.
+std::wstring SystemErrorText(DWORD code)
+{
+    LocalMemory<wchar_t> buffer;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+        reinterpret_cast<wchar_t*>(buffer.Receive()), 0, nullptr);
+    std::wstring text(buffer ? buffer.Get() : L"", buffer ? length : 0);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
+    return text;
 }
 
 } // namespace
@@ -371,7 +384,6 @@ void TMainForm::ConnectEvents()
     TitleBarBack1->OnPaint = [this](HDC dc, const RECT& area) { TitleBarBack1Paint(dc, area); };
     TitleBarBack2->OnPaint = TitleBarBack0->OnPaint;
     TitleBarBack3->OnPaint = TitleBarBack0->OnPaint;
-    TitleBarBack3->OnMouseUp = [this](MouseButton button, UINT, int x, int y) { TitleBarBack3MouseUp(button, x, y); };
     // Windowed parts of the title show the bar's tiles behind their own children.
     MenuCaptionPanel->OnPaint = [this](HDC dc, const RECT& client) {
         TileTitleBar(dc, client, TitleBarTile2->Picture(), MenuCaptionPanel->Top());
@@ -833,11 +845,6 @@ void TMainForm::TitleBarBack0Paint(HDC dc, const RECT& area) { TileTitleBar(dc, 
 
 void TMainForm::TitleBarBack1Paint(HDC dc, const RECT& area) { TileTitleBar(dc, area, TitleBarTile1->Picture(), 0); }
 
-void TMainForm::TitleBarBack3MouseUp(forms::MouseButton button, int x, int y)
-{
-    if (button == forms::MouseButton::Left && x > 44 && y < 18) Close();
-}
-
 void TMainForm::MinimizeButtonClick() { ::ShowWindow(Handle(), SW_MINIMIZE); }
 
 void TMainForm::MaximizeButtonClick()
@@ -896,7 +903,18 @@ void TMainForm::RemoveAllButtonClick() { Page(CurrentPage).RemoveAllButtonClick(
 // ---------------------------------------------------------------------------
 // Menus
 
-void TMainForm::ContentsMenuItemClick() { OpenWithShell(ProgramFolder + L"Kestrelvane.chm", L"", L"", SW_SHOWNORMAL); }
+void TMainForm::ContentsMenuItemClick()
+{
+    const std::wstring helpFile = ProgramFolder + L"Kestrelvane.chm";
+    if (::GetFileAttributesW(helpFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        // No language text says this: the file's name and the system's own
+        // words for a missing file, which are in the user's language.
+        ShowMessageBox(Handle(), helpFile + L"\r\n\r\n" + SystemErrorText(ERROR_FILE_NOT_FOUND), LanguageText(68),
+                       MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    OpenWithShell(helpFile, L"", L"", SW_SHOWNORMAL);
+}
 
 void TMainForm::VisitHomepageMenuItemClick() { OpenWithShell(HomePageAddress, L"", L"", SW_SHOWNORMAL); }
 

@@ -289,7 +289,6 @@ public:
     void TitleBarPanelDblClick();
     void TitleBarBack0Paint(HDC dc, const RECT& area);
     void TitleBarBack1Paint(HDC dc, const RECT& area);
-    void TitleBarBack3MouseUp(forms::MouseButton button, int x, int y);
     void MinimizeButtonClick();
     void MaximizeButtonClick();
     void RestoreButtonClick();

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cleaner/engine/FunctionUnit.h"
+#include "platform/Handles.h"
 #include "cleaner/engine/SettingsFiles.h"
 #include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/SharedState.h"
@@ -45,10 +46,9 @@ void StartJobModeIfAsked(const std::vector<std::wstring>& arguments)
 std::vector<std::wstring> CommandLineArguments()
 {
     int count = 0;
-    std::unique_ptr<LPWSTR, decltype(&::LocalFree)> list(::CommandLineToArgvW(::GetCommandLineW(), &count),
-                                                          &::LocalFree);
+    const LocalMemory<LPWSTR> list(::CommandLineToArgvW(::GetCommandLineW(), &count));
     std::vector<std::wstring> arguments;
-    for (int i = 1; list && i < count; ++i) arguments.emplace_back(list.get()[i]);
+    for (int i = 1; list && i < count; ++i) arguments.emplace_back(list.Get()[i]);
     return arguments;
 }
 

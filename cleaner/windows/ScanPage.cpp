@@ -16,7 +16,7 @@
 namespace kv {
 namespace {
 
-// The widths the columns start with and go back to after Clean Now.
+// The widths the columns start with, before any result is listed.
 constexpr int kScanColumnWidths[] = {80, 120, 50, 100};
 constexpr int kFilterColumnMinWidth = 90;
 // Clicks left of this point hit a row's check box.
@@ -209,8 +209,10 @@ void TScanPage::UpdateJunkTotal()
 
 void TScanPage::ResetScanColumns()
 {
+    // Fixed widths would cut the names and times the user is about to judge:
+    // each column fits what it holds (or its title, when that is wider).
     for (int column = colFileName; column <= colModified; ++column)
-        ScanListView->SetColumnWidth(column, kScanColumnWidths[column]);
+        ScanListView->SetColumnWidth(column, LVSCW_AUTOSIZE_USEHEADER);
     Arrange(Host.Width(), Host.Height());
 }
 
@@ -288,6 +290,7 @@ void TScanPage::ScanFinished(const std::wstring& status)
     MainForm.EnableNavigation(true);
     const bool rows = ScanListView->Count() > 0;
     MainForm.SetControlButtons(false, false, rows, rows, true, false, false);
+    ResetScanColumns();
     MainForm.ScanButton->SetEnabled(false);
     MainForm.FlashTimer.Stop();
     MainForm.OptionsFilterMenuItem->Enabled = true;
@@ -418,13 +421,7 @@ void TScanPage::CopyFileNameLocationMenuItemClick()
     if (row >= 0) SetClipboardText(RowPath(row));
 }
 
-void TScanPage::AutoResizePopupMenuButtonClick()
-{
-    // Sized once to what they hold (or their title, when that is wider); they keep that width.
-    for (int column = colFileName; column <= colModified; ++column)
-        ScanListView->SetColumnWidth(column, LVSCW_AUTOSIZE_USEHEADER);
-    Arrange(Host.Width(), Host.Height());
-}
+void TScanPage::AutoResizePopupMenuButtonClick() { ResetScanColumns(); }
 
 void TScanPage::ClearAllPopupMenuButtonClick()
 {

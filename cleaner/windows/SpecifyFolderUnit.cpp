@@ -95,11 +95,6 @@ TSpecifyFolderForm::TSpecifyFolderForm(TSettings& settings, std::function<void()
     OKButton->OnClick = [this] { OKButtonClick(); };
     CancelButton->OnClick = [this] { CancelButtonClick(); };
     RestoreButton->OnClick = [this] { RestoreButtonClick(); };
-    OnKeyDown = [this](WPARAM key, bool& handled) {
-        if (key != VK_ESCAPE) return;
-        CancelButtonClick();
-        handled = true;
-    };
     FormCreate();
 }
 
@@ -126,6 +121,11 @@ void TSpecifyFolderForm::ShowFolder(const std::wstring& folder)
     ChosenFolder = folder;
 }
 
+HWND TSpecifyFolderForm::VisibleOwner() const
+{
+    return ::IsWindowVisible(Handle()) ? Handle() : ::GetWindow(Handle(), GW_OWNER);
+}
+
 void TSpecifyFolderForm::SetFileNameEditable(bool editable)
 {
     FileNameEdit->SetEnabled(editable);
@@ -144,7 +144,7 @@ void TSpecifyFolderForm::SelectFolderButtonClick()
 {
     BrowseStartFolder = settings_.SpecificFolder;
     ChosenFolder.clear();
-    const auto chosen = BrowseForFolder(Handle(), UiText(sfSelectFolder), std::wstring());
+    const auto chosen = BrowseForFolder(VisibleOwner(), UiText(sfSelectFolder), std::wstring());
     if (!chosen || chosen->empty()) {
         ChosenFolder = FolderNameLabel->Text();
         return;
@@ -176,17 +176,16 @@ void TSpecifyFolderForm::RestoreButtonClick()
     const auto log = FindBackupLog(ChosenFolder, FileNameEdit->Text());
     const auto text = log ? ReadBackupLog(log->logPath) : std::nullopt;
     if (!text) {
-        ShowMessageBox(Handle(), UiText(sfLogMissing), kProgramName, MB_OK | MB_ICONINFORMATION);
+        ShowMessageBox(VisibleOwner(), UiText(sfLogMissing), kProgramName, MB_OK | MB_ICONINFORMATION);
         SelectFolderButtonClick();
         return;
     }
     lastRestore_ = RestoreFromBackupLog(log->base, *text);
     if (!lastRestore_.ran) return;
     if (lastRestore_.notRestored.empty())
-        ShowMessageBox(Handle(), UiText(sfRestored), kProgramName, MB_OK | MB_ICONINFORMATION);
+        ShowMessageBox(VisibleOwner(), UiText(sfRestored), kProgramName, MB_OK | MB_ICONINFORMATION);
     else
-        ShowMessageBox(Handle(), NotRestoredMessage(lastRestore_), kProgramName,
-                       MB_OK | MB_ICONWARNING);
+        ShowMessageBox(VisibleOwner(), NotRestoredMessage(lastRestore_), kProgramName, MB_OK | MB_ICONWARNING);
 }
 
 void RestoreFilesFromSpecificFolder(TSettings& settings, const std::function<void()>& updateCleanMethodDisplay,

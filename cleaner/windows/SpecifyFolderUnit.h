@@ -23,15 +23,16 @@ inline constexpr int RestoreIncompleteListed = 15;
 
 class TSpecifyFolderForm : public forms::Form {
 public:
+    // OK and Cancel carry the ids the dialog manager gives Enter and Esc.
     enum ControlId : int {
-        idGroupBox1 = 1,
+        idOKButton = IDOK,
+        idCancelButton = IDCANCEL,
+        idGroupBox1 = 10,
         idFolderNameLabel,
         idSelectFolderButton,
         idGroupBox2,
         idFileNameEdit,
         idEditFileNameButton,
-        idOKButton,
-        idCancelButton,
         idRestoreButton,
     };
 
@@ -67,6 +68,10 @@ public:
 
 private:
     void ShowFolder(const std::wstring& folder);
+    // The window that owns the dialog's message boxes and the folder picker:
+    // the dialog itself once shown, before that the window that opened it (the
+    // menu's restore runs first), which the box then disables as it must.
+    HWND VisibleOwner() const;
     void SetFileNameEditable(bool editable);
 
     TSettings& settings_;

@@ -123,7 +123,7 @@ CurrentExceptionFacts DescribeCurrentException()
         return facts;
     }
     try {
-        std::rethrow_exception(current);
+        RethrowForInspection(current);
     } catch (const std::exception&) {
         facts.IsException = true;
         facts.Message = WideToAnsi(ExceptionMessage(current));

@@ -1,5 +1,6 @@
 #include "crashreport/core/ESystem.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -17,6 +18,9 @@ constexpr std::string_view kHostIDEFileName = "KVDEVHOST.EXE";
 constexpr std::size_t kOutOfMemoryReserveSize = 0x500000;
 
 std::atomic<void*> g_outOfMemoryReserve{nullptr};
+// -1: the real platform; 0 or 1: forced by a test.
+std::atomic<int> g_forcedWindows9x{-1};
+constexpr std::size_t kPageSize = 4096;
 
 OSVERSIONINFOEXA VersionInfo()
 {
@@ -181,7 +185,30 @@ bool IsReadableMemory(const void* address, std::size_t size)
     return true;
 }
 
-bool RunningOnWindows9x() { return VersionInfo().dwPlatformId == VER_PLATFORM_WIN32_WINDOWS; }
+std::size_t ReadableSize(const void* address, std::size_t wanted)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(address);
+    std::size_t size = 0;
+    while (size < wanted) {
+        const auto at = reinterpret_cast<std::uintptr_t>(bytes + size);
+        const std::size_t step = std::min<std::size_t>(kPageSize - (at & (kPageSize - 1)), wanted - size);
+        if (!IsReadableMemory(bytes + size, step)) break;
+        size += step;
+    }
+    return size;
+}
+
+void ForceWindows9xPlatform(std::optional<bool> forced) noexcept
+{
+    g_forcedWindows9x.store(forced ? (*forced ? 1 : 0) : -1);
+}
+
+bool RunningOnWindows9x()
+{
+    const int forced = g_forcedWindows9x.load();
+    if (forced >= 0) return forced == 1;
+    return VersionInfo().dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+}
 
 bool RunningOnWindows95()
 {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,9 +40,15 @@ const void* ResolveImportThunk(const void* address);
 // Every byte of the range in committed memory with plain read access (no
 // guard or no-cache modifiers).
 bool IsReadableMemory(const void* address, std::size_t size);
+// How many of the `wanted` bytes from `address` on can be read (whole pages
+// at a time, by the rules of IsReadableMemory).
+std::size_t ReadableSize(const void* address, std::size_t wanted);
 
 // ---- Operating system and user
 bool RunningOnWindows9x();
+// Tests of the Windows 9x paths make the platform tests answer as on 9x
+// (true) or as on NT (false); nullopt gives the real answer again.
+void ForceWindows9xPlatform(std::optional<bool> forced) noexcept;
 bool RunningOnWindows95();
 bool RunningOnWindowsNT4();
 bool RunningOnVistaOrLater();

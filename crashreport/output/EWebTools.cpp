@@ -60,10 +60,9 @@ std::vector<std::string> CommandLineArguments()
 {
     std::vector<std::string> arguments;
     int count = 0;
-    LPWSTR* list = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    if (list == nullptr) return arguments;
-    for (int i = 0; i < count; ++i) arguments.push_back(WideToAnsi(list[i]));
-    ::LocalFree(list);
+    const LocalMemory<LPWSTR> list(::CommandLineToArgvW(::GetCommandLineW(), &count));
+    if (!list) return arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(WideToAnsi(list.Get()[i]));
     return arguments;
 }
 

@@ -357,15 +357,11 @@ LRESULT WinControl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             RECT client;
             ::GetClientRect(handle_, &client);
             // Drawn off-screen first, so graphic controls over pictures do not flicker.
-            HDC buffer = ::CreateCompatibleDC(paint.dc);
-            HBITMAP bitmap = ::CreateCompatibleBitmap(paint.dc, std::max<LONG>(client.right, 1), std::max<LONG>(client.bottom, 1));
-            HGDIOBJ previous = ::SelectObject(buffer, bitmap);
-            struct Cleanup {
-                HDC dc; HGDIOBJ previous; HBITMAP bitmap;
-                ~Cleanup() { ::SelectObject(dc, previous); ::DeleteObject(bitmap); ::DeleteDC(dc); }
-            } cleanup{buffer, previous, bitmap};
-            PaintClient(buffer);
-            ::BitBlt(paint.dc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+            const GdiObject bitmap(::CreateCompatibleBitmap(paint.dc, std::max<LONG>(client.right, 1),
+                                                            std::max<LONG>(client.bottom, 1)));
+            const MemoryDC buffer(paint.dc, static_cast<HBITMAP>(bitmap.Get()));
+            PaintClient(buffer.Get());
+            ::BitBlt(paint.dc, 0, 0, client.right, client.bottom, buffer.Get(), 0, 0, SRCCOPY);
             return 0;
         }
         case WM_PRINTCLIENT:
@@ -504,9 +500,8 @@ void WinControl::PaintClient(HDC dc)
 {
     RECT client;
     ::GetClientRect(handle_, &client);
-    HBRUSH background = ::CreateSolidBrush(EffectiveColor());
-    ::FillRect(dc, &client, background);
-    ::DeleteObject(background);
+    const GdiObject background(::CreateSolidBrush(EffectiveColor()));
+    ::FillRect(dc, &client, static_cast<HBRUSH>(background.Get()));
     if (OnPaint) OnPaint(dc, client);
     for (Control* child : children_) {
         if (child->IsWindowed() || !child->Visible()) continue;
@@ -600,9 +595,8 @@ void Label::Paint(HDC dc)
 {
     RECT area{0, 0, Width(), Height()};
     if (!Transparent) {
-        HBRUSH brush = ::CreateSolidBrush(color_ != CLR_INVALID ? color_ : Parent()->EffectiveColor());
-        ::FillRect(dc, &area, brush);
-        ::DeleteObject(brush);
+        const GdiObject brush(::CreateSolidBrush(color_ != CLR_INVALID ? color_ : Parent()->EffectiveColor()));
+        ::FillRect(dc, &area, static_cast<HBRUSH>(brush.Get()));
     }
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, Enabled() ? Font().color : ::GetSysColor(COLOR_GRAYTEXT));
@@ -614,14 +608,13 @@ void Label::Paint(HDC dc)
 
 void Label::AdjustSize()
 {
-    HDC dc = ::GetDC(nullptr);
-    HGDIOBJ previous = ::SelectObject(dc, FontHandle());
+    const WindowDC screen(nullptr);
+    HGDIOBJ previous = ::SelectObject(screen.Get(), FontHandle());
     RECT area{0, 0, WordWrap ? Width() : 0, 0};
     const std::wstring measured = text_.empty() ? L" " : text_;
-    ::DrawTextW(dc, measured.c_str(), static_cast<int>(measured.size()), &area,
+    ::DrawTextW(screen.Get(), measured.c_str(), static_cast<int>(measured.size()), &area,
                 DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | (WordWrap ? DT_WORDBREAK : 0));
-    ::SelectObject(dc, previous);
-    ::ReleaseDC(nullptr, dc);
+    ::SelectObject(screen.Get(), previous);
     SetBounds(Left(), Top(), WordWrap ? Width() : area.right, area.bottom);
 }
 
@@ -683,6 +676,9 @@ void Button::SetDefault(bool isDefault)
 bool Button::CommandNotify(WORD code)
 {
     if (code != BN_CLICKED) return false;
+    // The dialog manager sends Enter's IDOK to the button of that id whether
+    // or not it is enabled; a disabled button is never pressed.
+    if (!::IsWindowEnabled(Handle())) return true;
     Click();
     return true;
 }
@@ -1125,7 +1121,7 @@ void ListView::Sort(const std::function<int(const Row&, const Row&)>& compare)
     ::SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(&context), reinterpret_cast<LPARAM>(CompareRows));
     sorting_ = false;
     // The comparison ran inside comctl32: its failure is raised here, on our side.
-    if (context.error) std::rethrow_exception(context.error);
+    if (context.error) RethrowException(context.error);
 }
 
 bool ListView::Notify(NMHDR& header, LRESULT& result)
@@ -1183,9 +1179,8 @@ void GroupBox::PaintFrame(HDC dc, const RECT& client)
                     DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
         text.right = std::min<LONG>(text.right + 4, client.right - 6);
         text.left -= 2;
-        HBRUSH background = ::CreateSolidBrush(EffectiveColor());
-        ::FillRect(dc, &text, background);
-        ::DeleteObject(background);
+        const GdiObject background(::CreateSolidBrush(EffectiveColor()));
+        ::FillRect(dc, &text, static_cast<HBRUSH>(background.Get()));
         text.left += 2;
         ::SetBkMode(dc, TRANSPARENT);
         ::SetTextColor(dc, Enabled() ? Font().color : ::GetSysColor(COLOR_GRAYTEXT));

@@ -342,6 +342,15 @@ LRESULT Form::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         if (handled) return 0;
         break;
     }
+    case DM_GETDEFID: {
+        // As in any dialog, Enter presses the push button that has the focus;
+        // anywhere else the dialog manager falls back to the button IDOK.
+        const HWND focus = ::GetFocus();
+        if (focus && ::IsChild(Handle(), focus) &&
+            (::SendMessageW(focus, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)))
+            return MAKELRESULT(::GetDlgCtrlID(focus), DC_HASDEFID);
+        break;
+    }
     case WM_NCDESTROY:
         break;
     default:

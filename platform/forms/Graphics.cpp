@@ -27,25 +27,16 @@ void EnsureGdiplus()
     });
 }
 
-struct ComStream {
-    IStream* stream = nullptr;
-    ~ComStream()
-    {
-        if (stream) stream->Release();
-    }
-};
-
 } // namespace
 
 MemoryDC::MemoryDC(HDC reference, HBITMAP bitmap)
-    : dc_(::CreateCompatibleDC(reference)), previous_(::SelectObject(dc_, bitmap))
+    : dc_(::CreateCompatibleDC(reference)), previous_(::SelectObject(dc_.Get(), bitmap))
 {
 }
 
 MemoryDC::~MemoryDC()
 {
-    ::SelectObject(dc_, previous_);
-    ::DeleteDC(dc_);
+    ::SelectObject(dc_.Get(), previous_);
 }
 
 Bitmap::Bitmap(int width, int height) { Allocate(width, height); }
@@ -92,10 +83,10 @@ void Bitmap::Allocate(int width, int height)
 Bitmap Bitmap::FromImageBytes(const void* data, std::size_t size)
 {
     EnsureGdiplus();
-    ComStream memory{::SHCreateMemStream(static_cast<const BYTE*>(data), static_cast<UINT>(size))};
-    if (!memory.stream) throw Exception(L"Cannot read the picture data");
+    const ComRef<IStream> memory(::SHCreateMemStream(static_cast<const BYTE*>(data), static_cast<UINT>(size)));
+    if (!memory) throw Exception(L"Cannot read the picture data");
     Gdiplus::GpBitmap* image = nullptr;
-    if (Gdiplus::DllExports::GdipCreateBitmapFromStream(memory.stream, &image) != Gdiplus::Ok || !image)
+    if (Gdiplus::DllExports::GdipCreateBitmapFromStream(memory.Get(), &image) != Gdiplus::Ok || !image)
         throw Exception(L"The picture data is not a picture");
     struct ImageOwner {
         Gdiplus::GpBitmap* image;
@@ -197,9 +188,7 @@ void Bitmap::DrawTiled(HDC dc, const RECT& target) const
 
 GdiObject CreateFontFrom(const FontSpec& spec)
 {
-    HDC screen = ::GetDC(nullptr);
-    const int height = -::MulDiv(spec.size, ::GetDeviceCaps(screen, LOGPIXELSY), 72);
-    ::ReleaseDC(nullptr, screen);
+    const int height = -::MulDiv(spec.size, ::GetDeviceCaps(WindowDC(nullptr).Get(), LOGPIXELSY), 72);
     LOGFONTW font{};
     font.lfHeight = height;
     font.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;

@@ -100,10 +100,10 @@ public:
     ~MemoryDC();
     MemoryDC(const MemoryDC&) = delete;
     MemoryDC& operator=(const MemoryDC&) = delete;
-    HDC Get() const noexcept { return dc_; }
+    HDC Get() const noexcept { return dc_.Get(); }
 
 private:
-    HDC dc_;
+    CreatedDC dc_;
     HGDIOBJ previous_;
 };
 

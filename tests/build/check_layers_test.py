@@ -1,15 +1,31 @@
 #!/usr/bin/env python3
-"""Tests of tools/check-layers.py on small trees made for each case."""
+"""Tests of tools/check-layers.py and tools/check-owners.py on small trees
+made for each case."""
 import importlib.util
 import os
 import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-module_spec = importlib.util.spec_from_file_location(
-    "check_layers", os.path.join(HERE, "..", "..", "tools", "check-layers.py"))
-check_layers = importlib.util.module_from_spec(module_spec)
-module_spec.loader.exec_module(check_layers)
+
+
+def load_tool(name, file_name):
+    module_spec = importlib.util.spec_from_file_location(name, os.path.join(HERE, "..", "..", "tools", file_name))
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
+    return module
+
+
+check_layers = load_tool("check_layers", "check-layers.py")
+check_owners = load_tool("check_owners", "check-owners.py")
+
+
+def write_tree(root, tree):
+    for name, text in tree.items():
+        path = os.path.join(root, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w") as out:
+            out.write(text)
 
 # The tree's layers as the build declares them.
 MAP = """# comment
@@ -36,11 +52,7 @@ GOOD_TREE = {
 class LayerCheck(unittest.TestCase):
     def run_check(self, tree, layer_map=MAP):
         with tempfile.TemporaryDirectory() as root:
-            for name, text in tree.items():
-                path = os.path.join(root, name)
-                os.makedirs(os.path.dirname(path), exist_ok=True)
-                with open(path, "w") as out:
-                    out.write(text)
+            write_tree(root, tree)
             map_path = os.path.join(root, "layers.txt")
             with open(map_path, "w") as out:
                 out.write(layer_map)
@@ -115,6 +127,36 @@ class LayerCheck(unittest.TestCase):
     def test_a_malformed_map_line_is_an_error(self):
         with self.assertRaises(ValueError):
             self.run_check(GOOD_TREE, layer_map="platform: nothing here\n")
+
+
+class OwnerCheck(unittest.TestCase):
+    def problems(self, tree):
+        with tempfile.TemporaryDirectory() as root:
+            write_tree(root, tree)
+            return check_owners.check(root)
+
+    def test_releases_inside_the_owners_header_and_in_comments_pass(self):
+        self.assertEqual(self.problems({
+            "platform/Handles.h": "static void Close(Type p) noexcept { ::LocalFree(p); }\n",
+            "cleaner/engine/Scan.cpp": '// ::DeleteObject(brush) is what GdiObject does\n'
+                                       'const char* text = "ReleaseDC(";\nblock.Release();\n',
+        }), [])
+
+    def test_each_release_by_hand_names_its_owner(self):
+        cases = {
+            "pointer->Release();": "ComRef",
+            "::CoTaskMemFree(pidl);": "CoTaskMemory",
+            "::LocalFree(list);": "LocalMemory",
+            "::ReleaseDC(window, dc);": "WindowDC",
+            "::DeleteDC(dc);": "CreatedDC",
+            "::DeleteObject(brush);": "GdiObject",
+        }
+        for line, owner in cases.items():
+            with self.subTest(owner=owner):
+                problems = self.problems({"crashreport/core/X.cpp": "\n" + line + "\n"})
+                self.assertEqual(len(problems), 1, problems)
+                self.assertIn("crashreport/core/X.cpp:2", problems[0])
+                self.assertIn(owner, problems[0])
 
 
 if __name__ == "__main__":

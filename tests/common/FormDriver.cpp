@@ -287,6 +287,27 @@ void ClickColumnHeader(const kv::forms::ListView& list, int column)
     Pump();
 }
 
+namespace {
+int ListTextWidth(const kv::forms::ListView& list, const std::wstring& text)
+{
+    return static_cast<int>(::SendMessageW(list.Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
+}
+} // namespace
+
+int WidestCell(const kv::forms::ListView& list, int column)
+{
+    int widest = 0;
+    for (const std::wstring& cell : ReadColumn(list, column)) widest = std::max(widest, ListTextWidth(list, cell));
+    // The list's own margins around a cell's text: 12 pixels, and the check
+    // box and the row picture (16 pixels each) in the first column.
+    return widest + 12 + (column == 0 ? 2 * 16 : 0);
+}
+
+int TitleWidth(const kv::forms::ListView& list, int column)
+{
+    return ListTextWidth(list, list.ColumnCaption(column)) + 12;
+}
+
 void ActivateWindow(HWND window)
 {
     ::SetForegroundWindow(window);
@@ -322,7 +343,9 @@ void CALLBACK MessageBoxAnswerer::Poll(HWND, UINT, UINT_PTR, DWORD)
                 answer = fallback;
                 break;
             }
-        self->seen_.push_back(Seen{WindowText(box), WindowText(::GetDlgItem(box, 0xFFFF)), answer});
+        HWND owner = ::GetWindow(box, GW_OWNER);
+        self->seen_.push_back(Seen{WindowText(box), WindowText(::GetDlgItem(box, 0xFFFF)), answer, owner,
+                                   owner && ::IsWindowVisible(owner), owner && ::IsWindowEnabled(owner)});
         ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(box, answer)));
     }
 }

@@ -85,6 +85,10 @@ std::vector<std::wstring> ReadColumn(const kv::forms::ListView& list, int column
 void ClickRow(const kv::forms::ListView& list, int row);
 void ClickCheckBox(const kv::forms::ListView& list, int row);
 void ClickColumnHeader(const kv::forms::ListView& list, int column);
+// The room, in pixels, that the widest cell of a column (0: the captions) and
+// the column's title need to be read whole, margins included.
+int WidestCell(const kv::forms::ListView& list, int column);
+int TitleWidth(const kv::forms::ListView& list, int column);
 
 // ---- Activation
 void ActivateWindow(HWND window);
@@ -97,6 +101,9 @@ public:
         std::wstring caption;
         std::wstring text;
         int answer;
+        HWND owner;          // the window the box belongs to
+        bool ownerVisible;   // whether that window was on show
+        bool ownerEnabled;   // whether it still took input while the box was up
     };
     explicit MessageBoxAnswerer(int answer);
     ~MessageBoxAnswerer();

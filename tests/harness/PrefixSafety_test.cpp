@@ -55,4 +55,16 @@ TEST(PrefixSafety, TrashAndHomeLieInScratchFolders)
     }
 }
 
+// A crash must end the process with its exit code: Wine's debugger, which
+// would wait instead, is switched off in the test prefix.
+TEST(PrefixSafety, NoDebuggerStartsOnAFault)
+{
+    wchar_t debugger[256] = {};
+    DWORD size = sizeof debugger;
+    const LONG status = ::RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug",
+                                       L"Debugger", RRF_RT_REG_SZ, nullptr, debugger, &size);
+    ASSERT_EQ(status, ERROR_SUCCESS);
+    EXPECT_STREQ(debugger, L"");
+}
+
 } // namespace

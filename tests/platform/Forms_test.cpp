@@ -200,6 +200,32 @@ TEST_F(FormsTest, AModalFormDisablesTheOthersUntilItsResultIsSet)
     EXPECT_FALSE(kvtest::IsFormVisible(L"TModalTestForm"));
 }
 
+TEST_F(FormsTest, EnterPressesTheFocusedButtonOrElseOKAndEscapePressesCancel)
+{
+    Form form(TestStyle(L"TKeysTestForm"));
+    form.Build({
+        {Make<Edit>, L"Edit", idEdit, 0, 10, 10, 120, 22},
+        {Make<Button>, L"OKButton", IDOK, 0, 10, 40, 80, 24, L"OK", nullptr, lfDefault},
+        {Make<Button>, L"CancelButton", IDCANCEL, 0, 100, 40, 80, 24, L"Cancel"},
+    });
+    std::vector<std::wstring> pressed;
+    auto& ok = form.Get<Button>(IDOK);
+    auto& cancel = form.Get<Button>(IDCANCEL);
+    ok.OnClick = [&] { pressed.push_back(L"OK"); };
+    cancel.OnClick = [&] { pressed.push_back(L"Cancel"); };
+    form.Show();
+    auto& edit = form.Get<Edit>(idEdit);
+    edit.SetFocus();
+    kvtest::PressKey(edit, VK_RETURN);
+    kvtest::PressKey(edit, VK_ESCAPE);
+    cancel.SetFocus();
+    kvtest::PressKey(cancel, VK_RETURN);
+    ok.SetEnabled(false);
+    edit.SetFocus();
+    kvtest::PressKey(edit, VK_RETURN); // a disabled OK is not pressed
+    EXPECT_EQ(pressed, (std::vector<std::wstring>{L"OK", L"Cancel", L"Cancel"}));
+}
+
 TEST_F(FormsTest, GraphicControlsGetTheMouseFromTheirWindow)
 {
     Form form(TestStyle(L"TGraphicTestForm"));

@@ -89,6 +89,34 @@ TEST_F(CreateTaskTest, CancellingTheSaveDialogKeepsTheCreatorOpen)
     EXPECT_FALSE(kv::RegistryKeyExists(HKEY_CURRENT_USER, kv::JobKeys()[1]));
 }
 
+TEST_F(CreateTaskTest, EnterSavesAndEscapeCancels)
+{
+    const std::wstring file = root + L"keyed.kv";
+    kvtest::FileDialogAnswer answer(file);
+    kvtest::MessageBoxAnswerer boxes(IDOK);
+    kv::TCreateTaskForm form(settings);
+    Timer act(30);
+    act.OnTimer = [&] {
+        act.Stop();
+        kvtest::PressKey(*form.AutoScanCheckBox, VK_RETURN);
+    };
+    act.Start();
+    EXPECT_EQ(form.ShowModal(), mrOk);
+    EXPECT_EQ(answer.TimesAsked(), 1);
+    EXPECT_EQ(form.SavedFile(), file);
+    EXPECT_NE(::GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    kv::TCreateTaskForm again(settings);
+    act.OnTimer = [&] {
+        act.Stop();
+        kvtest::PressKey(*again.RunHiddenlyCheckBox, VK_ESCAPE);
+    };
+    act.Start();
+    EXPECT_EQ(again.ShowModal(), mrCancel);
+    EXPECT_EQ(answer.TimesAsked(), 1) << "Escape saves nothing";
+    EXPECT_TRUE(again.SavedFile().empty());
+}
+
 TEST_F(CreateTaskTest, TheMenuEntryOpensItWithScanCleanAndCloseChecked)
 {
     bool scan = false, clean = false, close = false, hidden = true;

@@ -46,6 +46,33 @@ TEST_F(FiltersPageTest, CountsFollowRowsAndCheckMarks)
     EXPECT_FALSE(form->tiUpdateCountOfFilters.Enabled()) << "the timer stops itself";
 }
 
+TEST_F(FiltersPageTest, CountsFollowTheFilterEditorWhenItCloses)
+{
+    OpenWith({{true, L"*.tmp", L"a"}}, {});
+    ASSERT_TRUE(StatusBecomes(L"<Filters Panel> - 1 Inclusive Filters (1 selected), 0 Exclusive Filters (0 selected)"));
+    kvtest::WhenShown added(L"TEditItemForm", [](HWND window) {
+        kv::TEditItemForm& e = EditorOf(window);
+        kvtest::TypeText(*e.FileNameEdit, L"*.new");
+        kvtest::Click(*e.ExcludeRadioButton);
+        kvtest::Click(*e.SaveButton);
+    });
+    kvtest::Click(*form->AddButton);
+    ASSERT_TRUE(added.Ran());
+    EXPECT_TRUE(StatusBecomes(L"<Filters Panel> - 1 Inclusive Filters (1 selected), 1 Exclusive Filters (1 selected)"))
+        << Status();
+
+    Filters().SetSelected(0, true);
+    kvtest::WhenShown edited(L"TEditItemForm", [](HWND window) {
+        kv::TEditItemForm& e = EditorOf(window);
+        kvtest::Click(*e.ExcludeRadioButton);
+        kvtest::Click(*e.SaveButton);
+    });
+    form->FiltersPage->FiltersListViewDblClick();
+    ASSERT_TRUE(edited.Ran());
+    EXPECT_TRUE(StatusBecomes(L"<Filters Panel> - 0 Inclusive Filters (0 selected), 2 Exclusive Filters (2 selected)"))
+        << Status();
+}
+
 TEST_F(FiltersPageTest, CountsAreNotShownOnOtherPages)
 {
     OpenWith({{true, L"*.tmp", L"a"}}, {});
@@ -151,6 +178,29 @@ TEST_F(FiltersPageTest, AddedFilterIsCheckedSelectedAndStored)
     const kv::TSettings settings = form->CollectSettings();
     ASSERT_EQ(settings.ExclusiveFiles.size(), 1u);
     EXPECT_EQ(settings.ExclusiveFiles[0], (kv::TFilterEntry{true, L"*.junk", L"Junk files"}));
+}
+
+TEST_F(FiltersPageTest, EnterSavesTheFilterFromEitherEditAndEscapeCancels)
+{
+    OpenWith({{true, L"*.tmp", L"a"}}, {});
+    auto add = [&](const std::wstring& mask, bool fromDescription, WPARAM key) {
+        kvtest::WhenShown editor(L"TEditItemForm", [&](HWND window) {
+            kv::TEditItemForm& e = EditorOf(window);
+            kvtest::PressKey(*e.FileNameEdit, VK_RETURN); // no mask yet: Save is disabled
+            EXPECT_TRUE(::IsWindowVisible(window));
+            kvtest::TypeText(*e.FileNameEdit, mask);
+            kvtest::TypeText(*e.DescriptionEdit, L"typed");
+            kvtest::PressKey(fromDescription ? *e.DescriptionEdit : *e.FileNameEdit, key);
+        });
+        kvtest::Click(*form->AddButton);
+        EXPECT_TRUE(editor.Ran());
+        EXPECT_FALSE(kvtest::IsFormVisible(L"TEditItemForm"));
+    };
+    add(L"*.esc", false, VK_ESCAPE);
+    EXPECT_EQ(Filters().Count(), 1);
+    add(L"*.one", false, VK_RETURN);
+    add(L"*.two", true, VK_RETURN);
+    EXPECT_EQ(kvtest::ReadColumn(Filters(), 1), (std::vector<std::wstring>{L"*.tmp", L"*.one", L"*.two"}));
 }
 
 TEST_F(FiltersPageTest, ADuplicateMaskIsRefusedIgnoringCaseAndTheEditorStaysOpen)

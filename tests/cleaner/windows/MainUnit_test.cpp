@@ -166,6 +166,35 @@ TEST_F(MainWindowTest, MaximizeAndRestoreSwapTheirButtons)
     EXPECT_FALSE(::GetWindowLongW(form->Handle(), GWL_STYLE) & WS_CAPTION) << "our own title bar replaces it";
 }
 
+TEST_F(MainWindowTest, TheTitleBarsRightEndClosesOnlyThroughTheExitButton)
+{
+    Open();
+    // Where the bar's own close area once lay (covered by the system buttons):
+    // a release there is no close.
+    kvtest::Release(*form->TitleBarBack3, kv::forms::MouseButton::Left, POINT{form->TitleBarBack3->Width() - 2, 2});
+    EXPECT_TRUE(::IsWindowVisible(form->Handle()));
+    kvtest::Click(*form->ExitButton);
+    EXPECT_FALSE(::IsWindowVisible(form->Handle()));
+}
+
+TEST_F(MainWindowTest, HelpContentsWithoutAHelpFileSaysSo)
+{
+    Open();
+    const std::wstring helpFile = kv::ProgramFolder + L"Kestrelvane.chm";
+    ASSERT_EQ(::GetFileAttributesW(helpFile.c_str()), INVALID_FILE_ATTRIBUTES);
+    kvtest::MessageBoxAnswerer boxes(IDOK);
+    {
+        kvtest::MenuChooser chooser(L"Kestrelvane Help");
+        kvtest::Click(*form->HelpButton);
+        ASSERT_TRUE(chooser.Chosen());
+    }
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].caption, kv::LanguageText(68));
+    EXPECT_EQ(boxes.Boxes()[0].text.rfind(helpFile + L"\r\n\r\n", 0), 0u) << "names the missing file";
+    EXPECT_GT(boxes.Boxes()[0].text.size(), helpFile.size() + 4) << "and says what is wrong with it";
+    EXPECT_EQ(boxes.Boxes()[0].owner, form->Handle());
+}
+
 TEST_F(MainWindowTest, BalloonTipsMenuFollowsTheSetting)
 {
     Open();

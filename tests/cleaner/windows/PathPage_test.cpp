@@ -66,6 +66,39 @@ TEST_F(MainWindowTest, AddingAFolderOfEachKindStoresItsImage)
     EXPECT_EQ(settings.EmptyFolders[1].kind, kv::pkEmptyFolder);
 }
 
+TEST_F(MainWindowTest, TheScanPathDialogSavesOnEnterOnlyAValidFolderAndCancelsOnEscape)
+{
+    const std::wstring folder = kvtest::WithoutTrailingBackslash(kvtest::ScratchFolder(L"Keyed"));
+    Open();
+    kvtest::Click(*form->PathButton);
+    const int before = Paths().Count();
+    kvtest::FolderPickerAnswer picker(std::nullopt);
+    auto run = [&](const std::wstring& text, WPARAM key) {
+        bool stayedOpen = false;
+        kvtest::WhenShown dialog(L"TAddFolderForm", [&](HWND window) {
+            kv::TAddFolderForm& d = DialogOf(window);
+            d.FolderEdit->SetText(L"");
+            kvtest::TypeText(*d.FolderEdit, text + L"\\Missing");
+            kvtest::PressKey(*d.FolderEdit, VK_RETURN); // Save is disabled for a folder that does not exist
+            stayedOpen = ::IsWindowVisible(window) && d.ModalResultValue() == kv::forms::mrNone;
+            d.FolderEdit->SetText(L"");
+            kvtest::TypeText(*d.FolderEdit, text);
+            kvtest::PressKey(*d.FolderEdit, key);
+        });
+        kvtest::MenuChooser chooser(L"Add a folder that will NOT be scanned");
+        kvtest::Click(*form->AddButton);
+        EXPECT_TRUE(dialog.Ran());
+        EXPECT_TRUE(stayedOpen);
+        EXPECT_FALSE(kvtest::IsFormVisible(L"TAddFolderForm"));
+    };
+    run(folder, VK_ESCAPE);
+    EXPECT_EQ(Paths().Count(), before) << "Escape adds nothing";
+    run(folder, VK_RETURN);
+    ASSERT_EQ(Paths().Count(), before + 1);
+    EXPECT_EQ(Paths().Caption(before), folder);
+    EXPECT_EQ(Paths().ImageIndex(before), kv::pkExcludeWithSubFolders);
+}
+
 TEST_F(MainWindowTest, TheSameFolderMayBeListedOncePerKind)
 {
     const std::wstring folder = kvtest::WithoutTrailingBackslash(kvtest::ScratchFolder(L"Listed"));

@@ -665,17 +665,29 @@ TEST_F(ScanPageTest, EnteringThePageSetsTheControlButtonsByScanStateAndRows)
     EXPECT_TRUE(form->RemoveAllButton->Enabled());
 }
 
-TEST_F(ScanPageTest, ColumnsFitTheirContentsOnRequestAndGoBackOnReset)
+TEST_F(ScanPageTest, ColumnsFitTheirContentsOnRequest)
 {
     OpenWithRows({ResultRow(L"a-rather-long-file-name-for-the-column.tmp", L"C:\\kv\\a\\very\\long\\location\\",
                             L"1", L"2020-01-02 03:04:05", L"*.tmp")});
     EXPECT_EQ(Results().ColumnWidth(kv::TScanPage::colFileName), 80);
     ASSERT_TRUE(ChooseOnSelection(L"Size All Columns to Fit"));
-    EXPECT_GT(Results().ColumnWidth(kv::TScanPage::colFileName), 150);
-    EXPECT_GT(Results().ColumnWidth(kv::TScanPage::colLocation), 120);
-    Page().ResetScanColumns();
-    const int widths[] = {80, 120, 50, 100};
-    for (int column = 0; column < 4; ++column) EXPECT_EQ(Results().ColumnWidth(column), widths[column]);
+    for (int column = kv::TScanPage::colFileName; column <= kv::TScanPage::colModified; ++column)
+        EXPECT_GE(Results().ColumnWidth(column), kvtest::WidestCell(Results(), column)) << column;
+}
+
+TEST_F(ScanPageTest, ColumnsFitTheResultsWhenTheScanEnds)
+{
+    const std::wstring tree = kvtest::ScratchFolder(L"ScanPageColumns");
+    MakeFolder(tree + L"a folder whose name is longer than any default column");
+    MakeFile(tree + L"a folder whose name is longer than any default column\\a file name that is long too.tmp", 1234567);
+    MakeFile(tree + L"b.tmp", 10);
+    OpenScanning(tree, {{true, L"*.tmp", L"t"}});
+    Scan();
+    ASSERT_EQ(Results().Count(), 2);
+    for (int column = kv::TScanPage::colFileName; column <= kv::TScanPage::colModified; ++column) {
+        EXPECT_GE(Results().ColumnWidth(column), kvtest::WidestCell(Results(), column)) << "column " << column;
+        EXPECT_GE(Results().ColumnWidth(column), kvtest::TitleWidth(Results(), column)) << "column " << column;
+    }
 }
 
 } // namespace

@@ -146,6 +146,41 @@ TEST_F(SpecifyFolderTest, CancelChangesNothing)
     EXPECT_EQ(displayUpdates, 0);
 }
 
+TEST_F(SpecifyFolderTest, EnterIsOKUnlessTheNameIsInvalidAndEscapeCancels)
+{
+    kv::TSpecifyFolderForm form(settings, [this] { ++displayUpdates; });
+    bool stayedOpenOnInvalidName = false;
+    Timer act(30);
+    act.OnTimer = [&] {
+        act.Stop();
+        kvtest::Click(*form.EditFileNameButton);
+        form.FileNameEdit->SetText(L"");
+        kvtest::TypeText(*form.FileNameEdit, L"bad|name.txt");
+        kvtest::PressKey(*form.FileNameEdit, VK_RETURN);
+        stayedOpenOnInvalidName = form.ModalResultValue() == mrNone && ::IsWindowVisible(form.Handle());
+        form.FileNameEdit->SetText(L"");
+        kvtest::TypeText(*form.FileNameEdit, L"Keyed.txt");
+        kvtest::PressKey(*form.FileNameEdit, VK_RETURN);
+    };
+    act.Start();
+    EXPECT_EQ(form.ShowModal(), mrOk);
+    EXPECT_TRUE(stayedOpenOnInvalidName) << "OK is disabled, and so is Enter";
+    EXPECT_EQ(settings.DeletionFile, L"Keyed.txt");
+    EXPECT_EQ(settings.CleanMethod, kv::cmBackupFolder);
+
+    const kv::TSettings before = settings;
+    kv::TSpecifyFolderForm again(settings, [this] { ++displayUpdates; });
+    act.OnTimer = [&] {
+        act.Stop();
+        kvtest::Click(*again.EditFileNameButton);
+        again.FileNameEdit->SetText(L"Other.txt");
+        kvtest::PressKey(*again.FileNameEdit, VK_ESCAPE);
+    };
+    act.Start();
+    EXPECT_EQ(again.ShowModal(), mrCancel);
+    EXPECT_TRUE(settings == before);
+}
+
 TEST_F(SpecifyFolderTest, RestoreFromTheKVBackupSubFolderBringsTheFilesBack)
 {
     const std::wstring one = root + L"junk\\one\\same.tmp", two = root + L"junk\\two\\same.tmp";
@@ -159,6 +194,7 @@ TEST_F(SpecifyFolderTest, RestoreFromTheKVBackupSubFolderBringsTheFilesBack)
     EXPECT_EQ(kvtest::ReadBytes(two), "two");
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].text, L"Backup files have been restored successfully!");
+    EXPECT_EQ(boxes.Boxes()[0].owner, form->Handle()) << "the dialog on show owns its boxes";
     EXPECT_EQ(form->LastRestore().restored, 2);
 }
 
@@ -196,6 +232,10 @@ TEST_F(SpecifyFolderTest, TheMenusRestoreRunsBeforeTheDialogIsShown)
     const std::wstring file = root + L"junk\\menu.tmp";
     kvtest::PutFile(file, "menu");
     BackUp(settings.SpecificFolder, {file});
+    // The window whose menu asked for the restore.
+    Form mainWindow(kvtest::HostStyle(L"TMainFormStandIn"));
+    mainWindow.Show();
+    kvtest::Pump();
     kvtest::MessageBoxAnswerer boxes(IDOK);
     bool restoredWhenShown = false;
     Timer act(30);
@@ -206,8 +246,11 @@ TEST_F(SpecifyFolderTest, TheMenusRestoreRunsBeforeTheDialogIsShown)
         kvtest::Click(kvtest::ControlById(kvtest::FindForm(L"TSpecifyFolderForm"), kv::TSpecifyFolderForm::idCancelButton));
     };
     act.Start();
-    kv::RestoreFilesFromSpecificFolder(settings, nullptr);
+    kv::RestoreFilesFromSpecificFolder(settings, nullptr, mainWindow.Handle());
     EXPECT_TRUE(restoredWhenShown);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].owner, mainWindow.Handle()) << "owned by the window on show, not the hidden dialog";
+    EXPECT_FALSE(boxes.Boxes()[0].ownerEnabled) << "the window behind the box takes no input";
     EXPECT_EQ(kvtest::ReadBytes(file), "menu");
     EXPECT_EQ(kvtest::FindForm(L"TSpecifyFolderForm"), nullptr) << "freed after use";
 }

@@ -302,6 +302,20 @@ TEST(ISAPIResponse, HeaderGoesThroughTheServerAndThePageToTheClient)
     EXPECT_FALSE(WritingWebErrorPage());
 }
 
+BOOL WINAPI RefusingWriteClient(HCONN, LPVOID, LPDWORD, DWORD) { return FALSE; }
+
+TEST(ISAPIResponse, ClientThatTakesNoPageIsAFailure)
+{
+    g_server = ServerRecord();
+    g_ecb = EXTENSION_CONTROL_BLOCK{};
+    g_ecb.ServerSupportFunction = FakeServerSupportFunction;
+    g_ecb.WriteClient = RefusingWriteClient;
+    SetServerECBProvider(FakeECB);
+    EXPECT_FALSE(WriteWebErrorResponse(TWebApplicationKind::ISAPI, "<html/>"));
+    SetServerECBProvider(nullptr);
+    EXPECT_FALSE(WritingWebErrorPage());
+}
+
 TEST(ISAPIResponse, WithoutARequestBlockNothingIsWritten)
 {
     SetServerECBProvider(nullptr);

@@ -1,0 +1,270 @@
+// A child process for the exception-capture tests: runs one case and writes
+// what the runtime layer saw, one line per event, to a log file.
+//   kv_crash_probe CASE LOGFILE
+// Lines: "raise KIND TYPE", "nohandler TYPE", "handled TYPE" (the runtime
+// observer), "slot TYPE", "thread-slot TYPE" (the handler slots, with
+// " code XXXXXXXX" for a processor fault), "done" when the case ran to its end.
+// The exit code is the case's, or what the process died of.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/Exceptions.h"
+#include "platform/MessageLoop.h"
+#include "platform/WorkerThread.h"
+#include "platform/runtime/RuntimeObserver.h"
+#include "platform/runtime/SehGuard.h"
+
+// Outside the anonymous namespace: the log shows their plain mangled names.
+class ProbeError : public std::runtime_error {
+public:
+    ProbeError() : std::runtime_error("probe") {}
+};
+class OtherError : public std::runtime_error {
+public:
+    OtherError() : std::runtime_error("other") {}
+};
+
+namespace {
+
+HANDLE g_log = INVALID_HANDLE_VALUE;
+
+// Appends one line; no allocation (the observer runs inside the runtime).
+void Log(const char* format, const char* a = "", const char* b = "")
+{
+    char line[512];
+    const int length = std::snprintf(line, sizeof line, format, a, b);
+    DWORD written = 0;
+    if (length > 0) ::WriteFile(g_log, line, static_cast<DWORD>(length), &written, nullptr);
+}
+
+const char* KindName(kv::runtime::RaiseKind kind)
+{
+    switch (kind) {
+    case kv::runtime::RaiseKind::Throw:
+        return "throw";
+    case kv::runtime::RaiseKind::Rethrow:
+        return "rethrow";
+    default:
+        return "rethrow-exception";
+    }
+}
+
+const char* TypeName(const std::type_info* type) { return type ? type->name() : "?"; }
+
+const kv::runtime::RuntimeObserver kRecorder{
+    [](void*, const std::type_info* type, const kv::runtime::RaiseSite&, kv::runtime::RaiseKind kind) noexcept {
+        Log("raise %s %s\n", KindName(kind), TypeName(type));
+    },
+    [](void*, const std::type_info* type) noexcept { Log("nohandler %s\n", TypeName(type)); },
+    [](void*, const std::type_info* type) noexcept { Log("handled %s\n", TypeName(type)); },
+};
+
+void LogSlot(const char* slot, const std::exception_ptr& error)
+{
+    const std::type_info* type = kv::runtime::ExceptionTypeOf(error);
+    try {
+        kv::runtime::RethrowForInspection(error);
+    } catch (const kv::EExternal& fault) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%08lX", fault.ExceptionCode());
+        Log("%s %s", slot, TypeName(type));
+        Log(" code %s\n", code);
+        return;
+    } catch (...) {
+    }
+    Log("%s %s\n", slot, TypeName(type));
+}
+
+[[gnu::noinline]] void Throw() { throw ProbeError(); }
+
+[[gnu::noinline]] void WriteThroughNull()
+{
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 1;
+}
+
+[[gnu::noinline]] void ThrowingNoexcept() noexcept { Throw(); }
+
+// A window whose procedure throws once for a test message, through the guard
+// every window procedure of the program has.
+constexpr UINT kThrowMessage = WM_APP + 1;
+constexpr UINT kFaultMessage = WM_APP + 2;
+
+LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return kv::GuardedCallback<LRESULT>(0, [&]() -> LRESULT {
+        if (message == kThrowMessage) Throw();
+        if (message == kFaultMessage) WriteThroughNull();
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    });
+}
+
+int RunWindowCase(UINT failure)
+{
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = ProbeWindowProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"KvCrashProbe";
+    ::RegisterClassW(&windowClass);
+    HWND window = ::CreateWindowExW(0, L"KvCrashProbe", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    windowClass.hInstance, nullptr);
+    ::PostMessageW(window, failure, 0, 0);
+    ::PostMessageW(window, failure, 0, 0);
+    ::PostQuitMessage(0);
+    MSG message;
+    int dispatched = 0;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::DispatchMessageW(&message);
+        ++dispatched;
+    }
+    // The loop went on after each failure: both messages were served.
+    return dispatched == 2 ? 0 : 10 + dispatched;
+}
+
+class ThrowingWorker : public kv::WorkerThread {
+public:
+    explicit ThrowingWorker(HANDLE done) : done_(done) {}
+
+protected:
+    void Execute() override
+    {
+        ::SetEvent(done_);
+        Throw();
+    }
+
+private:
+    HANDLE done_;
+};
+
+int RunWorkerCase()
+{
+    HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD id = kv::WorkerThread::Start<ThrowingWorker>(done)->ThreadId();
+    ::WaitForSingleObject(done, 10000);
+    // The thread ends through ExitThread once its failure is handled.
+    HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, id);
+    if (thread) {
+        ::WaitForSingleObject(thread, 10000);
+        ::CloseHandle(thread);
+    } else {
+        ::Sleep(500);
+    }
+    return 0;
+}
+
+// Answers the thread-naming exception as a debugger would, so that raising
+// it without a debugger does not end the process.
+LONG CALLBACK AnswerThreadNaming(EXCEPTION_POINTERS* pointers)
+{
+    return pointers->ExceptionRecord->ExceptionCode == kv::kThreadNamingException ? EXCEPTION_CONTINUE_EXECUTION
+                                                                                    : EXCEPTION_CONTINUE_SEARCH;
+}
+
+int RunThreadNamingCase()
+{
+    ::AddVectoredExceptionHandler(1, AnswerThreadNaming);
+    kv::GuardedCallback([] {
+        const ULONG_PTR info[4] = {0x1000, reinterpret_cast<ULONG_PTR>("probe"), static_cast<ULONG_PTR>(-1), 0};
+        ::RaiseException(kv::kThreadNamingException, 0, 4, info);
+    });
+    return 0;
+}
+
+int RunCase(const wchar_t* name)
+{
+    const std::wstring c = name;
+    if (c == L"caught") {
+        try {
+            Throw();
+        } catch (const ProbeError&) {
+        }
+    } else if (c == L"mismatched") {
+        try {
+            try {
+                Throw();
+            } catch (const OtherError&) {
+                return 20;
+            }
+        } catch (const ProbeError&) {
+        }
+    } else if (c == L"catch-all") {
+        try {
+            Throw();
+        } catch (...) {
+        }
+    } else if (c == L"rethrow") {
+        try {
+            try {
+                Throw();
+            } catch (const ProbeError&) {
+                throw;
+            }
+        } catch (const ProbeError&) {
+        }
+    } else if (c == L"library") {
+        try {
+            std::vector<int> empty;
+            return empty.at(1);
+        } catch (const std::out_of_range&) {
+        }
+    } else if (c == L"rethrow-exception") {
+        std::exception_ptr carried;
+        try {
+            Throw();
+        } catch (...) {
+            carried = std::current_exception();
+        }
+        try {
+            kv::runtime::RethrowException(carried);
+        } catch (const ProbeError&) {
+        }
+    } else if (c == L"inspection") {
+        std::exception_ptr carried;
+        try {
+            Throw();
+        } catch (...) {
+            carried = std::current_exception();
+        }
+        if (kv::ExceptionMessage(carried) != L"probe") return 21;
+    } else if (c == L"noexcept") {
+        ThrowingNoexcept();
+    } else if (c == L"unhandled") {
+        Throw();
+    } else if (c == L"window-throw") {
+        return RunWindowCase(kThrowMessage);
+    } else if (c == L"window-fault") {
+        return RunWindowCase(kFaultMessage);
+    } else if (c == L"worker") {
+        return RunWorkerCase();
+    } else if (c == L"guarded-av") {
+        kv::GuardedCallback([] { WriteThroughNull(); });
+    } else if (c == L"unguarded-av") {
+        WriteThroughNull();
+    } else if (c == L"thread-name") {
+        return RunThreadNamingCase();
+    } else {
+        return 99;
+    }
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3) return 98;
+    g_log = ::CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (g_log == INVALID_HANDLE_VALUE) return 97;
+    kv::runtime::SetRuntimeObserver(&kRecorder);
+    kv::SetApplicationExceptionHandler([](const std::exception_ptr& error) { LogSlot("slot", error); });
+    kv::SetThreadExceptionHandler([](const std::exception_ptr& error) { LogSlot("thread-slot", error); });
+    const int code = RunCase(argv[1]);
+    Log("done\n");
+    return code;
+}
