@@ -32,6 +32,17 @@ std::uint32_t Mix(std::uint32_t half, std::uint32_t sum, std::uint32_t keyA, std
     return (half << 4) + (half ^ keyA) + ((half >> 5) ^ sum) + keyB;
 }
 
+// The bytes after the last whole block: XORed with the enciphered chaining
+// block, the same way in both directions.
+void CipherTail(const std::uint8_t* source, std::uint8_t* target, std::size_t offset, std::size_t length)
+{
+    if (offset == length) return;
+    std::uint8_t keystream[8];
+    TEAEncryptBlock(g_chain, keystream);
+    std::memcpy(g_chain, keystream, 8);
+    for (std::size_t i = 0; offset + i < length; ++i) target[offset + i] = source[offset + i] ^ keystream[i];
+}
+
 } // namespace
 
 void TEASetKey(std::string_view password)
@@ -83,11 +94,7 @@ void TEADecryptBuffer(const void* in, void* out, std::size_t length)
         for (int i = 0; i < 8; ++i) target[offset + i] = plain[i] ^ g_chain[i];
         std::memcpy(g_chain, cipher, 8);
     }
-    if (offset == length) return;
-    std::uint8_t keystream[8];
-    TEAEncryptBlock(g_chain, keystream);
-    std::memcpy(g_chain, keystream, 8);
-    for (std::size_t i = 0; offset + i < length; ++i) target[offset + i] = source[offset + i] ^ keystream[i];
+    CipherTail(source, target, offset, length);
 }
 
 void TEAEncryptBuffer(const void* in, void* out, std::size_t length)
@@ -103,11 +110,7 @@ void TEAEncryptBuffer(const void* in, void* out, std::size_t length)
         std::memcpy(target + offset, cipher, 8);
         std::memcpy(g_chain, cipher, 8);
     }
-    if (offset == length) return;
-    std::uint8_t keystream[8];
-    TEAEncryptBlock(g_chain, keystream);
-    std::memcpy(g_chain, keystream, 8);
-    for (std::size_t i = 0; offset + i < length; ++i) target[offset + i] = source[offset + i] ^ keystream[i];
+    CipherTail(source, target, offset, length);
 }
 
 } // namespace kv::crashreport

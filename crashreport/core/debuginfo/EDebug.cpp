@@ -1,11 +1,13 @@
 #include "crashreport/core/debuginfo/EDebug.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <optional>
 #include <vector>
 
 #include "crashreport/core/EErrors.h"
+#include "crashreport/core/EHook.h"
 #include "crashreport/core/ESharedOptions.h"
 #include "crashreport/core/ESystem.h"
 #include "crashreport/core/EEncrypt.h"
@@ -26,7 +28,6 @@ constexpr const char* kReporterUnits[] = {
 constexpr std::uint32_t kFirstSectionOffset = 0x1000;
 
 PasswordRequestHooks g_passwordHooks;
-CodeSizeMeasure g_codeSizeMeasure = nullptr;
 
 void UseKeyOf(const std::string& password)
 {
@@ -296,7 +297,7 @@ bool LookUpInUnit(const TOspreyModuleInfo& module, const UnitHeader& unit, ByteR
         if (offset >= previousOffset && running > previousOffset && offset <= running - 1) return fill(previousLine);
     }
     if (pending) current = std::move(pending);
-    if (offset >= running && offset < unit.CodeStart + unit.CodeSize) return fill(line);
+    if (offset >= running && offset - unit.CodeStart < unit.CodeSize) return fill(line);
     return false;
 }
 
@@ -333,17 +334,9 @@ TOspreyFunctionInfo* FindExport(TOspreyFunctionsList& list, std::uintptr_t addre
         const int middle = low + (high - low) / 2;
         TOspreyFunctionInfo* function = list[middle];
         const auto start = reinterpret_cast<std::uintptr_t>(function->Address);
-        if (function->Size == 0) {
-            if (g_codeSizeMeasure != nullptr && IsReadableMemory(function->Address, 1)) {
-                function->Size = g_codeSizeMeasure(function->Address);
-            } else {
-                // Up to the next export without a measure.
-                const auto next = middle + 1 < list.Count()
-                                      ? reinterpret_cast<std::uintptr_t>(list[middle + 1]->Address)
-                                      : start + 1;
-                function->Size = static_cast<std::uint32_t>(next > start ? next - start - 1 : 0);
-            }
-        }
+        // Measured when first needed: up to the first return instruction.
+        if (function->Size == 0)
+            function->Size = static_cast<std::uint32_t>(CodeSizeToReturn(function->Address, INT_MAX - 64));
         if (address >= start && address <= start + function->Size) return function;
         if (address < start) high = middle - 1;
         else low = middle + 1;
@@ -364,7 +357,6 @@ bool IsHiddenUnit(std::string_view unitName)
 }
 
 void SetPasswordRequestHooks(const PasswordRequestHooks& hooks) noexcept { g_passwordHooks = hooks; }
-void SetCodeSizeMeasure(CodeSizeMeasure measure) noexcept { g_codeSizeMeasure = measure; }
 
 bool HasReporterData(HMODULE module)
 {

@@ -59,10 +59,5 @@ struct PasswordRequestHooks {
 };
 void SetPasswordRequestHooks(const PasswordRequestHooks& hooks) noexcept;
 
-// The length of an exported function's code up to its first return
-// instruction; installed by the hooking layer. Without it an export reaches
-// to the next one.
-using CodeSizeMeasure = std::uint32_t (*)(const void* code);
-void SetCodeSizeMeasure(CodeSizeMeasure measure) noexcept;
 
 } // namespace kv::crashreport

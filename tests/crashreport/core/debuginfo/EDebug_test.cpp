@@ -353,7 +353,9 @@ TEST(LineTable, LargeStepsBecomeSeveralEntries)
         ASSERT_TRUE(DecodeLineEntry(reader, ELDataVersion, entry));
         offset += entry.OffsetDelta;
         line += entry.LineDelta;
-        if (entry.NewProcedure) ASSERT_TRUE(DecodeDebugString(reader, {}, name));
+        if (entry.NewProcedure) {
+            ASSERT_TRUE(DecodeDebugString(reader, {}, name));
+        }
     }
     EXPECT_EQ(offset, 200000u);
     EXPECT_EQ(line, 3);
