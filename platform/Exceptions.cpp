@@ -15,13 +15,13 @@ std::atomic<ApplicationExceptionHandler> g_handler{nullptr};
 std::atomic<ApplicationExceptionHandler> g_threadHandler{nullptr};
 std::atomic<ExceptionObjectProcedure> g_objectProcedure{nullptr};
 
+} // namespace
+
 void ShowExceptionMessage(const std::exception_ptr& error)
 {
     const std::wstring message = ExceptionMessage(error);
     ::MessageBoxW(nullptr, message.c_str(), L"Kestrelvane", MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
-
-} // namespace
 
 Exception::Exception(std::wstring message) : message_(std::move(message)), narrow_(WideToAnsi(message_)) {}
 

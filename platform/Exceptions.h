@@ -42,6 +42,8 @@ using ApplicationExceptionHandler = void (*)(const std::exception_ptr& error);
 // which shows the message in a message box).
 ApplicationExceptionHandler SetApplicationExceptionHandler(ApplicationExceptionHandler handler) noexcept;
 void HandleApplicationException(const std::exception_ptr& error) noexcept;
+// The default: the message in a message box.
+void ShowExceptionMessage(const std::exception_ptr& error);
 
 // The worker threads' handler slot: nullptr (the default) passes a thread's
 // exception to the application's handler.

@@ -11,7 +11,7 @@ packages=(
   wine wine32:i386
   cmake make googletest dpkg-dev file
   xvfb xauth x11-apps imagemagick
-  python3 sqlite3
+  python3 sqlite3 nasm
 )
 zlib_source_version=1:1.2.13.dfsg-1
 

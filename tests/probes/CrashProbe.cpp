@@ -5,6 +5,10 @@
 // observer), "slot TYPE", "thread-slot TYPE" (the handler slots, with
 // " code XXXXXXXX" for a processor fault), "done" when the case ran to its end.
 // The exit code is the case's, or what the process died of.
+// Built twice: kv_crash_probe carries no reporter data (the reporter stays
+// off), kv_crash_probe_data does, and there the reporter's capture runs and
+// each report is a line "report handled=H raiser=R class=C stack=N" (the
+// report procedure records instead of reporting).
 #include <windows.h>
 
 #include <cstdio>
@@ -13,8 +17,15 @@
 #include <stdexcept>
 #include <vector>
 
+#include "crashreport/core/ECore.h"
+#include "crashreport/core/EExceptionManager.h"
+#include "crashreport/core/EFrameworkHandlers.h"
+#include "crashreport/core/EObjects.h"
+#include "crashreport/core/ExceptionLog.h"
+#include "crashreport/core/capture/EThreadState.h"
 #include "platform/Exceptions.h"
 #include "platform/MessageLoop.h"
+#include "platform/ProgramPhase.h"
 #include "platform/WorkerThread.h"
 #include "platform/runtime/RuntimeObserver.h"
 #include "platform/runtime/SehGuard.h"
@@ -55,6 +66,29 @@ const char* KindName(kv::runtime::RaiseKind kind)
 }
 
 const char* TypeName(const std::type_info* type) { return type ? type->name() : "?"; }
+
+namespace cr = kv::crashreport;
+
+// A report procedure that throws and catches inside itself (the raise filter
+// must let that pass without a second record).
+bool g_raiseInsideReport = false;
+
+bool RecordReport(const cr::CaughtException& caught)
+{
+    char line[256];
+    std::snprintf(line, sizeof line, "report handled=%d raiser=%d class=%s stack=%u\n", caught.Handled ? 1 : 0,
+                  static_cast<int>(caught.RaiserType), cr::ClassNameOf(caught.Object).c_str(),
+                  static_cast<unsigned>(cr::SavedStackSnapshot().Length));
+    DWORD written = 0;
+    ::WriteFile(g_log, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+    if (g_raiseInsideReport) {
+        try {
+            throw std::runtime_error("inside the report");
+        } catch (const std::exception&) {
+        }
+    }
+    return true;
+}
 
 const kv::runtime::RuntimeObserver kRecorder{
     [](void*, const std::type_info* type, const kv::runtime::RaiseSite&, kv::runtime::RaiseKind kind) noexcept {
@@ -167,7 +201,8 @@ LONG CALLBACK AnswerThreadNaming(EXCEPTION_POINTERS* pointers)
 
 int RunThreadNamingCase()
 {
-    ::AddVectoredExceptionHandler(1, AnswerThreadNaming);
+    // Last in line: the reporter's vectored handler sees the raise first.
+    ::AddVectoredExceptionHandler(0, AnswerThreadNaming);
     kv::GuardedCallback([] {
         const ULONG_PTR info[4] = {0x1000, reinterpret_cast<ULONG_PTR>("probe"), static_cast<ULONG_PTR>(-1), 0};
         ::RaiseException(kv::kThreadNamingException, 0, 4, info);
@@ -175,10 +210,39 @@ int RunThreadNamingCase()
     return 0;
 }
 
+[[gnu::noinline]] int Recurse(int depth)
+{
+    volatile char frame[256];
+    frame[0] = static_cast<char>(depth);
+    if (depth == 0) Throw();
+    return Recurse(depth - 1) + frame[0];
+}
+
 int RunCase(const wchar_t* name)
 {
     const std::wstring c = name;
-    if (c == L"caught") {
+    if (c == L"caught-handled") {
+        cr::CurrentOspreyLogOptions()->BehaviourOptions();
+        auto options = cr::CurrentOspreyLogOptions()->BehaviourOptions();
+        options.Include(cr::boCatchHandledExceptions);
+        cr::CurrentOspreyLogOptions()->SetBehaviourOptions(options);
+        try {
+            Throw();
+        } catch (const ProbeError&) {
+        }
+        // Reported once at the end of its catch block, not again by the slot.
+        kv::GuardedCallback([] { Throw(); });
+    } else if (c == L"raise-in-report") {
+        g_raiseInsideReport = true;
+        Throw();
+    } else if (c == L"deep-recursion") {
+        return Recurse(2000);
+    } else if (c == L"saved-record") {
+        const cr::ThreadExceptionState* state = cr::ExistingThreadState();
+        char code[16];
+        std::snprintf(code, sizeof code, "%08lX", state ? state->ExceptionRecord.ExceptionCode : 0ul);
+        Log("saved-record %s\n", code);
+    } else if (c == L"caught") {
         try {
             Throw();
         } catch (const ProbeError&) {
@@ -246,7 +310,8 @@ int RunCase(const wchar_t* name)
     } else if (c == L"unguarded-av") {
         WriteThroughNull();
     } else if (c == L"thread-name") {
-        return RunThreadNamingCase();
+        const int code = RunThreadNamingCase();
+        return code ? code : RunCase(L"saved-record");
     } else {
         return 99;
     }
@@ -261,9 +326,18 @@ int wmain(int argc, wchar_t** argv)
     g_log = ::CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (g_log == INVALID_HANDLE_VALUE) return 97;
-    kv::runtime::SetRuntimeObserver(&kRecorder);
+    kv::MarkProgramStarted();
+    const bool reporter = cr::ReporterActive();
+    if (reporter) {
+        cr::SetReportProcedure(RecordReport);
+        // The probe's loggers become the handlers the reporter's slots call on to.
+        cr::UnhookPackageHandlers();
+    } else {
+        kv::runtime::SetRuntimeObserver(&kRecorder);
+    }
     kv::SetApplicationExceptionHandler([](const std::exception_ptr& error) { LogSlot("slot", error); });
     kv::SetThreadExceptionHandler([](const std::exception_ptr& error) { LogSlot("thread-slot", error); });
+    if (reporter) cr::HookPackageHandlers();
     const int code = RunCase(argv[1]);
     Log("done\n");
     return code;

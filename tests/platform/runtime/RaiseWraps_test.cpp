@@ -45,7 +45,7 @@ const ProbeCase kCases[] = {
     {"WorkerThrows", L"worker", 0, "raise throw 10ProbeError\nthread-slot 10ProbeError\nhandled 10ProbeError\ndone\n"},
     {"GuardedAccessViolation", L"guarded-av", 0, "slot N2kv16EAccessViolationE code C0000005\ndone\n"},
     {"UnguardedAccessViolation", L"unguarded-av", 0xC0000005, ""},
-    {"ThreadNamingPassesTheGuard", L"thread-name", 0, "done\n"},
+    {"ThreadNamingPassesTheGuard", L"thread-name", 0, "saved-record 00000000\ndone\n"},
 };
 
 class CrashProbeTest : public testing::TestWithParam<ProbeCase> {};

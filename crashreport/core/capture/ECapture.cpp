@@ -1,0 +1,422 @@
+#include "crashreport/core/capture/ECapture.h"
+
+#include <atomic>
+#include <cstring>
+#include <exception>
+
+#include "crashreport/core/ECore.h"
+#include "crashreport/core/EObjects.h"
+#include "crashreport/core/ESystem.h"
+#include "crashreport/core/ExceptionLog.h"
+#include "crashreport/core/capture/EThreadState.h"
+#include "platform/Exceptions.h"
+#include "platform/runtime/RuntimeObserver.h"
+#include "platform/runtime/SehGuard.h"
+
+namespace kv::crashreport {
+namespace {
+
+LastExceptionInfo g_last;
+
+ExceptionObjectProcedure g_previousObjectProcedure = nullptr;
+std::terminate_handler g_previousTerminate = nullptr;
+const runtime::RuntimeObserver* g_previousObserver = nullptr;
+PVOID g_vectoredHandler = nullptr;
+std::atomic<WebClientOutputSink> g_webSink{nullptr};
+
+using RaiseExceptionProc = void(WINAPI*)(DWORD, DWORD, DWORD, const ULONG_PTR*);
+using WriteFileProc = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+using CreateThreadProc = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
+using ResumeThreadProc = DWORD(WINAPI*)(HANDLE);
+using ExitThreadProc = void(WINAPI*)(DWORD);
+
+// The kernel32 procedure itself, found once (the import cell may already be ours).
+template <class Proc>
+Proc RealProcedure(Proc& cache, const char* name) noexcept
+{
+    if (!cache) cache = reinterpret_cast<Proc>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), name));
+    return cache;
+}
+
+RaiseExceptionProc g_realRaiseException = nullptr;
+WriteFileProc g_realWriteFile = nullptr;
+CreateThreadProc g_realCreateThread = nullptr;
+ResumeThreadProc g_realResumeThread = nullptr;
+ExitThreadProc g_realExitThread = nullptr;
+
+// RAII of the per-thread re-entry guard of the raise filter: an exception
+// raised while the filter runs passes unfiltered.
+class RaiseGuard {
+public:
+    explicit RaiseGuard(ThreadExceptionState* state) noexcept
+        : state_(state), held_(state && ::InterlockedCompareExchange(&state->RaiseGuard, 1, 0) == 0),
+          lastError_(::GetLastError())
+    {
+    }
+    ~RaiseGuard()
+    {
+        if (held_) ::InterlockedExchange(&state_->RaiseGuard, 0);
+        ::SetLastError(lastError_);
+    }
+    RaiseGuard(const RaiseGuard&) = delete;
+    RaiseGuard& operator=(const RaiseGuard&) = delete;
+    bool Held() const noexcept { return held_; }
+
+private:
+    ThreadExceptionState* state_;
+    bool held_;
+    DWORD lastError_;
+};
+
+bool ShouldFilterOnThisThread(const void* object) noexcept
+{
+    return HandlingEnabled() && IsThreadIncluded(::GetCurrentThreadId()) && IsReportableObject(object);
+}
+
+void RememberOnThread(ThreadExceptionState* state, const void* object, const void* address) noexcept
+{
+    if (!state) return;
+    state->LastObject = object;
+    state->LastAddress = address;
+}
+
+// The report of an exception that no handler of the program will take.
+void ReportUnhandledRaise(ThreadExceptionState* state, const void* object, const void* address, bool isNative,
+                          TAsynchronousException kind)
+{
+    if (state && state->StackPoint == 0) state->StackPoint = state->RaiseFrame;
+    ProcessCaughtException(object, address, isNative, nullptr, false, kind, ReporterModule(), rtUnknown, nullptr,
+                           nullptr, 0, 0);
+}
+
+bool AlreadyReportedOnThread(const ThreadExceptionState* state, const void* object, const void* address) noexcept
+{
+    if (!state || !address) return false;
+    return static_cast<std::uint32_t>(state->Reported.Value) == reinterpret_cast<std::uint32_t>(address) &&
+           ClassNameOf(object) == state->Reported.ClassName;
+}
+
+// ---- The runtime observer
+
+void OnRaised(void* object, const std::type_info*, const runtime::RaiseSite& site, runtime::RaiseKind) noexcept
+{
+    if (!ReporterActive()) return;
+    ThreadExceptionState* state = CurrentThreadState();
+    if (!state) return;
+    state->RaiseFrame = site.Esp;
+    state->RaiseRegister = site.Ecx;
+    const ULONG_PTR arguments[7] = {reinterpret_cast<ULONG_PTR>(site.ReturnAddress),
+                                    reinterpret_cast<ULONG_PTR>(object),
+                                    site.Ebx,
+                                    site.Esi,
+                                    site.Edi,
+                                    site.Ebp,
+                                    site.Esp};
+    // The unwinder decides whether a handler takes a C++ exception: here it
+    // is only recorded, with the stack as it stands at the raise.
+    GeneralRaiseNotify(kNativeExceptionCode, EXCEPTION_NONCONTINUABLE, 7, false, arguments);
+    RaiseGuard guard(state);
+    if (!guard.Held()) return;
+    RecordLastException(object, site.ReturnAddress, true);
+    RememberOnThread(state, object, site.ReturnAddress);
+    if (ShouldFilterOnThisThread(object)) SaveRaisingThreadStack(site.ReturnAddress, true);
+}
+
+void OnNoHandler(void* object, const std::type_info*) noexcept
+{
+    if (!ReporterActive()) return;
+    ThreadExceptionState* state = CurrentThreadState();
+    RaiseGuard guard(state);
+    if (!guard.Held() || !ShouldFilterOnThisThread(object)) return;
+    try {
+        ReportUnhandledRaise(state, object, RaiseAddressOf(object), !ObjectInheritsFromName(object, "EExternal"),
+                             aeNone);
+    } catch (...) {
+    }
+}
+
+// The end of a catch block: with "catch handled exceptions", the exception
+// is reported as handled, unless this thread already reported it.
+void OnHandled(void* object, const std::type_info*) noexcept
+{
+    if (!ReporterActive()) return;
+    const TOspreyModuleOptions* options = CurrentOspreyLogOptions();
+    if (!options || !options->BehaviourOptions().Contains(boCatchHandledExceptions)) return;
+    ThreadExceptionState* state = CurrentThreadState();
+    RaiseGuard guard(state);
+    if (!guard.Held() || !HandlingEnabled() || !IsThreadIncluded(::GetCurrentThreadId())) return;
+    const void* address = RaiseAddressOf(object);
+    if (AlreadyReportedOnThread(state, object, address)) return;
+    if (state->ExceptionRecord.ExceptionCode == kThreadNamingException) return;
+    try {
+        const SavedStackInfo saved = SavedStackSnapshot();
+        ProcessCaughtException(object, address, !ObjectInheritsFromName(object, "EExternal"), nullptr, true, aeNone,
+                               ReporterModule(), rtUnknown, nullptr, nullptr, saved.Start,
+                               saved.Start + static_cast<std::uint32_t>(saved.Length));
+    } catch (...) {
+    }
+}
+
+const runtime::RuntimeObserver kCaptureObserver{OnRaised, OnNoHandler, OnHandled};
+
+// ---- The vectored handler: keeps what a processor fault looked like at its
+// first sight, before any handler unwinds its frames.
+
+bool IsForeignOrQuiet(DWORD code) noexcept
+{
+    // Success and informational codes are messages, not failures; C++
+    // exceptions of other runtimes are theirs to handle.
+    return (code >> 30) < 2 || code == kForeignCxxExceptionCode || code == kThreadNamingException ||
+           code == kNativeExceptionCode;
+}
+
+LONG CALLBACK ReporterVectoredHandler(EXCEPTION_POINTERS* pointers)
+{
+    const DWORD lastError = ::GetLastError();
+    const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+    if (ReporterActive() && !IsForeignOrQuiet(record->ExceptionCode)) {
+        ThreadExceptionState* state = CurrentThreadState();
+        if (state && !state->Probing && state->RaiseGuard == 0) {
+            std::memcpy(&state->ExceptionRecord, record, kRecordCopySize);
+            std::memcpy(&state->Context, pointers->ContextRecord, kContextCopySize);
+            state->Context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+            state->StackPoint = pointers->ContextRecord->Esp;
+            SaveStackCopy(pointers->ContextRecord->Esp, record->ExceptionAddress);
+        }
+    }
+    ::SetLastError(lastError);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+void TerminateHandler() { ExceptProcHook(); }
+
+} // namespace
+
+void SetWebClientOutputSink(WebClientOutputSink sink) noexcept { g_webSink.store(sink); }
+
+void RecordLastException(const void* object, const void* address, bool isNative) noexcept
+{
+    if (address) g_last.LastNonNilAddress = address;
+    if (object) g_last.LastNonNilObject = object;
+    g_last.Address = address;
+    g_last.Object = object;
+    g_last.IsNative = isNative;
+}
+
+LastExceptionInfo LastException() noexcept { return g_last; }
+
+const void* RaiseAddressOf(const void* object) noexcept
+{
+    if (!object) return nullptr;
+    if (const ThreadExceptionState* state = ExistingThreadState(); state && state->LastObject == object)
+        return state->LastAddress;
+    if (g_last.Object == object) return g_last.Address;
+    if (g_last.LastNonNilObject == object) return g_last.LastNonNilAddress;
+    return nullptr;
+}
+
+void GeneralRaiseNotify(DWORD code, DWORD flags, DWORD numberOfArguments, bool notify, const ULONG_PTR* arguments)
+{
+    if (code != kNativeExceptionCode || flags != EXCEPTION_NONCONTINUABLE || numberOfArguments != 7) return;
+    ThreadExceptionState* state = CurrentThreadState();
+    if (!state) return;
+    state->StackPoint = state->RaiseFrame;
+    CONTEXT& context = state->Context;
+    std::memset(&context, 0, kContextCopySize);
+    context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    context.Eax = arguments[1];
+    context.Ebx = arguments[2];
+    context.Ecx = state->RaiseRegister;
+    context.Edx = arguments[0];
+    context.Esi = arguments[3];
+    context.Edi = arguments[4];
+    context.Ebp = arguments[5];
+    context.Esp = state->RaiseFrame;
+    context.Eip = arguments[0] - 5;
+    EXCEPTION_RECORD& record = state->ExceptionRecord;
+    std::memset(&record, 0, kRecordCopySize);
+    record.ExceptionCode = code;
+    record.ExceptionFlags = flags;
+    record.ExceptionAddress = reinterpret_cast<void*>(arguments[0]);
+    record.NumberParameters = 7;
+    for (int i = 0; i < 7; ++i) record.ExceptionInformation[i] = arguments[i];
+    if (notify)
+        RaiseNotify(reinterpret_cast<const void*>(arguments[1]), reinterpret_cast<const void*>(arguments[0]), true);
+}
+
+void RaiseNotify(const void* object, const void* address, bool isNative)
+{
+    ThreadExceptionState* state = CurrentThreadState();
+    RaiseGuard guard(state);
+    if (!guard.Held()) return;
+    RecordLastException(object, address, isNative);
+    RememberOnThread(state, object, address);
+    if (!ShouldFilterOnThisThread(object)) return;
+    SaveRaisingThreadStack(address, isNative);
+    TAsynchronousException kind = aeNone;
+    if (!CheckHandledByTryExcept(object, address, false, kind)) ReportUnhandledRaise(state, object, address, isNative, kind);
+}
+
+void SaveRaisingThreadStack(const void* address, bool isNative) noexcept
+{
+    const ThreadExceptionState* state = ExistingThreadState();
+    const void* kept = isNative && address ? static_cast<const char*>(address) - 5 : address;
+    SaveStackCopy(state ? state->Context.Esp : 0, kept);
+}
+
+void RtlUnwindNotify(void*, void*, EXCEPTION_RECORD* record) noexcept
+{
+    if (!ReporterActive() || !record) return;
+    // An OS exception being unwound: it never passed the RaiseException hook.
+    if (record->ExceptionCode > 0xC0000004 && record->ExceptionCode <= 0xC000013A &&
+        record->ExceptionFlags == EXCEPTION_UNWINDING)
+        SaveRaisingThreadStack(record->ExceptionAddress, false);
+}
+
+bool CheckHandledByTryExcept(const void* object, const void*, bool, TAsynchronousException& asynchronousKind)
+{
+    asynchronousKind = aeNone;
+    // A stack overflow is always reported at once.
+    return !ObjectInheritsFromName(object, "EStackOverflow");
+}
+
+std::exception_ptr OspreyLog_CallExceptObject(const EXCEPTION_RECORD* record, const CONTEXT* context, bool notify)
+{
+    if (!record) return nullptr;
+    std::exception_ptr object =
+        g_previousObjectProcedure ? g_previousObjectProcedure(*record, context) : DefaultExceptionObject(*record, context);
+    try {
+        if (record->ExceptionCode == kThreadNamingException && record->NumberParameters == 4) return object;
+        ThreadExceptionState* state = CurrentThreadState();
+        if (!state) return object;
+        std::memcpy(&state->ExceptionRecord, record, kRecordCopySize);
+        if (context && IsReadableMemory(context, kContextCopySize)) {
+            state->StackPoint = context->Esp;
+            std::memcpy(&state->Context, context, kContextCopySize);
+            state->Context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+        } else {
+            state->StackPoint = 0;
+            std::memset(&state->Context, 0, kContextCopySize);
+        }
+        const void* instance = runtime::ExceptionObjectOf(object);
+        const bool mainThreadRunning = ::GetCurrentThreadId() == ReporterMainThreadId() && !InUnitInitialization() &&
+                                       !InUnitFinalization();
+        if (mainThreadRunning) {
+            RecordLastException(instance, record->ExceptionAddress, false);
+            RememberOnThread(state, instance, record->ExceptionAddress);
+        } else if (notify) {
+            RaiseNotify(instance, record->ExceptionAddress, false);
+        }
+    } catch (...) {
+        // The object is made; whatever failed while noting it is not the program's business.
+    }
+    return object;
+}
+
+std::exception_ptr ExceptObjProcHook(const EXCEPTION_RECORD& record, const CONTEXT* context)
+{
+    return OspreyLog_CallExceptObject(&record, context, true);
+}
+
+void ExceptProcHook()
+{
+    void* object = runtime::CaughtExceptionObject();
+    const void* address = RaiseAddressOf(object);
+    ThreadExceptionState* state = CurrentThreadState();
+    if (ReporterActive() && object && !AlreadyReportedOnThread(state, object, address)) {
+        RaiseGuard guard(state);
+        if (guard.Held() && ShouldFilterOnThisThread(object)) {
+            try {
+                ReportUnhandledRaise(state, object, address, !ObjectInheritsFromName(object, "EExternal"), aeNone);
+            } catch (...) {
+            }
+        }
+    }
+    if (::GetCurrentThreadId() == ReporterMainThreadId()) ::ExitProcess(1);
+    HookedExitThread(1);
+    ::ExitProcess(1); // not reached
+}
+
+void InstallRuntimeCapture()
+{
+    g_previousTerminate = std::set_terminate(TerminateHandler);
+    g_previousObjectProcedure = SetExceptionObjectProcedure(ExceptObjProcHook);
+    g_previousObserver = runtime::SetRuntimeObserver(&kCaptureObserver);
+    g_vectoredHandler = ::AddVectoredExceptionHandler(1, ReporterVectoredHandler);
+}
+
+void RemoveRuntimeCapture()
+{
+    if (g_vectoredHandler) ::RemoveVectoredExceptionHandler(g_vectoredHandler);
+    g_vectoredHandler = nullptr;
+    runtime::SetRuntimeObserver(g_previousObserver);
+    SetExceptionObjectProcedure(g_previousObjectProcedure);
+    std::set_terminate(g_previousTerminate);
+}
+
+// The kernel32 imports wait for the import patcher of the hooking unit;
+// until then the capture works through the runtime's wraps, the guard and the
+// vectored handler alone.
+bool InstallImportHooks() { return false; }
+
+} // namespace kv::crashreport
+
+using namespace kv::crashreport;
+
+extern "C" {
+
+void* kv_real_rtl_unwind = nullptr;
+
+void kv_capture_raise_entry(std::uint32_t frame, std::uint32_t secondRegister) noexcept
+{
+    if (ThreadExceptionState* state = CurrentThreadState()) {
+        state->RaiseFrame = frame;
+        state->RaiseRegister = secondRegister;
+    }
+}
+
+void WINAPI kv_capture_raise_exception(DWORD code, DWORD flags, DWORD numberOfArguments, const ULONG_PTR* arguments)
+{
+    const RaiseExceptionProc real = RealProcedure(g_realRaiseException, "RaiseException");
+    if (code == kv::kThreadNamingException && numberOfArguments == 4) {
+        real(code, flags, numberOfArguments, arguments);
+        return;
+    }
+    // The runtime's note to a debugger about a foreign exception: nobody
+    // listens without one.
+    if (code == kForeignNotificationCode && flags == 0 && numberOfArguments == 2 && arguments &&
+        IsReadableMemory(reinterpret_cast<const void*>(arguments[0]), kRecordCopySize) &&
+        *reinterpret_cast<const DWORD*>(arguments[0]) == 0x1003F && !DebuggerAttached())
+        return;
+    if (ReporterActive()) GeneralRaiseNotify(code, flags, numberOfArguments, true, arguments);
+    real(code, flags, numberOfArguments, arguments);
+}
+
+void kv_capture_rtl_unwind(std::uint32_t frame, void* targetFrame, void* targetIp, EXCEPTION_RECORD* record) noexcept
+{
+    if (ThreadExceptionState* state = CurrentThreadState()) state->RaiseFrame = frame;
+    RtlUnwindNotify(targetFrame, targetIp, record);
+}
+
+BOOL WINAPI HookedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (const WebClientOutputSink sink = g_webSink.load()) sink(file, buffer, count);
+    return RealProcedure(g_realWriteFile, "WriteFile")(file, buffer, count, written, overlapped);
+}
+
+HANDLE WINAPI HookedCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                                 LPVOID parameter, DWORD flags, LPDWORD threadId)
+{
+    return RealProcedure(g_realCreateThread, "CreateThread")(attributes, stackSize, start, parameter, flags, threadId);
+}
+
+DWORD WINAPI HookedResumeThread(HANDLE thread) { return RealProcedure(g_realResumeThread, "ResumeThread")(thread); }
+
+void WINAPI HookedExitThread(DWORD exitCode)
+{
+    // The thread's reporter block dies with it.
+    ReleaseThreadState();
+    RealProcedure(g_realExitThread, "ExitThread")(exitCode);
+}
+
+} // extern "C"

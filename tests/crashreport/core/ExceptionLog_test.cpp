@@ -1,0 +1,99 @@
+// The reporter's capture seen from child processes: kv_crash_probe_data
+// carries reporter data, so its reporter starts and every report it would
+// make is recorded as a line; kv_crash_probe carries none, so its reporter
+// stays off and only the last-chance filter is in place.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/TestSupport.h"
+#include "crashreport/core/ExceptionLog.h"
+
+namespace {
+
+struct ReporterCase {
+    const char* name;
+    const wchar_t* probe;
+    const wchar_t* argument;
+    DWORD exitCode;
+    const char* log;
+};
+
+constexpr const wchar_t* kWithData = L"kv_crash_probe_data.exe";
+constexpr const wchar_t* kWithoutData = L"kv_crash_probe.exe";
+
+// "stack=N" is the length of the raising stack the reporter copied; the
+// table gives the lines with N replaced by "*" unless N is what the case is
+// about.
+const ReporterCase kCases[] = {
+    {"CaughtIsNotReported", kWithData, L"caught", 0, "done\n"},
+    {"MismatchedInnerCatch", kWithData, L"mismatched", 0, "done\n"},
+    {"CatchAllIsNotReported", kWithData, L"catch-all", 0, "done\n"},
+    {"RethrowInCatch", kWithData, L"rethrow", 0, "done\n"},
+    {"LibraryThrow", kWithData, L"library", 0, "done\n"},
+    // With "catch handled exceptions": at the end of the catch block, once;
+    // an exception the application's slot already reported is not reported again.
+    {"HandledCapture", kWithData, L"caught-handled", 0,
+     "report handled=1 raiser=0 class=ProbeError stack=*\nreport handled=0 raiser=1 class=ProbeError stack=*\n"
+     "slot 10ProbeError\ndone\n"},
+    {"NoexceptTerminates", kWithData, L"noexcept", 1, "report handled=0 raiser=0 class=ProbeError stack=*\n"},
+    {"UnhandledOnMainThread", kWithData, L"unhandled", 1, "report handled=0 raiser=0 class=ProbeError stack=*\n"},
+    {"RaiseInsideTheReport", kWithData, L"raise-in-report", 1, "report handled=0 raiser=0 class=ProbeError stack=*\n"},
+    {"DeepRecursionKeepsTheNearestBytes", kWithData, L"deep-recursion", 1,
+     "report handled=0 raiser=0 class=ProbeError stack=102400\n"},
+    {"WindowProcedureLoopGoesOn", kWithData, L"window-throw", 0,
+     "report handled=0 raiser=1 class=ProbeError stack=*\nslot 10ProbeError\n"
+     "report handled=0 raiser=1 class=ProbeError stack=*\nslot 10ProbeError\ndone\n"},
+    {"WorkerReportedOnce", kWithData, L"worker", 0,
+     "report handled=0 raiser=0 class=ProbeError stack=*\nthread-slot 10ProbeError\ndone\n"},
+    {"GuardedAccessViolation", kWithData, L"guarded-av", 0,
+     "report handled=0 raiser=1 class=kv::EAccessViolation stack=*\nslot N2kv16EAccessViolationE code C0000005\n"
+     "done\n"},
+    {"UnguardedAccessViolation", kWithData, L"unguarded-av", 0xC0000005,
+     "report handled=0 raiser=0 class=kv::EAccessViolation stack=*\n"},
+    {"ThreadNamingUnseen", kWithData, L"thread-name", 0, "saved-record 00000000\ndone\n"},
+    // Without data the reporter stays off; the filter still ends the process
+    // with the fault's code.
+    {"NoDataUnguardedAccessViolation", kWithoutData, L"unguarded-av", 0xC0000005, ""},
+    {"NoDataUnhandledAborts", kWithoutData, L"unhandled", 3,
+     "raise throw 10ProbeError\nnohandler 10ProbeError\nraise rethrow 10ProbeError\n"},
+};
+
+// Replaces every "stack=N" whose N the table does not give with "stack=*".
+std::string MaskStackLengths(std::string log, const std::string& expected)
+{
+    if (expected.find("stack=*") == std::string::npos) return log;
+    std::string::size_type at = 0;
+    while ((at = log.find("stack=", at)) != std::string::npos) {
+        at += 6;
+        const std::string::size_type end = log.find('\n', at);
+        log.replace(at, end - at, "*");
+    }
+    return log;
+}
+
+class ReporterProbeTest : public testing::TestWithParam<ReporterCase> {};
+
+TEST_P(ReporterProbeTest, ReportsAndExitCode)
+{
+    const ReporterCase& c = GetParam();
+    const std::wstring log = kvtest::ScratchFolder(L"reporter") + L"events.log";
+    const int code = kvtest::RunProcess(L"\"" + kvtest::ExecutableFolder() + c.probe + L"\" " + c.argument + L" \"" +
+                                        log + L"\"");
+    EXPECT_EQ(static_cast<DWORD>(code), c.exitCode);
+    const std::string events = kvtest::PathExists(log) ? kvtest::ReadBytes(log) : std::string();
+    EXPECT_EQ(MaskStackLengths(events, c.log), c.log) << events;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReporterProbeTest, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<ReporterCase>& info) { return std::string(info.param.name); });
+
+// This test executable carries no reporter data: its reporter stays off.
+TEST(ExceptionLogTest, WithoutDataTheReporterIsOff)
+{
+    EXPECT_FALSE(kv::crashreport::ReporterActive());
+}
+
+} // namespace
