@@ -314,6 +314,7 @@ void BuildProcessesList()
                 if (version.NT && version.Major >= 6) {
                     auto process = std::make_unique<TOspreyProcessInfo>();
                     process->Name = TrimText(HasExtension(exeName) ? ExecutablePath(entry.th32ProcessID, exeName) : exeName);
+                    if (process->Name.empty()) continue; // a process without a name is not listed
                     if (HasExtension(process->Name)) GetFileVersionText(process->Name, process->Description, process->Version);
                     process->ProcessID = entry.th32ProcessID;
                     process->Priority = PriorityFromBase(entry.pcPriClassBase);
