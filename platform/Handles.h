@@ -3,6 +3,8 @@
 // to close; the cleaner and the reporter never call CloseHandle and friends
 // directly.
 #include <windows.h>
+
+#include <cstdint>
 #include <objbase.h>
 
 #include <utility>
@@ -88,6 +90,14 @@ struct GlobalMemoryTraits {
     static void Close(Type h) noexcept { ::GlobalFree(h); }
 };
 
+// Memory that VirtualAlloc reserved or committed (code written at run time).
+template <class T>
+struct VirtualMemoryTraits {
+    using Type = T*;
+    static Type Invalid() noexcept { return nullptr; }
+    static void Close(Type p) noexcept { ::VirtualFree(p, 0, MEM_RELEASE); }
+};
+
 struct CreatedDCTraits {
     using Type = HDC;
     static Type Invalid() noexcept { return nullptr; }
@@ -118,6 +128,8 @@ using MapView = UniqueHandle<MapViewTraits>;
 using GlobalMemory = UniqueHandle<GlobalMemoryTraits>;
 // A device context that CreateCompatibleDC or CreateDC made.
 using CreatedDC = UniqueHandle<CreatedDCTraits>;
+template <class T = std::uint8_t>
+using VirtualMemory = UniqueHandle<VirtualMemoryTraits<T>>;
 template <class T>
 using CoTaskMemory = UniqueHandle<CoTaskMemoryTraits<T>>;
 template <class T>

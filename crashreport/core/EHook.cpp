@@ -10,6 +10,7 @@
 #include "crashreport/core/EErrors.h"
 #include "crashreport/core/ESystem.h"
 #include "platform/Format.h"
+#include "platform/Handles.h"
 #include "platform/TextCodec.h"
 
 namespace kv::crashreport {
@@ -58,7 +59,7 @@ constexpr std::uintptr_t kSharedAreaStart = 0x80000000u;
 // One detour: the target's first bytes as they were, and the trampoline.
 struct DetourRecord {
     std::uint8_t* Target = nullptr;
-    std::uint8_t* Trampoline = nullptr;
+    VirtualMemory<> Trampoline;
     std::size_t TrampolineSize = 0;
     std::vector<std::uint8_t> SavedBytes;
     const void* NewProc = nullptr;
@@ -92,10 +93,6 @@ bool InSharedArea(const void* address)
     return RunningOnWindows9x() && reinterpret_cast<std::uintptr_t>(address) >= kSharedAreaStart;
 }
 
-struct VirtualFreeDeleter {
-    void operator()(std::uint8_t* block) const noexcept { ::VirtualFree(block, 0, MEM_RELEASE); }
-};
-using ExecutableBlock = std::unique_ptr<std::uint8_t, VirtualFreeDeleter>;
 
 // ---- Import tables
 
@@ -212,7 +209,7 @@ void PutJump(std::uint8_t* at, std::uintptr_t to) { PutJump(at, at, to); }
 // The covered instructions moved into the trampoline, each branch still
 // reaching its old destination; short jumps that leave the covered range go
 // through 5-byte jumps appended after the closing jump.
-ExecutableBlock BuildTrampoline(std::uint8_t* target, const CoveredCode& covered, std::size_t& size)
+VirtualMemory<> BuildTrampoline(std::uint8_t* target, const CoveredCode& covered, std::size_t& size)
 {
     std::size_t outsideShortJumps = 0;
     std::size_t at = 0;
@@ -222,10 +219,10 @@ ExecutableBlock BuildTrampoline(std::uint8_t* target, const CoveredCode& covered
         at += length;
     }
     size = covered.Size + kJumpSize * outsideShortJumps + kJumpSize;
-    ExecutableBlock trampoline(static_cast<std::uint8_t*>(
+    VirtualMemory<> trampoline(static_cast<std::uint8_t*>(
         ::VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE)));
     if (!trampoline) throw std::runtime_error("no memory for the trampoline");
-    std::uint8_t* code = trampoline.get();
+    std::uint8_t* code = trampoline.Get();
     std::memcpy(code, target, covered.Size);
 
     std::size_t nextAddedJump = covered.Size + kJumpSize;
@@ -260,7 +257,7 @@ void* BuildDetour(std::uint8_t* target, const void* newProc)
     if (!detours) throw std::runtime_error("hook unit not started");
     for (const DetourRecord& record : *detours) {
         if (record.Target != target) continue;
-        if (record.NewProc == newProc) return record.Trampoline;
+        if (record.NewProc == newProc) return record.Trampoline.Get();
         // A second diversion would be silently lost behind the first one.
         throw std::runtime_error("target already detoured elsewhere");
     }
@@ -269,19 +266,25 @@ void* BuildDetour(std::uint8_t* target, const void* newProc)
     record.Target = target;
     record.SavedBytes.assign(target, target + covered.Size);
     record.NewProc = newProc;
-    ExecutableBlock trampoline = BuildTrampoline(target, covered, record.TrampolineSize);
+    VirtualMemory<> trampoline = BuildTrampoline(target, covered, record.TrampolineSize);
     detours->reserve(detours->size() + 1);
     // The target is written last: every failure before leaves it intact.
     WriteJump(target, newProc);
-    record.Trampoline = trampoline.release();
+    record.Trampoline = std::move(trampoline);
     detours->push_back(std::move(record));
-    return detours->back().Trampoline;
+    return detours->back().Trampoline.Get();
 }
 
+// The trampoline goes with the record, unless the target could not be
+// restored: then calls still pass through it.
 void UndoDetour(DetourRecord& record)
 {
-    WriteCode(record.Target, record.SavedBytes.data(), record.SavedBytes.size());
-    ::VirtualFree(record.Trampoline, 0, MEM_RELEASE);
+    try {
+        WriteCode(record.Target, record.SavedBytes.data(), record.SavedBytes.size());
+    } catch (...) {
+        record.Trampoline.Release();
+        throw;
+    }
 }
 
 // ---- The unit's start and end
@@ -533,7 +536,7 @@ bool UnhookProcedure(void* address)
     if (!detours) return false;
     bool undone = false;
     for (auto record = detours->begin(); record != detours->end();) {
-        if (record->Target == address || record->Trampoline == address) {
+        if (record->Target == address || record->Trampoline.Get() == address) {
             UndoDetour(*record);
             record = detours->erase(record);
             undone = true;

@@ -12,6 +12,7 @@
 #include "crashreport/core/EErrors.h"
 #include "crashreport/core/EExceptionManager.h"
 #include "crashreport/core/EFrameworkHandlers.h"
+#include "crashreport/core/EHook.h"
 #include "crashreport/core/EObjects.h"
 #include "crashreport/core/ESystem.h"
 #include "crashreport/core/EWindows.h"
@@ -44,14 +45,41 @@ std::uint16_t g_linkCursor = 0;
 std::unique_ptr<TOspreyModuleOptionsEx> g_options;
 std::vector<std::string> g_ownUnitNames;
 
-// Excluded threads: their own lock (a plain critical section, made at start).
+// The locks live as long as the process: a hook that tested ReporterActive
+// just before shut-down may still be waiting on one, and finds under it that
+// the data has gone.
 CRITICAL_SECTION g_excludedLock;
-std::atomic<bool> g_excludedReady{false};
+CRITICAL_SECTION g_savedStackLock;
+INIT_ONCE g_locksOnce = INIT_ONCE_STATIC_INIT;
+
+BOOL CALLBACK InitializeLocks(PINIT_ONCE, PVOID, PVOID*)
+{
+    ::InitializeCriticalSection(&g_excludedLock);
+    ::InitializeCriticalSection(&g_savedStackLock);
+    return TRUE;
+}
+
+void EnsureLocks() noexcept { ::InitOnceExecuteOnce(&g_locksOnce, InitializeLocks, nullptr, nullptr); }
+
+class Locked {
+public:
+    explicit Locked(CRITICAL_SECTION& lock) noexcept : lock_(lock)
+    {
+        EnsureLocks();
+        ::EnterCriticalSection(&lock_);
+    }
+    ~Locked() { ::LeaveCriticalSection(&lock_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    CRITICAL_SECTION& lock_;
+};
+
+// Excluded threads.
 std::vector<DWORD>* g_excludedThreads = nullptr;
 
 // The saved stack: one buffer for the process, the last raise wins.
-CRITICAL_SECTION g_savedStackLock;
-std::atomic<bool> g_savedStackReady{false};
 std::uint8_t* g_savedStackBuffer = nullptr;
 SavedStackInfo g_savedStack;
 
@@ -140,40 +168,32 @@ HMODULE ReporterModule() noexcept { return OwnModule(); }
 
 void ExcludeThread(DWORD threadId)
 {
-    if (!g_excludedReady) return;
-    ::EnterCriticalSection(&g_excludedLock);
+    Locked locked(g_excludedLock);
     if (g_excludedThreads) g_excludedThreads->push_back(threadId);
-    ::LeaveCriticalSection(&g_excludedLock);
 }
 
 void IncludeThread(DWORD threadId)
 {
-    if (!g_excludedReady) return;
-    ::EnterCriticalSection(&g_excludedLock);
+    Locked locked(g_excludedLock);
     if (g_excludedThreads) std::erase(*g_excludedThreads, threadId);
-    ::LeaveCriticalSection(&g_excludedLock);
 }
 
 bool IsThreadIncluded(DWORD threadId) noexcept
 {
-    if (!g_excludedReady) return true;
-    ::EnterCriticalSection(&g_excludedLock);
-    bool excluded = false;
-    if (g_excludedThreads)
-        for (DWORD id : *g_excludedThreads) excluded = excluded || id == threadId;
-    ::LeaveCriticalSection(&g_excludedLock);
-    return !excluded;
+    Locked locked(g_excludedLock);
+    if (!g_excludedThreads) return true;
+    return std::find(g_excludedThreads->begin(), g_excludedThreads->end(), threadId) == g_excludedThreads->end();
 }
 
 void SaveStackCopy(std::uint32_t start, const void* address) noexcept
 {
-    if (!g_savedStackReady) return;
     const NT_TIB* tib = ThreadInformationBlock();
     const auto base = reinterpret_cast<std::uint32_t>(tib->StackBase);
     const auto limit = reinterpret_cast<std::uint32_t>(tib->StackLimit);
     if (start < limit || start >= base) start = reinterpret_cast<std::uint32_t>(__builtin_frame_address(0));
     const std::size_t length = std::min<std::size_t>(base - start, kSavedStackSize);
-    ::EnterCriticalSection(&g_savedStackLock);
+    Locked locked(g_savedStackLock);
+    if (!g_savedStackBuffer) return;
     CopyRequest request{reinterpret_cast<const void*>(start), g_savedStackBuffer, length};
     {
         ProbingScope probing;
@@ -183,25 +203,20 @@ void SaveStackCopy(std::uint32_t start, const void* address) noexcept
     g_savedStack.Address = address;
     g_savedStack.Start = start;
     g_savedStack.Length = request.length;
-    ::LeaveCriticalSection(&g_savedStackLock);
 }
 
 SavedStackInfo SavedStackSnapshot() noexcept
 {
-    if (!g_savedStackReady) return {};
-    ::EnterCriticalSection(&g_savedStackLock);
-    const SavedStackInfo info = g_savedStack;
-    ::LeaveCriticalSection(&g_savedStackLock);
-    return info;
+    Locked locked(g_savedStackLock);
+    return g_savedStack;
 }
 
 std::size_t ReadSavedStack(void* buffer, std::size_t size) noexcept
 {
-    if (!g_savedStackReady) return 0;
-    ::EnterCriticalSection(&g_savedStackLock);
+    Locked locked(g_savedStackLock);
+    if (!g_savedStackBuffer) return 0;
     const std::size_t count = std::min(size, g_savedStack.Length);
     std::memcpy(buffer, g_savedStackBuffer, count);
-    ::LeaveCriticalSection(&g_savedStackLock);
     return count;
 }
 
@@ -225,11 +240,12 @@ void StartCrashReporter()
     if (ThreadExceptionState* state = CurrentThreadState()) ClearSyntheticRaise(*state);
 
     // 3. The saved stack.
-    g_savedStackBuffer = static_cast<std::uint8_t*>(
-        ::VirtualAlloc(nullptr, kSavedStackSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    g_savedStack = {};
-    ::InitializeCriticalSection(&g_savedStackLock);
-    g_savedStackReady = g_savedStackBuffer != nullptr;
+    {
+        Locked locked(g_savedStackLock);
+        g_savedStackBuffer = static_cast<std::uint8_t*>(
+            ::VirtualAlloc(nullptr, kSavedStackSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        g_savedStack = {};
+    }
 
     // 6. Without reporter data nothing else is installed.
     if (!ModuleCarriesReporterData(OwnModule())) {
@@ -250,9 +266,10 @@ void StartCrashReporter()
 
     // 10. The last failure, the excluded threads, the own units.
     ClearLastWarning();
-    ::InitializeCriticalSection(&g_excludedLock);
-    g_excludedThreads = new std::vector<DWORD>();
-    g_excludedReady = true;
+    {
+        Locked locked(g_excludedLock);
+        g_excludedThreads = new std::vector<DWORD>();
+    }
     BuildOwnUnitNames();
 
     // 11.
@@ -280,12 +297,10 @@ void StopCrashReporter()
         // 4.
         if (g_handlingEnabled) g_handlingEnabled = IsThreadIncluded(::GetCurrentThreadId());
         // 5.
-        if (g_excludedReady.exchange(false)) {
-            ::EnterCriticalSection(&g_excludedLock);
+        {
+            Locked locked(g_excludedLock);
             delete g_excludedThreads;
             g_excludedThreads = nullptr;
-            ::LeaveCriticalSection(&g_excludedLock);
-            ::DeleteCriticalSection(&g_excludedLock);
         }
         g_ownUnitNames.clear();
         // 7.
@@ -294,19 +309,17 @@ void StopCrashReporter()
     }
     // 8. In every case: the saved stack.
     g_reporterActive = false;
-    if (g_savedStackReady.exchange(false)) {
-        ::EnterCriticalSection(&g_savedStackLock);
-        ::VirtualFree(g_savedStackBuffer, 0, MEM_RELEASE);
-        g_savedStackBuffer = nullptr;
-        ::LeaveCriticalSection(&g_savedStackLock);
-        ::DeleteCriticalSection(&g_savedStackLock);
-    }
+    Locked locked(g_savedStackLock);
+    if (g_savedStackBuffer) ::VirtualFree(g_savedStackBuffer, 0, MEM_RELEASE);
+    g_savedStackBuffer = nullptr;
+    g_savedStack = {};
 }
 
 void InitializeExceptionLog()
 {
     if (g_unitStarts.fetch_add(1) != 0) return;
     InitializeOptionsUnit();
+    InitializeHookUnit();
     GuardedCall(StartCrashReporter, "ExceptionLog.Init");
     ReserveOutOfMemorySpace();
     ::SetUnhandledExceptionFilter(ReporterUnhandledFilter);
@@ -317,6 +330,8 @@ void FinalizeExceptionLog()
     if (g_unitStarts.fetch_sub(1) != 1) return;
     GuardedCall(StopCrashReporter, "ExceptionLog.Done");
     ReleaseOutOfMemorySpace();
+    // The import cells and detours go back last.
+    FinalizeHookUnit();
     FinalizeOptionsUnit();
 }
 

@@ -22,6 +22,7 @@
 #include "crashreport/core/EFrameworkHandlers.h"
 #include "crashreport/core/EObjects.h"
 #include "crashreport/core/ExceptionLog.h"
+#include "crashreport/core/capture/ECapture.h"
 #include "crashreport/core/capture/EThreadState.h"
 #include "platform/Exceptions.h"
 #include "platform/MessageLoop.h"
@@ -69,9 +70,48 @@ const char* TypeName(const std::type_info* type) { return type ? type->name() : 
 
 namespace cr = kv::crashreport;
 
+// This module's import cells of the six kernel32 functions the reporter hooks.
+extern "C" {
+extern const void* ImportRaiseException asm("__imp__RaiseException@16");
+extern const void* ImportRtlUnwind asm("__imp__RtlUnwind@16");
+extern const void* ImportWriteFile asm("__imp__WriteFile@20");
+extern const void* ImportCreateThread asm("__imp__CreateThread@24");
+extern const void* ImportResumeThread asm("__imp__ResumeThread@4");
+extern const void* ImportExitThread asm("__imp__ExitThread@4");
+}
+
+void LogImportCells(const char* when)
+{
+    struct Cell {
+        const char* name;
+        const void* const* cell;
+        const void* hook;
+    };
+    const Cell cells[] = {
+        {"RaiseException", &ImportRaiseException, reinterpret_cast<const void*>(&cr::HookedRaiseException)},
+        {"RtlUnwind", &ImportRtlUnwind, reinterpret_cast<const void*>(&cr::HookedRtlUnwind)},
+        {"WriteFile", &ImportWriteFile, reinterpret_cast<const void*>(&cr::HookedWriteFile)},
+        {"CreateThread", &ImportCreateThread, reinterpret_cast<const void*>(&cr::HookedCreateThread)},
+        {"ResumeThread", &ImportResumeThread, reinterpret_cast<const void*>(&cr::HookedResumeThread)},
+        {"ExitThread", &ImportExitThread, reinterpret_cast<const void*>(&cr::HookedExitThread)},
+    };
+    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    for (const Cell& cell : cells) {
+        const void* value = *cell.cell;
+        const char* state = value == cell.hook                                                     ? "hook"
+                            : value == reinterpret_cast<const void*>(::GetProcAddress(kernel, cell.name)) ? "kernel32"
+                                                                                                  : "other";
+        char line[96];
+        std::snprintf(line, sizeof line, "%s %s %s\n", when, cell.name, state);
+        Log("%s", line);
+    }
+}
+
 // A report procedure that throws and catches inside itself (the raise filter
 // must let that pass without a second record).
 bool g_raiseInsideReport = false;
+// Set: the report signals it has begun and takes its time.
+HANDLE g_reportBegun = nullptr;
 
 bool RecordReport(const cr::CaughtException& caught)
 {
@@ -81,6 +121,11 @@ bool RecordReport(const cr::CaughtException& caught)
                   static_cast<unsigned>(cr::SavedStackSnapshot().Length));
     DWORD written = 0;
     ::WriteFile(g_log, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+    if (g_reportBegun) {
+        ::SetEvent(g_reportBegun);
+        ::Sleep(300);
+        Log("report end\n");
+    }
     if (g_raiseInsideReport) {
         try {
             throw std::runtime_error("inside the report");
@@ -221,7 +266,20 @@ int RunThreadNamingCase()
 int RunCase(const wchar_t* name)
 {
     const std::wstring c = name;
-    if (c == L"caught-handled") {
+    if (c == L"stop-during-report") {
+        // Shut-down waits for the report that runs on the worker.
+        g_reportBegun = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        kv::WorkerThread::Start<ThrowingWorker>(done);
+        ::WaitForSingleObject(g_reportBegun, 10000);
+        cr::FinalizeExceptionLog();
+        Log("stopped active=%s\n", cr::ReporterActive() ? "1" : "0");
+        ::Sleep(200);
+    } else if (c == L"import-cells") {
+        LogImportCells("started");
+        cr::FinalizeExceptionLog();
+        LogImportCells("stopped");
+    } else if (c == L"caught-handled") {
         cr::CurrentOspreyLogOptions()->BehaviourOptions();
         auto options = cr::CurrentOspreyLogOptions()->BehaviourOptions();
         options.Include(cr::boCatchHandledExceptions);

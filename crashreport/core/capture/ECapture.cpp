@@ -4,7 +4,12 @@
 #include <cstring>
 #include <exception>
 
+#include <httpext.h>
+
 #include "crashreport/core/ECore.h"
+#include "crashreport/core/EErrors.h"
+#include "crashreport/core/EHook.h"
+#include "crashreport/core/EWindows.h"
 #include "crashreport/core/EObjects.h"
 #include "crashreport/core/ESystem.h"
 #include "crashreport/core/ExceptionLog.h"
@@ -13,10 +18,21 @@
 #include "platform/runtime/RuntimeObserver.h"
 #include "platform/runtime/SehGuard.h"
 
+extern "C" {
+// The real RtlUnwind, for the assembly entry of its hook.
+const void* kv_real_rtl_unwind = nullptr;
+}
+
 namespace kv::crashreport {
 namespace {
 
 LastExceptionInfo g_last;
+
+using HttpExtensionProcType = DWORD(WINAPI*)(EXTENSION_CONTROL_BLOCK*);
+using WriteClientType = BOOL(WINAPI*)(HCONN, LPVOID, LPDWORD, DWORD);
+HttpExtensionProcType g_previousHttpExtensionProc = nullptr;
+std::atomic<EXTENSION_CONTROL_BLOCK*> g_isapiBlock{nullptr};
+std::atomic<WriteClientType> g_previousWriteClient{nullptr};
 
 ExceptionObjectProcedure g_previousObjectProcedure = nullptr;
 std::terminate_handler g_previousTerminate = nullptr;
@@ -68,9 +84,38 @@ private:
     DWORD lastError_;
 };
 
-bool ShouldFilterOnThisThread(const void* object) noexcept
+// What the raise path asks of a class (reportable: a valid object and no
+// silent abort; native: not a processor fault), decided once per class: the
+// class walk reads names and allocates, which a raise must not do each time.
+constexpr std::uint8_t kReportable = 1;
+constexpr std::uint8_t kNative = 2;
+constexpr std::size_t kVerdictSlots = 64;
+std::atomic<std::uint64_t> g_verdicts[kVerdictSlots];
+
+std::uint8_t ClassVerdict(const void* object, const std::type_info* type)
 {
-    return HandlingEnabled() && IsThreadIncluded(::GetCurrentThreadId()) && IsReportableObject(object);
+    const auto decide = [object] {
+        return static_cast<std::uint8_t>((IsReportableObject(object) ? kReportable : 0) |
+                                         (!ObjectInheritsFromName(object, "EExternal") ? kNative : 0));
+    };
+    if (!type || !object) return decide();
+    const auto key = reinterpret_cast<std::uintptr_t>(type);
+    std::atomic<std::uint64_t>& slot = g_verdicts[(key >> 3) % kVerdictSlots];
+    const std::uint64_t held = slot.load(std::memory_order_acquire);
+    if (static_cast<std::uintptr_t>(held) == key) return static_cast<std::uint8_t>(held >> 32);
+    const std::uint8_t verdict = decide();
+    slot.store(key | (static_cast<std::uint64_t>(verdict) << 32), std::memory_order_release);
+    return verdict;
+}
+
+bool ShouldFilterOnThisThread(const void* object, const std::type_info* type = nullptr) noexcept
+{
+    try {
+        return HandlingEnabled() && (ClassVerdict(object, type) & kReportable) &&
+               IsThreadIncluded(::GetCurrentThreadId());
+    } catch (...) {
+        return false;
+    }
 }
 
 void RememberOnThread(ThreadExceptionState* state, const void* object, const void* address) noexcept
@@ -98,7 +143,7 @@ bool AlreadyReportedOnThread(const ThreadExceptionState* state, const void* obje
 
 // ---- The runtime observer
 
-void OnRaised(void* object, const std::type_info*, const runtime::RaiseSite& site, runtime::RaiseKind) noexcept
+void OnRaised(void* object, const std::type_info* type, const runtime::RaiseSite& site, runtime::RaiseKind) noexcept
 {
     if (!ReporterActive()) return;
     ThreadExceptionState* state = CurrentThreadState();
@@ -119,7 +164,7 @@ void OnRaised(void* object, const std::type_info*, const runtime::RaiseSite& sit
     if (!guard.Held()) return;
     RecordLastException(object, site.ReturnAddress, true);
     RememberOnThread(state, object, site.ReturnAddress);
-    if (ShouldFilterOnThisThread(object)) SaveRaisingThreadStack(site.ReturnAddress, true);
+    if (ShouldFilterOnThisThread(object, type)) SaveRaisingThreadStack(site.ReturnAddress, true);
 }
 
 void OnNoHandler(void* object, const std::type_info*) noexcept
@@ -354,18 +399,70 @@ void RemoveRuntimeCapture()
     std::set_terminate(g_previousTerminate);
 }
 
-// The kernel32 imports wait for the import patcher of the hooking unit;
-// until then the capture works through the runtime's wraps, the guard and the
-// vectored handler alone.
-bool InstallImportHooks() { return false; }
+namespace {
 
-} // namespace kv::crashreport
+// The replaced functions must be imports of this module for their cells to
+// be patched: taking their addresses keeps them in the import table.
+[[gnu::used]] const void* const kForcedImports[] = {
+    reinterpret_cast<const void*>(&::RaiseException), reinterpret_cast<const void*>(&::RtlUnwind),
+    reinterpret_cast<const void*>(&::WriteFile),      reinterpret_cast<const void*>(&::CreateThread),
+    reinterpret_cast<const void*>(&::ResumeThread),   reinterpret_cast<const void*>(&::ExitThread)};
 
-using namespace kv::crashreport;
+// One import of kernel32, hooked on its own: a failure is the reporter's own
+// and leaves the other hooks in place.
+const void* HookKernelImport(const char* name, const void* replacement)
+{
+    try {
+        const void* original = nullptr;
+        if (HookProcByName({GetModuleFullName(ReporterModule())}, "kernel32.dll", false, original, replacement, name))
+            return original;
+    } catch (...) {
+        ReportInternalError("ExceptionLog.Init");
+    }
+    return nullptr;
+}
+
+template <class Proc>
+bool HookKernelImport(const char* name, Proc replacement, Proc& real)
+{
+    const void* original = HookKernelImport(name, reinterpret_cast<const void*>(replacement));
+    if (original) real = reinterpret_cast<Proc>(const_cast<void*>(original));
+    return original != nullptr;
+}
+
+bool HookIsapiEntry()
+{
+    void* entry = reinterpret_cast<void*>(::GetProcAddress(ReporterModule(), "HttpExtensionProc"));
+    if (!entry) return true;
+    try {
+        g_previousHttpExtensionProc = reinterpret_cast<HttpExtensionProcType>(
+            HookProcedure(entry, reinterpret_cast<void*>(&HookedHttpExtensionProc), "HttpExtensionProc"));
+        return true;
+    } catch (...) {
+        ReportInternalError("ExceptionLog.Init");
+        return false;
+    }
+}
+
+} // namespace
+
+bool InstallImportHooks()
+{
+    // In this order; each on its own.
+    bool all = HookKernelImport("RaiseException", &HookedRaiseException, g_realRaiseException);
+    if (const void* real = HookKernelImport("RtlUnwind", reinterpret_cast<const void*>(&HookedRtlUnwind)))
+        kv_real_rtl_unwind = real;
+    else
+        all = false;
+    all = HookKernelImport("WriteFile", &HookedWriteFile, g_realWriteFile) && all;
+    all = HookIsapiEntry() && all;
+    all = HookKernelImport("CreateThread", &HookedCreateThread, g_realCreateThread) && all;
+    all = HookKernelImport("ResumeThread", &HookedResumeThread, g_realResumeThread) && all;
+    all = HookKernelImport("ExitThread", &HookedExitThread, g_realExitThread) && all;
+    return all;
+}
 
 extern "C" {
-
-void* kv_real_rtl_unwind = nullptr;
 
 void kv_capture_raise_entry(std::uint32_t frame, std::uint32_t secondRegister) noexcept
 {
@@ -410,6 +507,24 @@ HANDLE WINAPI HookedCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackS
     return RealProcedure(g_realCreateThread, "CreateThread")(attributes, stackSize, start, parameter, flags, threadId);
 }
 
+BOOL WINAPI HookedWriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD reserved)
+{
+    if (const WebClientOutputSink sink = g_webSink.load(); sink && buffer && bytes)
+        sink(nullptr, buffer, *bytes);
+    const WriteClientType previous = g_previousWriteClient.load();
+    return previous ? previous(connection, buffer, bytes, reserved) : FALSE;
+}
+
+DWORD WINAPI HookedHttpExtensionProc(EXTENSION_CONTROL_BLOCK* block)
+{
+    if (block) {
+        g_isapiBlock = block;
+        if (block->WriteClient != HookedWriteClient) g_previousWriteClient = block->WriteClient;
+        block->WriteClient = HookedWriteClient;
+    }
+    return g_previousHttpExtensionProc ? g_previousHttpExtensionProc(block) : HSE_STATUS_ERROR;
+}
+
 DWORD WINAPI HookedResumeThread(HANDLE thread) { return RealProcedure(g_realResumeThread, "ResumeThread")(thread); }
 
 void WINAPI HookedExitThread(DWORD exitCode)
@@ -420,3 +535,5 @@ void WINAPI HookedExitThread(DWORD exitCode)
 }
 
 } // extern "C"
+
+} // namespace kv::crashreport

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <exception>
 
+#include <httpext.h>
+
 #include "crashreport/core/EExceptionManager.h"
 
 namespace kv::crashreport {
@@ -70,7 +72,8 @@ bool InstallImportHooks();
 
 // What a web program writes to its client passes here: the report output
 // registers the sink that keeps the last page (a CGI program's standard
-// output, an ISAPI extension's WriteClient).
+// output, handle given; an ISAPI extension's WriteClient, handle nullptr; the
+// sink itself skips what the reporter writes as its own error page).
 using WebClientOutputSink = void (*)(HANDLE file, const void* buffer, DWORD count);
 void SetWebClientOutputSink(WebClientOutputSink sink) noexcept;
 
@@ -82,6 +85,10 @@ BOOL WINAPI HookedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD wr
 HANDLE WINAPI HookedCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                                  LPVOID parameter, DWORD flags, LPDWORD threadId);
 DWORD WINAPI HookedResumeThread(HANDLE thread);
+// The ISAPI wrapper: an extension's entry point, detoured when this module
+// exports it, puts HookedWriteClient in the control block's WriteClient.
+DWORD WINAPI HookedHttpExtensionProc(EXTENSION_CONTROL_BLOCK* block);
+BOOL WINAPI HookedWriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD reserved);
 void WINAPI HookedExitThread(DWORD exitCode);
 }
 

@@ -225,14 +225,12 @@ INSTANTIATE_TEST_SUITE_P(
 class CodeArea {
 public:
     explicit CodeArea(std::size_t size = 0x1000)
-        : base_(static_cast<std::uint8_t*>(::VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE,
-                                                          PAGE_EXECUTE_READWRITE)))
+        : block_(static_cast<std::uint8_t*>(
+              ::VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE))),
+          base_(block_.Get())
     {
         std::memset(base_, 0xCC, size);
     }
-    ~CodeArea() { ::VirtualFree(base_, 0, MEM_RELEASE); }
-    CodeArea(const CodeArea&) = delete;
-    CodeArea& operator=(const CodeArea&) = delete;
 
     std::uint8_t* At(std::size_t offset) const { return base_ + offset; }
     std::uint8_t* Write(std::size_t offset, std::initializer_list<std::uint8_t> bytes)
@@ -249,6 +247,7 @@ public:
     }
 
 private:
+    kv::VirtualMemory<> block_;
     std::uint8_t* base_;
 };
 
@@ -260,19 +259,16 @@ public:
         SYSTEM_INFO info{};
         ::GetSystemInfo(&info);
         page_ = info.dwPageSize;
-        block_ = static_cast<std::uint8_t*>(::VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE, PAGE_NOACCESS));
-        ::VirtualAlloc(block_, page_, MEM_COMMIT, protection);
+        block_.Reset(static_cast<std::uint8_t*>(::VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE, PAGE_NOACCESS)));
+        ::VirtualAlloc(block_.Get(), page_, MEM_COMMIT, protection);
     }
-    ~PageBeforeReserved() { ::VirtualFree(block_, 0, MEM_RELEASE); }
-    PageBeforeReserved(const PageBeforeReserved&) = delete;
-    PageBeforeReserved& operator=(const PageBeforeReserved&) = delete;
 
     // The last `size` bytes of the committed page.
-    std::uint8_t* Tail(std::size_t size) const { return block_ + page_ - size; }
+    std::uint8_t* Tail(std::size_t size) const { return block_.Get() + page_ - size; }
 
 private:
     std::size_t page_ = 0;
-    std::uint8_t* block_ = nullptr;
+    kv::VirtualMemory<> block_;
 };
 
 template <class F>
@@ -317,8 +313,10 @@ TEST(EHook, WriteCodeRestoresTheProtection)
 {
     SYSTEM_INFO info{};
     ::GetSystemInfo(&info);
-    auto* page = static_cast<std::uint8_t*>(::VirtualAlloc(nullptr, info.dwPageSize, MEM_COMMIT, PAGE_EXECUTE_READ));
-    ASSERT_NE(page, nullptr);
+    const kv::VirtualMemory<> block(
+        static_cast<std::uint8_t*>(::VirtualAlloc(nullptr, info.dwPageSize, MEM_COMMIT, PAGE_EXECUTE_READ)));
+    ASSERT_TRUE(block);
+    std::uint8_t* page = block.Get();
     const std::uint8_t code[] = {0xB8, 0x2A, 0x00, 0x00, 0x00, 0xC3};
     cr::WriteCode(page + 16, code, sizeof code);
     EXPECT_EQ(std::memcmp(page + 16, code, sizeof code), 0);
@@ -333,7 +331,6 @@ TEST(EHook, WriteCodeRestoresTheProtection)
     std::memcpy(&displacement, page + 33, 4);
     EXPECT_EQ(displacement, 16 - 32 - 5);
     EXPECT_EQ(reinterpret_cast<int (*)()>(page + 32)(), 42);
-    ::VirtualFree(page, 0, MEM_RELEASE);
 }
 
 TEST(EHook, WriteCodeThatCannotUnprotectLeavesTheTargetAlone)

@@ -54,8 +54,16 @@ const ReporterCase kCases[] = {
     {"UnguardedAccessViolation", kWithData, L"unguarded-av", 0xC0000005,
      "report handled=0 raiser=0 class=kv::EAccessViolation stack=*\n"},
     {"ThreadNamingUnseen", kWithData, L"thread-name", 0, "saved-record 00000000\ndone\n"},
-    // Without data the reporter stays off; the filter still ends the process
-    // with the fault's code.
+    // Each of the six import cells holds its hook once the reporter runs, and
+    // its old value (kernel32's procedure) once it has stopped.
+    {"ImportCellsWithData", kWithData, L"import-cells", 0,
+     "started RaiseException hook\nstarted RtlUnwind hook\nstarted WriteFile hook\nstarted CreateThread hook\nstarted ResumeThread hook\nstarted ExitThread hook\n"
+     "stopped RaiseException kernel32\nstopped RtlUnwind kernel32\nstopped WriteFile kernel32\nstopped CreateThread kernel32\nstopped ResumeThread kernel32\nstopped ExitThread kernel32\ndone\n"},
+    // Without data the reporter stays off: no cell changes; the filter still
+    // ends the process with the fault's code.
+    {"NoDataImportCellsUntouched", kWithoutData, L"import-cells", 0,
+     "started RaiseException kernel32\nstarted RtlUnwind kernel32\nstarted WriteFile kernel32\nstarted CreateThread kernel32\nstarted ResumeThread kernel32\nstarted ExitThread kernel32\n"
+     "stopped RaiseException kernel32\nstopped RtlUnwind kernel32\nstopped WriteFile kernel32\nstopped CreateThread kernel32\nstopped ResumeThread kernel32\nstopped ExitThread kernel32\ndone\n"},
     {"NoDataUnguardedAccessViolation", kWithoutData, L"unguarded-av", 0xC0000005, ""},
     {"NoDataUnhandledAborts", kWithoutData, L"unhandled", 3,
      "raise throw 10ProbeError\nnohandler 10ProbeError\nraise rethrow 10ProbeError\n"},
@@ -74,21 +82,43 @@ std::string MaskStackLengths(std::string log, const std::string& expected)
     return log;
 }
 
+std::string RunReporterProbe(const wchar_t* probe, const wchar_t* argument, DWORD& exitCode);
+
 class ReporterProbeTest : public testing::TestWithParam<ReporterCase> {};
 
 TEST_P(ReporterProbeTest, ReportsAndExitCode)
 {
     const ReporterCase& c = GetParam();
-    const std::wstring log = kvtest::ScratchFolder(L"reporter") + L"events.log";
-    const int code = kvtest::RunProcess(L"\"" + kvtest::ExecutableFolder() + c.probe + L"\" " + c.argument + L" \"" +
-                                        log + L"\"");
-    EXPECT_EQ(static_cast<DWORD>(code), c.exitCode);
-    const std::string events = kvtest::PathExists(log) ? kvtest::ReadBytes(log) : std::string();
+    DWORD code = 0;
+    const std::string events = RunReporterProbe(c.probe, c.argument, code);
+    EXPECT_EQ(code, c.exitCode);
     EXPECT_EQ(MaskStackLengths(events, c.log), c.log) << events;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReporterProbeTest, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<ReporterCase>& info) { return std::string(info.param.name); });
+
+std::string RunReporterProbe(const wchar_t* probe, const wchar_t* argument, DWORD& exitCode)
+{
+    const std::wstring log = kvtest::ScratchFolder(L"reporter") + L"events.log";
+    exitCode = static_cast<DWORD>(kvtest::RunProcess(L"\"" + kvtest::ExecutableFolder() + probe + L"\" " + argument +
+                                                     L" \"" + log + L"\""));
+    return kvtest::PathExists(log) ? kvtest::ReadBytes(log) : std::string();
+}
+
+// A report runs on a worker while the main thread stops the reporter: the
+// stop waits for the report's end on the main lock.
+TEST(ExceptionLogTest, StopWaitsForTheReportInProgress)
+{
+    DWORD code = 0;
+    const std::string events = RunReporterProbe(kWithData, L"stop-during-report", code);
+    EXPECT_EQ(code, 0u);
+    const auto end = events.find("report end\n");
+    const auto stopped = events.find("stopped active=0\n");
+    ASSERT_NE(end, std::string::npos) << events;
+    ASSERT_NE(stopped, std::string::npos) << events;
+    EXPECT_LT(end, stopped) << events;
+}
 
 // This test executable carries no reporter data: its reporter stays off.
 TEST(ExceptionLogTest, WithoutDataTheReporterIsOff)
