@@ -227,6 +227,7 @@ void StartCrashReporter()
     SetInternalErrorHandler(ReportInternalError);
     SetThreadExceptionClassRecordProvider(ThreadClassRecord);
     SetExceptionAddressProvider(CurrentRaiseAddress);
+    InstallReporterDataEvents();
 
     // 2. This module is the program itself: the runtime's hooks are ours to install.
     const bool isMainModule = OwnModule() == ::GetModuleHandleW(nullptr);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crashreport/core/EErrors.h"
+#include "crashreport/core/EEvents.h"
 #include "crashreport/core/EHook.h"
 #include "crashreport/core/ESharedOptions.h"
 #include "crashreport/core/ESystem.h"
@@ -357,6 +358,42 @@ bool IsHiddenUnit(std::string_view unitName)
 }
 
 void SetPasswordRequestHooks(const PasswordRequestHooks& hooks) noexcept { g_passwordHooks = hooks; }
+
+namespace {
+
+int NormalizedDataVersion(HMODULE module)
+{
+    try {
+        return NormalizeELDataVersion(GetReporterDataVersion(module));
+    } catch (...) {
+        return 0;
+    }
+}
+
+bool AskModuleThroughEvents(HMODULE module, std::string& password)
+{
+    SetPasswordRequestModule(module);
+    EventPassword() = password;
+    RunOnExceptionThread(FirePasswordRequest);
+    password = EventPassword();
+    SetPasswordRequestModule(nullptr);
+    return true;
+}
+
+void AskOwnHandlersThroughEvents(HMODULE, std::string& password)
+{
+    EventPassword() = password;
+    RunOnExceptionThread(DispatchPasswordRequest);
+    password = EventPassword();
+}
+
+} // namespace
+
+void InstallReporterDataEvents()
+{
+    SetReporterDataVersionReader(NormalizedDataVersion);
+    SetPasswordRequestHooks({AskModuleThroughEvents, AskOwnHandlersThroughEvents});
+}
 
 bool HasReporterData(HMODULE module)
 {

@@ -59,5 +59,11 @@ struct PasswordRequestHooks {
 };
 void SetPasswordRequestHooks(const PasswordRequestHooks& hooks) noexcept;
 
+// Connects the reader with the event layer: other modules' data versions
+// (normalised) for their event exports, and password requests through the
+// module's own export, then this program's handlers, each on the raising
+// thread. Run by the reporter's start-up.
+void InstallReporterDataEvents();
+
 
 } // namespace kv::crashreport

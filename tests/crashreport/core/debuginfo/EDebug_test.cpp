@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -11,10 +12,12 @@
 #include "common/TestSupport.h"
 #include "crashreport/core/EBase64.h"
 #include "crashreport/core/EEncrypt.h"
+#include "crashreport/core/EEvents.h"
 #include "crashreport/core/ESystem.h"
 #include "crashreport/core/debuginfo/EDebugData.h"
 #include "crashreport/core/debuginfo/EDebugWriter.h"
 #include "crashreport/core/debuginfo/EModules.h"
+#include "platform/Handles.h"
 
 namespace kv::crashreport {
 namespace {
@@ -260,6 +263,38 @@ TEST(ReporterData, DamagedResourcesNeverCrash)
         if (i % 2) contents.DebugInformation.resize(random() % debug.size());
         probe(BuildELDataResource(contents));
     }
+}
+
+// Copies of the events test DLL with reporter data of a given stored version
+// (written with UpdateResource): their event exports are used from 6000 to
+// 6100 only.
+TEST(ReporterDataEvents, OtherModulesAreCalledByTheirStoredVersion)
+{
+    InstallReporterDataEvents();
+    const std::wstring folder = kvtest::ScratchFolder(L"eventsdata");
+    const struct {
+        std::uint16_t stored;
+        bool called;
+    } cases[] = {{6000, true}, {6100, true}, {5999, false}, {601, true}, {6101, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        const std::wstring path = folder + L"events_" + std::to_wstring(c.stored) + L".dll";
+        ASSERT_TRUE(::CopyFileW((kvtest::ExecutableFolder() + L"kv_events_testdll.dll").c_str(), path.c_str(), FALSE));
+        std::string data = BuildELDataResource(FixtureContents(6023));
+        std::memcpy(data.data() + 4, &c.stored, 2); // the version word as stored
+        HANDLE update = ::BeginUpdateResourceW(path.c_str(), FALSE);
+        ASSERT_NE(update, nullptr);
+        ASSERT_TRUE(::UpdateResourceW(update, MAKEINTRESOURCEW(10), L"ELDATA", MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                      data.data(), static_cast<DWORD>(data.size())));
+        ASSERT_TRUE(::EndUpdateResourceW(update, FALSE));
+        ModuleHandle dll(::LoadLibraryW(path.c_str()));
+        ASSERT_TRUE(dll.IsValid());
+        EXPECT_TRUE(HasReporterData(dll.Get()));
+        EXPECT_EQ(GetReporterDataVersion(dll.Get()), c.stored);
+        EXPECT_EQ(FindEventExportInExceptionModule(dll.Get(), "OspreyLog_PasswordRequestEvent") != nullptr, c.called);
+    }
+    SetReporterDataVersionReader(nullptr);
+    SetPasswordRequestHooks({});
 }
 
 // ---- Line entries: every form, at its limits.
