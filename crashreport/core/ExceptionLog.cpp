@@ -227,7 +227,6 @@ void StartCrashReporter()
     SetInternalErrorHandler(ReportInternalError);
     SetThreadExceptionClassRecordProvider(ThreadClassRecord);
     SetExceptionAddressProvider(CurrentRaiseAddress);
-    InstallReporterDataEvents();
 
     // 2. This module is the program itself: the runtime's hooks are ours to install.
     const bool isMainModule = OwnModule() == ::GetModuleHandleW(nullptr);
@@ -253,6 +252,9 @@ void StartCrashReporter()
         g_reporterActive = false;
         return;
     }
+
+    // Other modules' data versions and passwords through the events.
+    InstallReporterDataEvents();
 
     // 7. The options in force, the main thread's stack top.
     g_options = std::make_unique<TOspreyModuleOptionsEx>(WideToAnsi(std::wstring(L"")));
