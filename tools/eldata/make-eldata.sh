@@ -19,8 +19,8 @@ i686-w64-mingw32-nm -n -C "$first" > "$work/symbols.txt"
 cp "$options" "$work/options.txt"
 cp "$writer" "$work/ELDataWriter.exe"
 
-# One prefix start at a time; the start also keeps the drive letters to the scratch folder.
-flock "$KV_SCRATCH.lock" "$tools/wine-prefix.sh" build start >/dev/null
+# One prefix set-up at a time; it also keeps the drive letters to the scratch folder.
+flock "$KV_SCRATCH.lock" "$tools/wine-prefix.sh" build ready >/dev/null
 dir="D:\\eldata\\$name"
 if ! timeout 300 wine "$dir\\ELDataWriter.exe" --lines "$dir\\lines.txt" --symbols "$dir\\symbols.txt" \
     --image-base "$image_base" --options "$dir\\options.txt" --out "$dir\\eldata.bin" \
