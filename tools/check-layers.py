@@ -31,6 +31,20 @@ NEVER = [
     ("cleaner/*", "crashreport/*", "the crash reporter and the cleaner never reach each other"),
 ]
 
+# (folder, use, why, files that may): the folder's sources never use these.
+# The cleaner's engine runs on worker threads and in job mode: the windows it
+# needs (the folder picker, message boxes, property sheets) are the
+# platform's, and which page the window shows is for its views to say.
+NEVER_USES = [
+    ("cleaner/engine",
+     re.compile(r"\b(MessageBox(?:Ex)?[AW]?|SHBrowseForFolder[AW]?|DialogBox\w*|CreateDialog\w*|"
+                r"CreateWindowEx?[AW]?|ShellExecuteEx[AW]?)\s*\("),
+     "the cleaner's engine shows no window itself", ()),
+    ("cleaner/engine", re.compile(r"\b(CurrentPage)\b"),
+     "the cleaner's engine asks its view, not the window's page",
+     ("cleaner/engine/SharedState.h", "cleaner/engine/SharedState.cpp")),
+]
+
 SOURCE_SUFFIXES = (".h", ".hpp", ".inc", ".cpp", ".cc", ".c", ".S")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
@@ -89,13 +103,26 @@ def strip_comments(text):
     return re.sub(r"//[^\n]*", "", text)
 
 
-def includes_of(path):
+def code_lines(path):
     with open(path, encoding="utf-8", errors="replace") as source:
-        text = strip_comments(source.read())
-    for number, line in enumerate(text.split("\n"), 1):
+        return strip_comments(source.read()).split("\n")
+
+
+def includes_of(lines):
+    for number, line in enumerate(lines, 1):
         match = INCLUDE.match(line)
         if match:
             yield number, match.group(2)
+
+
+def forbidden_uses(folder, relative, lines):
+    for rule_folder, pattern, why, allowed in NEVER_USES:
+        if not folder_matches(folder, rule_folder) or relative in allowed:
+            continue
+        for number, line in enumerate(lines, 1):
+            match = pattern.search(line)
+            if match:
+                yield number, match.group(1), why
 
 
 def resolve(root, including_file, name):
@@ -145,7 +172,10 @@ def check(root, layers):
             problems.append(f"{relative}: lies in a folder that is no library (one library per folder)")
             continue
         count += 1
-        for number, name in includes_of(os.path.join(root, relative)):
+        lines = code_lines(os.path.join(root, relative))
+        for number, use, why in forbidden_uses(layer.folder, relative, lines):
+            problems.append(f"{relative}:{number}: uses {use}: {why}")
+        for number, name in includes_of(lines):
             target = resolve(root, os.path.join(root, relative), name)
             if target is None:
                 continue

@@ -416,88 +416,16 @@ std::wstring VolumeInformation(const std::wstring& root, bool fileSystem)
     return fileSystem ? system : label;
 }
 
-// Disables the thread's other top-level windows while a shell dialog shows.
-class TaskWindowsDisabler {
-public:
-    TaskWindowsDisabler()
-    {
-        ::EnumThreadWindows(::GetCurrentThreadId(), &TaskWindowsDisabler::Disable, reinterpret_cast<LPARAM>(this));
-    }
-    ~TaskWindowsDisabler()
-    {
-        for (HWND window : disabled_) ::EnableWindow(window, TRUE);
-    }
-    TaskWindowsDisabler(const TaskWindowsDisabler&) = delete;
-    TaskWindowsDisabler& operator=(const TaskWindowsDisabler&) = delete;
-
-private:
-    static BOOL CALLBACK Disable(HWND window, LPARAM self) noexcept
-    {
-        return GuardedCallback(TRUE, [&] {
-            if (::IsWindowVisible(window) && ::IsWindowEnabled(window)) {
-                ::EnableWindow(window, FALSE);
-                reinterpret_cast<TaskWindowsDisabler*>(self)->disabled_.push_back(window);
-            }
-            return TRUE;
-        });
-    }
-    std::vector<HWND> disabled_;
-};
-
-int CALLBACK BrowseCallback(HWND dialog, UINT message, LPARAM, LPARAM data) noexcept
-{
-    return GuardedCallback(0, [&] {
-        if (message == BFFM_INITIALIZED && !BrowseStartFolder.empty())
-            ::SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(BrowseStartFolder.c_str()));
-        return 0;
-    });
-}
-
-using ItemIdList = CoTaskMemory<ITEMIDLIST>;
-
 } // namespace
 
 std::wstring GetVolumeLabel(const std::wstring& root) { return VolumeInformation(root, false); }
 
 std::wstring GetFileSystemName(const std::wstring& root) { return VolumeInformation(root, true); }
 
-namespace {
-std::atomic<FolderPickerHandler> g_folderPickerHandler{nullptr};
-} // namespace
-
-FolderPickerHandler SetFolderPickerHandler(FolderPickerHandler handler) noexcept
-{
-    return g_folderPickerHandler.exchange(handler);
-}
-
 bool FolderExists(const std::wstring& path)
 {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& caption, const std::wstring& rootFolder)
-{
-    if (FolderPickerHandler handler = g_folderPickerHandler.load()) return handler(caption, BrowseStartFolder);
-    ItemIdList root;
-    if (!rootFolder.empty()) ::SHParseDisplayName(rootFolder.c_str(), nullptr, root.Receive(), 0, nullptr);
-    wchar_t displayName[MAX_PATH] = {};
-    BROWSEINFOW info{};
-    info.hwndOwner = owner;
-    info.pidlRoot = root.Get();
-    info.pszDisplayName = displayName;
-    info.lpszTitle = caption.c_str();
-    info.ulFlags = BIF_RETURNONLYFSDIRS;
-    info.lpfn = BrowseCallback;
-    ItemIdList chosen;
-    {
-        TaskWindowsDisabler disabled;
-        chosen.Reset(::SHBrowseForFolderW(&info));
-    }
-    if (!chosen) return std::nullopt;
-    wchar_t path[MAX_PATH] = {};
-    if (!::SHGetPathFromIDListW(chosen.Get(), path)) return std::nullopt;
-    return std::wstring(path);
 }
 
 // ---------------------------------------------------------------------------
@@ -602,18 +530,6 @@ std::wstring LoadResourceText(const wchar_t* resourceName)
     return DecodeText(std::string_view(static_cast<const char*>(data), ::SizeofResource(nullptr, resource)));
 }
 
-void ShowFileProperties(const std::wstring& path)
-{
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_INVOKEIDLIST;
-    info.hwnd = ApplicationWindow();
-    info.lpVerb = L"properties";
-    info.lpFile = path.c_str();
-    info.nShow = SW_SHOW;
-    ::ShellExecuteExW(&info);
-}
-
 INT_PTR OpenWithShell(const std::wstring& target, const std::wstring& parameters, const std::wstring& folder,
                       int showCommand)
 {
@@ -702,11 +618,6 @@ std::wstring ReadFileVersionText()
     std::wstring text(value, length);
     while (!text.empty() && text.back() == L'\0') text.pop_back();
     return text;
-}
-
-int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)
-{
-    return ::MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
 }
 
 bool SetClipboardText(std::wstring_view text)

@@ -11,6 +11,10 @@
 #include <string>
 #include <string_view>
 
+// The folder picker, message boxes and property sheets are the platform's;
+// the cleaner's callers reach them through this header.
+#include "platform/ShellWindows.h"
+
 namespace kv {
 
 // Cluster size in bytes per drive letter A..Z; 0 means unknown. Filled on the
@@ -21,7 +25,7 @@ extern std::array<std::uint32_t, 26> ClusterSizes;
 // IncThreadCount/DecThreadCount (interlocked).
 extern std::atomic<long> WorkerThreadCount;
 
-// The folder BrowseForFolder selects when it opens (main thread only).
+// The folder BrowseForFolder opens on, set by its callers (main thread only).
 extern std::wstring BrowseStartFolder;
 
 // ---- Matching and comparing
@@ -61,11 +65,6 @@ bool IsRealSubFolder(const WIN32_FIND_DATAW& entry);
 std::wstring GetVolumeLabel(const std::wstring& root);
 bool FolderExists(const std::wstring& path);
 std::wstring GetFileSystemName(const std::wstring& root);
-std::optional<std::wstring> BrowseForFolder(HWND owner, const std::wstring& caption, const std::wstring& rootFolder);
-// Answers BrowseForFolder in place of the user (tests): the chosen folder, or
-// nothing for Cancel; it is given the caption and BrowseStartFolder.
-using FolderPickerHandler = std::optional<std::wstring> (*)(const std::wstring& caption, const std::wstring& startFolder);
-FolderPickerHandler SetFolderPickerHandler(FolderPickerHandler handler) noexcept;
 
 // ---- Files
 // Whether the file can be opened for writing (clearing its read-only
@@ -80,7 +79,6 @@ bool WriteWholeFile(const std::wstring& path, std::string_view bytes);
 // Decodes by byte-order mark (FF FE, FE FF, EF BB BF), else the ANSI code page.
 std::wstring DecodeText(std::string_view bytes);
 std::wstring LoadResourceText(const wchar_t* resourceName);
-void ShowFileProperties(const std::wstring& path);
 INT_PTR OpenWithShell(const std::wstring& target, const std::wstring& parameters, const std::wstring& folder,
                       int showCommand);
 
@@ -93,7 +91,6 @@ int RunAndWait(const std::wstring& program, const std::wstring& parameters);
 bool IsUACEnabled();
 std::wstring GetCurrentUserSid();
 std::wstring ReadFileVersionText();
-int ShowMessageBox(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags);
 bool SetClipboardText(std::wstring_view text);
 
 long IncThreadCount();

@@ -52,7 +52,7 @@ bool IsPlainFileEntry(const WIN32_FIND_DATAW& entry)
     return !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkEntry(entry);
 }
 
-// Calls `visit` for every entry of `folder` but "." and "..", until the window closes.
+// Calls `visit` for every entry of `folder` with a plain name, until the window closes.
 template <class Visit>
 void ForEachEntry(const std::wstring& folder, Visit visit)
 {
@@ -60,8 +60,8 @@ void ForEachEntry(const std::wstring& folder, Visit visit)
     FindHandle find(::FindFirstFileW((folder + L"*.*").c_str(), &entry));
     if (!find) return;
     do {
-        const std::wstring_view name(entry.cFileName);
-        if (name != L"." && name != L"..") visit(entry);
+        // A name that is not plain would measure another entry (or leave the folder).
+        if (IsPlainEntryName(entry.cFileName)) visit(entry);
     } while (AppClosing == 0 && ::FindNextFileW(find.Get(), &entry));
 }
 
@@ -278,16 +278,17 @@ std::int64_t UpdateCleanTotalSize(TCleanPageView& view)
 {
     std::int64_t total = 0;
     if (view.IsTargetChecked(ctJunkFiles)) {
-        const int method = view.CleanMethod();
+        const TCleanMethod method = view.CleanMethod();
         // Files sent to the recycle bin free their space only when it is emptied too;
         // files moved to the backup folder free nothing.
-        if (method == 2 || (method == 0 && view.IsTargetChecked(ctRecycleBin))) total += JunkTotalSize;
+        if (method == cmDeletePermanently || (method == cmRecycleBin && view.IsTargetChecked(ctRecycleBin)))
+            total += JunkTotalSize;
     }
     for (TCleanTarget row : kMeasuredRows)
         if (view.IsTargetChecked(row) && TargetSizeReady[row] == 1) total += TargetSize[row];
     if (view.IsTargetChecked(ctFirefoxHistory)) total += FilesSizeOnDisk(FirefoxHistoryFilesToRemove(FirefoxHistoryFile));
     if (view.IsTargetChecked(ctFirefoxCookies)) total += FilesSizeOnDisk(FirefoxCookiesFilesToRemove(FirefoxCookiesFile));
-    if (CurrentPage == pgClean) view.ShowCleanTotal(total);
+    if (view.CleanPageShown()) view.ShowCleanTotal(total);
     return total;
 }
 

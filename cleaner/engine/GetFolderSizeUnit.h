@@ -26,8 +26,9 @@ public:
     // The row's "Size" column.
     virtual void SetTargetSizeText(TCleanTarget row, const std::wstring& text) = 0;
     virtual bool IsTargetChecked(TCleanTarget row) const = 0;
-    // 0 recycle bin, 1 backup folder, 2 delete permanently.
-    virtual int CleanMethod() const = 0;
+    virtual TCleanMethod CleanMethod() const = 0;
+    // Whether the Clean page is on show (the total is shown only there).
+    virtual bool CleanPageShown() const = 0;
     // IndexLabel: language text 106 with FormatFileSize (total).
     virtual void ShowCleanTotal(std::int64_t total) = 0;
 };

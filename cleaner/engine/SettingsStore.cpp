@@ -25,9 +25,9 @@ const std::array<const wchar_t*, TracksCount> TracksNames = {
 
 namespace {
 
-constexpr wchar_t SettingsKey[] = L"\\Settings";
+constexpr const wchar_t* SettingsKey = SettingsSubKey;
 constexpr wchar_t FiltersKey[] = L"\\Filters";
-constexpr wchar_t ScanDrivesKey[] = L"\\ScanDrives";
+constexpr const wchar_t* ScanDrivesKey = ScanDrivesSubKey;
 constexpr wchar_t ProgramHistoryKey[] = L"\\ProgramHistory";
 constexpr wchar_t TracksKey[] = L"\\Tracks";
 
@@ -279,7 +279,7 @@ TSettings LoadSettings(const std::wstring& root)
     settings.SpecificFolder = view.ReadString(SettingsKey, L"SpecificFolder", settings.SpecificFolder);
     settings.DeletionFile = view.ReadString(SettingsKey, L"DeletionFile", settings.DeletionFile);
     const int method = view.ReadInteger(SettingsKey, L"CleanMethod", settings.CleanMethod);
-    if (method >= 0 && method <= 2) settings.CleanMethod = method;
+    if (method >= cmRecycleBin && method <= cmDeletePermanently) settings.CleanMethod = static_cast<TCleanMethod>(method);
     settings.Language = view.ReadString(SettingsKey, L"Language", settings.Language);
     for (const TBoolValue& value : BoolValues)
         settings.*value.member = view.ReadBool(value.key, value.name, settings.*value.member);

@@ -36,6 +36,9 @@ inline constexpr wchar_t LegacySettingsKey[] = L"Software\\Orbelune\\Kestrelvane
 inline constexpr wchar_t CurrentSettingsKey[] = L"Software\\Orbelune\\Kestrelvane\\Unicode";
 // Appended to a root: the job snapshot, and inside it the job's own flags.
 inline constexpr wchar_t JobSubKey[] = L"\\Job";
+// Sub-keys every settings snapshot holds.
+inline constexpr wchar_t SettingsSubKey[] = L"\\Settings";
+inline constexpr wchar_t ScanDrivesSubKey[] = L"\\ScanDrives";
 
 // The root every settings read and write is relative to: the current key, the
 // legacy key, or either of them + JobSubKey.
@@ -91,7 +94,7 @@ struct TSettings {
     // \Settings
     std::wstring SpecificFolder = ProgramFolder + L"Backup\\";
     std::wstring DeletionFile = L"Backup.txt";
-    int CleanMethod = 0; // 0 recycle bin, 1 backup folder, 2 delete permanently
+    TCleanMethod CleanMethod = cmRecycleBin;
     std::wstring Language; // file name of the language file, without folder
     bool DoClean = true;
     bool EmptyBin = false;

@@ -22,6 +22,9 @@ extern std::wstring PendingImport; // a settings file to import when the program
 enum TMainPage : int { pgAbout = 0, pgPath = 1, pgFilters = 2, pgScan = 3, pgClean = 4 };
 extern std::atomic<int> CurrentPage;
 
+// ---- How Clean Now removes the checked results, from the settings to the engine
+enum TCleanMethod : int { cmRecycleBin = 0, cmBackupFolder = 1, cmDeletePermanently = 2 };
+
 // ---- Flags shared with the worker threads
 // 1 while no scan and no Clean Now runs, or when a stop was asked.
 extern std::atomic<std::int32_t> StopRequested;

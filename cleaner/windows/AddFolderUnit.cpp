@@ -133,7 +133,7 @@ void TAddFolderForm::btnSelectFolderClick()
     int title = 61;
     if (ExcludeRadioButton->Checked()) title = 62;
     if (EmptyRadioButton->Checked()) title = 63;
-    if (const auto folder = BrowseForFolder(Handle(), LanguageText(title), L"")) FolderEdit->SetText(*folder);
+    if (const auto folder = BrowseForFolder(Handle(), LanguageText(title), L"", BrowseStartFolder)) FolderEdit->SetText(*folder);
 }
 
 void TAddFolderForm::SaveButtonClick()

@@ -238,7 +238,7 @@ void TCleanPage::UpdateCleanMethodDisplay()
                                   MainForm.OptionsRecycleBinMenuItem, MainForm.OptionsSpecificFolderMenuItem,
                                   MainForm.OptionsDeletePermanentlyMenuItem})
         item->Enabled = true;
-    const int method = CleanMethod();
+    const TCleanMethod method = CleanMethod();
     // A stored method out of range is cleaned as the recycle bin; show it so.
     const TMethodLook& look = kMethodLooks[static_cast<std::size_t>(method >= 0 && method <= 2 ? method : 0)];
     CleanListView->SetImageIndex(ctJunkFiles, look.image);
@@ -263,7 +263,7 @@ bool TCleanPage::IsTargetChecked(TCleanTarget row) const
     return row >= 0 && row < CleanListView->Count() && CleanListView->Checked(row);
 }
 
-int TCleanPage::CleanMethod() const { return MainForm.Settings.CleanMethod; }
+TCleanMethod TCleanPage::CleanMethod() const { return MainForm.Settings.CleanMethod; }
 
 void TCleanPage::ShowCleanTotal(std::int64_t total)
 {
@@ -574,6 +574,13 @@ void TCleanPage::ShowProgressText(const std::wstring& text)
 void TCleanPage::AddProgressLine(int step, int stepTotal, const std::wstring& text)
 {
     if (MainForm.ProgressForm) MainForm.ProgressForm->AddProgressLine(step, stepTotal, text);
+    MainForm.JobLog.push_back(Format(L"%s.  %s", {Format(L"%.2d", {step}), text}));
+}
+
+void TCleanPage::AddSkippedLine(const std::wstring& text)
+{
+    if (MainForm.ProgressForm) MainForm.ProgressForm->AddLogLine(text);
+    MainForm.JobLog.push_back(text);
 }
 
 bool TCleanPage::ConfirmPermanentDelete()

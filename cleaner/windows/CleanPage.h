@@ -63,7 +63,8 @@ public:
     // ---- TCleanPageView (the size threads and the total)
     void SetTargetSizeText(TCleanTarget row, const std::wstring& text) override;
     bool IsTargetChecked(TCleanTarget row) const override;
-    int CleanMethod() const override;
+    TCleanMethod CleanMethod() const override;
+    bool CleanPageShown() const override { return CurrentPage == pgClean; }
     void ShowCleanTotal(std::int64_t total) override;
 
     // ---- TCleanNowView (Clean Now's window side)
@@ -74,6 +75,7 @@ public:
     bool ConfirmPermanentDelete() override;
     std::optional<TBackupLocation> CorrectBackupFolder(const std::wstring& folder) override;
     void RemoveCleanedItems() override;
+    void AddSkippedLine(const std::wstring& text) override;
     void CleanNowFinished(const std::wstring& doneText) override;
 
     // ---- The page's own operations

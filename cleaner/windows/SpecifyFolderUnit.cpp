@@ -144,7 +144,7 @@ void TSpecifyFolderForm::SelectFolderButtonClick()
 {
     BrowseStartFolder = settings_.SpecificFolder;
     ChosenFolder.clear();
-    const auto chosen = BrowseForFolder(VisibleOwner(), UiText(sfSelectFolder), std::wstring());
+    const auto chosen = BrowseForFolder(VisibleOwner(), UiText(sfSelectFolder), std::wstring(), BrowseStartFolder);
     if (!chosen || chosen->empty()) {
         ChosenFolder = FolderNameLabel->Text();
         return;

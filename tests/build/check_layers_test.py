@@ -124,6 +124,23 @@ class LayerCheck(unittest.TestCase):
         tree["cleaner/engine/Scan.cpp"] = '#include "tests/common/TestSupport.h"\n'
         self.assert_one_problem(tree, "tests/common/TestSupport.h, which belongs to no library")
 
+    def test_the_engine_calls_no_window_showing_routine(self):
+        for call in ("::MessageBoxW(owner, text, caption, MB_OK);", "SHBrowseForFolderW(&info);"):
+            with self.subTest(call=call):
+                tree = dict(GOOD_TREE)
+                tree["cleaner/engine/Scan.cpp"] = "int f() {\n  " + call + "\n}\n"
+                self.assert_one_problem(tree, "cleaner/engine/Scan.cpp:2", "shows no window")
+        tree = dict(GOOD_TREE)
+        tree["cleaner/windows/Main.cpp"] += "void f() { ::MessageBoxW(nullptr, L\"\", L\"\", 0); }\n"
+        self.assertEqual(self.run_check(tree)[1], [])
+
+    def test_the_engine_does_not_read_the_windows_page(self):
+        tree = dict(GOOD_TREE)
+        tree["cleaner/engine/SharedState.h"] = "extern std::atomic<int> CurrentPage;\n"
+        self.assertEqual(self.run_check(tree)[1], [])
+        tree["cleaner/engine/Sizes.cpp"] = "if (CurrentPage == pgClean) Show();\n"
+        self.assert_one_problem(tree, "cleaner/engine/Sizes.cpp:1", "uses CurrentPage", "asks its view")
+
     def test_a_malformed_map_line_is_an_error(self):
         with self.assertRaises(ValueError):
             self.run_check(GOOD_TREE, layer_map="platform: nothing here\n")

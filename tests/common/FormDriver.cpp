@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "cleaner/engine/FunctionUnit.h"
 #include "platform/MessageLoop.h"
+#include "platform/ShellWindows.h"
 #include "platform/forms/Menus.h"
 
 namespace kvtest {

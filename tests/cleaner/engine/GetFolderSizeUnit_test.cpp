@@ -247,11 +247,13 @@ public:
         ++updates;
     }
     bool IsTargetChecked(kv::TCleanTarget row) const override { return checked.count(row) != 0; }
-    int CleanMethod() const override { return method; }
+    kv::TCleanMethod CleanMethod() const override { return method; }
+    bool CleanPageShown() const override { return pageShown; }
     void ShowCleanTotal(std::int64_t total) override { shown.push_back(total); }
 
     std::set<int> checked;
-    int method = 0;
+    kv::TCleanMethod method = kv::cmRecycleBin;
+    bool pageShown = true;
     std::map<int, std::wstring> sizes;
     std::vector<std::int64_t> shown;
     std::atomic<int> updates{0};
@@ -262,7 +264,9 @@ protected:
     void SetUp() override
     {
         savedJunk_ = kv::JunkTotalSize.exchange(1000);
-        savedPage_ = kv::CurrentPage.exchange(kv::pgClean);
+        // The window shows another page: only the view says whether the
+        // total is on show, the engine never reads the window's page.
+        savedPage_ = kv::CurrentPage.exchange(kv::pgScan);
         for (int row = 0; row < kv::ctTargetCount; ++row) {
             saved_[row] = {kv::TargetSize[row].load(), kv::TargetSizeReady[row].load()};
             kv::TargetSize[row] = 10 << row;
@@ -289,13 +293,13 @@ TEST_F(CleanTotal, ScanResultsCountByCleanMethod)
 {
     FakeCleanPage page;
     page.checked = {kv::ctJunkFiles};
-    page.method = 0; // recycle bin, which is not emptied
+    page.method = kv::cmRecycleBin; // which is not emptied
     EXPECT_EQ(kv::UpdateCleanTotalSize(page), 0);
     page.checked.insert(kv::ctRecycleBin);
     EXPECT_EQ(kv::UpdateCleanTotalSize(page), 1000 + 20);
-    page.method = 1; // moved to the backup folder: nothing is freed
+    page.method = kv::cmBackupFolder; // moved to the backup folder: nothing is freed
     EXPECT_EQ(kv::UpdateCleanTotalSize(page), 20);
-    page.method = 2;
+    page.method = kv::cmDeletePermanently;
     page.checked = {kv::ctJunkFiles};
     EXPECT_EQ(kv::UpdateCleanTotalSize(page), 1000);
     EXPECT_EQ(page.shown, (std::vector<std::int64_t>{0, 1020, 20, 1000}));
@@ -308,7 +312,8 @@ TEST_F(CleanTotal, RowsBeingMeasuredAndUnmeasuredRowsAddNothing)
     EXPECT_EQ(kv::UpdateCleanTotalSize(page), 40 + 160 + 10240);
     kv::TargetSizeReady[kv::ctCookies] = 0;
     EXPECT_EQ(kv::UpdateCleanTotalSize(page), 40 + 10240);
-    kv::CurrentPage = kv::pgScan;
+    EXPECT_EQ(page.shown.size(), 2u);
+    page.pageShown = false;
     page.shown.clear();
     kv::UpdateCleanTotalSize(page);
     EXPECT_TRUE(page.shown.empty());

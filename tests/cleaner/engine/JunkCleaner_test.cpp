@@ -10,12 +10,16 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "CleanTargetsTestSupport.h"
 #include "JunkCleanerTestSupport.h"
+#include "cleaner/engine/GetFolderSizeUnit.h"
 #include "cleaner/engine/BackupLog.h"
 #include "cleaner/engine/JunkCleaner.h"
+#include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/SharedState.h"
 #include "cleaner/engine/TSearchUnit.h"
 #include "platform/Format.h"
@@ -293,7 +297,7 @@ protected:
         kv::JobMode = false;
         kv::StopRequested = 1;
     }
-    static kv::TCleanNowRequest JunkOnly(std::vector<kv::TJunkItem> junk, int method, kv::TBackupLocation backup = {})
+    static kv::TCleanNowRequest JunkOnly(std::vector<kv::TJunkItem> junk, kv::TCleanMethod method, kv::TBackupLocation backup = {})
     {
         kv::TCleanNowRequest request;
         request.CheckedRows[kv::ctJunkFiles] = true;
@@ -325,16 +329,22 @@ TEST_F(CleanNowTest, NoCheckedResultLogsTextEightyNineAndTheOtherStepsFollow)
     EXPECT_EQ(kv::StopRequested.load(), 1);
 }
 
+// The clean method is one enum from the settings through the Clean page's
+// view to Clean Now.
+static_assert(std::is_same_v<decltype(kv::TSettings::CleanMethod), kv::TCleanMethod>);
+static_assert(std::is_same_v<decltype(kv::TCleanNowRequest::CleanMethod), kv::TCleanMethod>);
+static_assert(std::is_same_v<decltype(std::declval<const kv::TCleanPageView&>().CleanMethod()), kv::TCleanMethod>);
+
 TEST_F(CleanNowTest, EachMethodLogsItsOwnTexts)
 {
     struct Case {
-        int method;
+        kv::TCleanMethod method;
         int working, done;
     };
     for (const Case c : {Case{kv::cmRecycleBin, 80, 81}, Case{kv::cmBackupFolder, 87, 88},
-                         Case{kv::cmDeletePermanently, 85, 86}, Case{7, 80, 81}}) {
+                         Case{kv::cmDeletePermanently, 85, 86}, Case{static_cast<kv::TCleanMethod>(7), 80, 81}}) {
         SCOPED_TRACE(c.method);
-        const std::wstring f = kvtest::ScratchFolder(kv::Format(L"cleannow-method-%d", {c.method}));
+        const std::wstring f = kvtest::ScratchFolder(kv::Format(L"cleannow-method-%d", {static_cast<int>(c.method)}));
         kvtest::MakeFolder(f + L"backup\\");
         kvtest::PutFile(f + L"junk.tmp", "junk");
         RecordingCleanView view;

@@ -71,7 +71,7 @@ TEST_F(SettingsStoreTest, EmptyKeyGivesEveryDefault)
     const TSettings settings = kv::LoadSettings(root_);
     EXPECT_EQ(settings.SpecificFolder, L"C:\\Program\\Backup\\");
     EXPECT_EQ(settings.DeletionFile, L"Backup.txt");
-    EXPECT_EQ(settings.CleanMethod, 0);
+    EXPECT_EQ(settings.CleanMethod, kv::cmRecycleBin);
     EXPECT_EQ(settings.Language, L"");
     EXPECT_TRUE(settings.DoClean);
     EXPECT_FALSE(settings.EmptyBin);
@@ -106,7 +106,7 @@ TSettings EverySettingChanged()
     TSettings s;
     s.SpecificFolder = L"D:\\K\u00e4fig\\Backup\\";
     s.DeletionFile = L"Deleted \u65e5\u672c.txt";
-    s.CleanMethod = 2;
+    s.CleanMethod = kv::cmDeletePermanently;
     s.Language = L"Deutsch.ini";
     s.DoClean = false;
     s.EmptyBin = s.Temp = s.CleanTempSubFolders = s.SpecificTempFolder = true;
@@ -239,7 +239,7 @@ TEST_F(SettingsStoreTest, CorruptValuesFallBackToTheirDefaults)
     ASSERT_TRUE(Key(L"\\Filters").WriteString(L"InclusiveFile", L"1\r\n*.x\r\nnot binary\r\n"));
     ASSERT_TRUE(Key(L"\\Filters").WriteDword(L"InclusiveFolder", 1));
     const TSettings settings = kv::LoadSettings(root_);
-    EXPECT_EQ(settings.CleanMethod, 0);
+    EXPECT_EQ(settings.CleanMethod, kv::cmRecycleBin);
     EXPECT_EQ(settings.SpecificFolder, L"C:\\P\\Backup\\");
     EXPECT_TRUE(settings.DoClean);
     EXPECT_TRUE(settings.Recent);
@@ -252,10 +252,10 @@ TEST_F(SettingsStoreTest, CleanMethodOutsideItsRangeIsTheDefault)
 {
     for (DWORD method : {3u, 0xFFFFFFFFu, 1000u}) {
         ASSERT_TRUE(Key(L"\\Settings").WriteDword(L"CleanMethod", method));
-        EXPECT_EQ(kv::LoadSettings(root_).CleanMethod, 0) << method;
+        EXPECT_EQ(kv::LoadSettings(root_).CleanMethod, kv::cmRecycleBin) << method;
     }
     ASSERT_TRUE(Key(L"\\Settings").WriteDword(L"CleanMethod", 1));
-    EXPECT_EQ(kv::LoadSettings(root_).CleanMethod, 1);
+    EXPECT_EQ(kv::LoadSettings(root_).CleanMethod, kv::cmBackupFolder);
 }
 
 // ---- List values

@@ -106,7 +106,7 @@ TEST_F(CleanPageTest, EnteringShowsTheThirteenRowsWithTheirMenusAndButtons)
 }
 
 struct MethodCase {
-    int method;
+    kv::TCleanMethod method;
     int image;
     int caption;
     bool recycleEnabled, deleteEnabled;
