@@ -57,6 +57,12 @@ function(kv_add_reporter_data target)
   if(link_options)
     target_link_options(${pass1} PRIVATE ${link_options})
   endif()
+  if(type STREQUAL "SHARED_LIBRARY")
+    # ld derives a DLL's automatic base from its output path: both links
+    # must load at the same base.
+    target_link_options(${pass1} PRIVATE -Wl,--disable-auto-image-base)
+    target_link_options(${target} PRIVATE -Wl,--disable-auto-image-base)
+  endif()
 
   set(resource ${CMAKE_BINARY_DIR}/eldata/${target}.eldata.o)
   add_custom_command(OUTPUT ${resource}
