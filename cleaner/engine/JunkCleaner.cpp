@@ -11,6 +11,7 @@
 #include "cleaner/engine/TSearchUnit.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
+#include "platform/Paths.h"
 #include "platform/TextCodec.h"
 
 namespace kv {
@@ -45,7 +46,7 @@ bool Overlaps(const std::wstring& canonical, const std::wstring& backup)
 // What a checked row's entry may be made to undergo (see the top of JunkCleaner.h).
 class TJunkInspector {
 public:
-    explicit TJunkInspector(const std::wstring& backupFolder) : backup_(CanonicalFolder(WithBackslash(backupFolder))) {}
+    explicit TJunkInspector(const std::wstring& backupFolder) : backup_(CanonicalFolder(WithTrailingBackslash(backupFolder))) {}
 
     TJunkEntry Inspect(const TJunkItem& item) const
     {
@@ -193,14 +194,14 @@ private:
     void MoveToBackup()
     {
         TBackupLocation& backup = report_.backup;
-        backup.folder = WithBackslash(backup.folder);
+        backup.folder = WithTrailingBackslash(backup.folder);
         while (!FolderExists(backup.folder)) {
             // Nobody answers in a job: the junk files stay, the job goes on.
             if (JobMode) return;
             const auto corrected = view_.CorrectBackupFolder(backup.folder);
             if (!corrected) return;
             backup = *corrected;
-            backup.folder = WithBackslash(backup.folder);
+            backup.folder = WithTrailingBackslash(backup.folder);
         }
         Working(cnMoving);
         const std::wstring header = BackupLogHeader(view_.LanguageText(cnLogTitle), LocalNow());
@@ -263,7 +264,7 @@ TJunkOutcome DeleteJunkPermanently(const std::vector<TJunkItem>& items, const st
 TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackupLocation& backup,
                               const std::wstring& header)
 {
-    const std::wstring folder = WithBackslash(backup.folder);
+    const std::wstring folder = WithTrailingBackslash(backup.folder);
     const std::wstring logPath = folder + BackupLogName(backup.logName);
     TJunkOutcome refused;
     for (const TJunkItem& item : items)
