@@ -258,31 +258,29 @@ void DeleteFolderContents(const std::wstring& folder, std::wstring_view mask, bo
     EmptyFolder(guard, folder, mask, withSubFolders);
 }
 
-void ZeroFillFile(const std::wstring& file, std::int64_t start, std::int64_t length)
+bool ZeroFillFile(const std::wstring& file, std::int64_t start, std::int64_t length)
 {
-    if (!FileExists(file)) return;
+    if (!FileExists(file)) return true;
     FileHandle handle(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!handle) throw Exception(Format(L"Cannot open %s for writing.", {file}));
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(handle.Get(), &size)) throw Exception(Format(L"Cannot read the size of %s.", {file}));
+    if (!handle || !::GetFileSizeEx(handle.Get(), &size)) return false;
     const std::int64_t position = start > 0 ? start - 1 : 0;
-    if (position >= size.QuadPart) return;
+    if (position >= size.QuadPart) return true;
     // The file keeps its size: a count beyond its end is cut.
     std::int64_t count = size.QuadPart - position;
     if (length > 0 && length < count) count = length;
     LARGE_INTEGER offset{};
     offset.QuadPart = position;
-    if (!::SetFilePointerEx(handle.Get(), offset, nullptr, FILE_BEGIN))
-        throw Exception(Format(L"Cannot write to %s.", {file}));
+    if (!::SetFilePointerEx(handle.Get(), offset, nullptr, FILE_BEGIN)) return false;
     static const std::string zeros(64 * 1024, '\0');
     while (count > 0) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::int64_t>(count, static_cast<std::int64_t>(zeros.size())));
         DWORD written = 0;
-        if (!::WriteFile(handle.Get(), zeros.data(), chunk, &written, nullptr) || written != chunk)
-            throw Exception(Format(L"Cannot write to %s.", {file}));
+        if (!::WriteFile(handle.Get(), zeros.data(), chunk, &written, nullptr) || written != chunk) return false;
         count -= chunk;
     }
+    return true;
 }
 
 void WipeIEHistory()

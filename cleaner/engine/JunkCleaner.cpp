@@ -228,11 +228,9 @@ private:
         TCleanRequest targets = request_.Targets;
         // A message box would stop an unattended run.
         if (JobMode) targets.onShell32Missing = [] {};
-        try {
-            CleanTarget(step.target, targets);
-        } catch (const std::exception&) {
-            // A locked index file is skipped like any file that cannot be cleaned.
-        }
+        // A locked index file is skipped like any file that cannot be cleaned:
+        // the targets give that back as a result, and nothing is thrown here.
+        CleanTarget(step.target, targets);
         if (!isTracks) Line(step.doneText);
     }
 
