@@ -5,6 +5,22 @@
 namespace kv {
 namespace {
 
+// Patterns come from language files: a width of 99999 repeated over a long
+// text would make every call build megabytes. Widths and precisions beyond
+// any window's use are cut, and so is the result.
+constexpr int kMaxFieldWidth = FormatLimits::MaxFieldWidth;
+constexpr std::size_t kMaxResultLength = FormatLimits::MaxResultLength;
+
+int ReadCount(auto pattern, std::size_t& i)
+{
+    int value = 0;
+    while (i < pattern.size() && pattern[i] >= '0' && pattern[i] <= '9') {
+        value = value * 10 + (pattern[i++] - '0');
+        if (value > kMaxFieldWidth) value = kMaxFieldWidth;
+    }
+    return value;
+}
+
 template <class Char>
 std::basic_string<Char> Digits(std::uint64_t value, unsigned base, bool upper)
 {
@@ -61,7 +77,7 @@ std::basic_string<Char> FormatImpl(std::basic_string_view<Char> pattern,
     String out;
     std::size_t next = 0;
     std::size_t i = 0;
-    while (i < pattern.size()) {
+    while (i < pattern.size() && out.size() < kMaxResultLength) {
         const Char c = pattern[i];
         if (c != Char('%')) {
             out += c;
@@ -79,15 +95,11 @@ std::basic_string<Char> FormatImpl(std::basic_string_view<Char> pattern,
             leftAlign = true;
             ++i;
         }
-        int width = 0;
-        while (i < pattern.size() && pattern[i] >= Char('0') && pattern[i] <= Char('9') && width < 10000)
-            width = width * 10 + (pattern[i++] - Char('0'));
+        const int width = ReadCount(pattern, i);
         int precision = -1;
         if (i < pattern.size() && pattern[i] == Char('.')) {
             ++i;
-            precision = 0;
-            while (i < pattern.size() && pattern[i] >= Char('0') && pattern[i] <= Char('9') && precision < 10000)
-                precision = precision * 10 + (pattern[i++] - Char('0'));
+            precision = ReadCount(pattern, i);
         }
         if (i >= pattern.size()) {
             out.append(pattern.substr(specStart));
@@ -121,6 +133,7 @@ std::basic_string<Char> FormatImpl(std::basic_string_view<Char> pattern,
         }
         out += piece;
     }
+    if (out.size() > kMaxResultLength) out.resize(kMaxResultLength);
     return out;
 }
 

@@ -8,6 +8,10 @@
 // "0007") and cuts strings. A missing argument formats as empty text, a number
 // given for %s as its decimal text, a text given for %d unchanged; an unknown
 // conversion is copied as it stands.
+//
+// Patterns may come from files anyone can write: widths and precisions are
+// cut to FormatLimits::MaxFieldWidth and the result to
+// FormatLimits::MaxResultLength characters.
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -15,6 +19,11 @@
 #include <type_traits>
 
 namespace kv {
+
+struct FormatLimits {
+    static constexpr int MaxFieldWidth = 1024;
+    static constexpr std::size_t MaxResultLength = 32768;
+};
 
 template <class Char>
 class FormatArg {

@@ -2,6 +2,7 @@
 
 #include "cleaner/engine/DeleteGuard.h"
 #include "cleaner/engine/FunctionUnit.h"
+#include "cleaner/engine/OwnFiles.h"
 #include "platform/Handles.h"
 #include "platform/Paths.h"
 #include "platform/StringList.h"
@@ -90,15 +91,7 @@ std::optional<std::wstring> ReadBackupLog(const std::wstring& logPath)
 
 bool WriteBackupLog(const std::wstring& logPath, const std::wstring& text)
 {
-    const std::wstring temporary = logPath + L".new";
-    if (!WriteUnicodeFile(temporary, text)) {
-        ::DeleteFileW(temporary.c_str());
-        return false;
-    }
-    if (::MoveFileExW(temporary.c_str(), logPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    ::DeleteFileW(temporary.c_str());
-    return false;
+    return ReplaceOwnUnicodeFile(logPath, text);
 }
 
 std::optional<TFoundBackupLog> FindBackupLog(const std::wstring& chosenFolder, const std::wstring& logName)
@@ -129,7 +122,7 @@ TRestoreResult RestoreFromBackupLog(const std::wstring& base, const std::wstring
 bool SameFileContents(const std::wstring& a, const std::wstring& b)
 {
     auto open = [](const std::wstring& path) {
-        return FileHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        return FileHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     };
     FileHandle first = open(a), second = open(b);

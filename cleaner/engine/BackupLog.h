@@ -45,8 +45,9 @@ std::wstring BackupLogHeader(const std::wstring& title, const SYSTEMTIME& localT
 // cannot be read, so that it is never replaced by a shorter one.
 std::optional<std::wstring> ReadBackupLog(const std::wstring& logPath);
 
-// Writes the whole log through a temporary file beside it, so a failed write
-// never leaves half a log.
+// Writes the whole log through a fresh file beside it, renamed over the log,
+// so a failed write never leaves half a log and a link planted under the
+// log's name is replaced, not written through (OwnFiles.h).
 bool WriteBackupLog(const std::wstring& logPath, const std::wstring& text);
 
 // The log to restore from: `chosenFolder` + name, else `chosenFolder` +

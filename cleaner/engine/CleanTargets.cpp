@@ -47,18 +47,31 @@ bool IsSafeRelativePath(const std::wstring& path)
     return true;
 }
 
-void EmptyFolder(const TDeleteGuard& guard, const std::wstring& folder, std::wstring_view mask, bool withSubFolders)
+void EmptyFolder(const TDeleteGuard& guard, const std::wstring& folder, std::wstring_view mask, bool withSubFolders,
+                 TSkipList* skipped)
 {
+    const TCheckedFolder checked(folder);
+    if (!checked.IsUsable()) {
+        if (checked.Refusal()) NoteSkipped(skipped, folder, *checked.Refusal());
+        return;
+    }
     WIN32_FIND_DATAW entry{};
     FindHandle find(::FindFirstFileW((folder + L"*.*").c_str(), &entry));
     if (!find) return;
     do {
+        const std::wstring_view name(entry.cFileName);
+        if (name == L"." || name == L"..") continue;
+        // Joined to the folder, such a name would name another entry.
+        if (!IsPlainEntryName(name)) {
+            NoteSkipped(skipped, folder + entry.cFileName, TSkipReason::NotPlainName);
+            continue;
+        }
         if (IsRealSubFolder(entry)) {
             if (!withSubFolders) continue;
-            if (IsWalkableFolder(entry)) EmptyFolder(guard, folder + entry.cFileName + L"\\", mask, true);
-            guard.DeleteEntry(folder, entry);
+            if (IsWalkableFolder(entry)) EmptyFolder(guard, folder + entry.cFileName + L"\\", mask, true, skipped);
+            guard.DeleteEntry(checked, entry, skipped);
         } else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && MatchWildcard(mask, entry.cFileName)) {
-            guard.DeleteEntry(folder, entry);
+            guard.DeleteEntry(checked, entry, skipped);
         }
     } while (StopRequested != 1 && ::FindNextFileW(find.Get(), &entry));
 }
@@ -70,7 +83,7 @@ void WipeIndexFolder(const TDeleteGuard& guard, const std::wstring& folder)
         FindHandle find(::FindFirstFileW((folder + L"*.*").c_str(), &entry));
         if (find) {
             do {
-                if (!IsWalkableFolder(entry)) continue;
+                if (!IsWalkableFolder(entry) || !IsPlainEntryName(entry.cFileName)) continue;
                 WipeIndexFolder(guard, folder + entry.cFileName + L"\\");
                 // Effective only once the folder is empty.
                 guard.DeleteEntry(folder, entry);
@@ -250,12 +263,15 @@ void PublishTargetLocations(const TTargetLocations& l)
 // ---------------------------------------------------------------------------
 // Folder emptying and index files
 
-void DeleteFolderContents(const std::wstring& folder, std::wstring_view mask, bool withSubFolders)
+void DeleteFolderContents(const std::wstring& folder, std::wstring_view mask, bool withSubFolders, TSkipList* skipped)
 {
     if (folder.size() <= 2) return;
     const TDeleteGuard guard;
-    if (!guard.MayEmptyFolder(folder)) return;
-    EmptyFolder(guard, folder, mask, withSubFolders);
+    if (!guard.MayEmptyFolder(folder)) {
+        if (FolderExists(folder)) NoteSkipped(skipped, folder, TSkipReason::ProtectedFolder);
+        return;
+    }
+    EmptyFolder(guard, folder, mask, withSubFolders, skipped);
 }
 
 bool ZeroFillFile(const std::wstring& file, std::int64_t start, std::int64_t length)
@@ -438,18 +454,19 @@ void CleanTarget(TCleanTarget target, const TCleanRequest& request)
         EmptyRecycleBin(request.onShell32Missing);
         break;
     case ctWindowsTemp:
-        DeleteFolderContents(UserTempFolder, L"*", request.alsoCleanSubFolders);
-        if (FolderExists(WinTempFolder)) DeleteFolderContents(WinTempFolder, L"*", request.alsoCleanSubFolders);
+        DeleteFolderContents(UserTempFolder, L"*", request.alsoCleanSubFolders, request.skipped);
+        if (FolderExists(WinTempFolder))
+            DeleteFolderContents(WinTempFolder, L"*", request.alsoCleanSubFolders, request.skipped);
         break;
     case ctSpecificFolder:
         for (const TFolderToEmpty& folder : request.foldersToEmpty)
-            DeleteFolderContents(folder.folder, L"*", folder.withSubFolders);
+            DeleteFolderContents(folder.folder, L"*", folder.withSubFolders, request.skipped);
         break;
     case ctCookies:
         DeleteUnkeptCookies();
         break;
     case ctTempInternetFiles:
-        DeleteFolderContents(IECacheFolder, L"*", true);
+        DeleteFolderContents(IECacheFolder, L"*", true, request.skipped);
         if (!CanonicalFolder(IECacheFolder).empty()) ZeroFillFile(IECacheFolder + L"Content.IE5\\index.dat", 0, 0);
         break;
     case ctHistory:
@@ -460,14 +477,14 @@ void CleanTarget(TCleanTarget target, const TCleanRequest& request)
         WipeIEHistory();
         break;
     case ctRecentDocuments:
-        DeleteFolderContents(RecentFolder, L"*.lnk", false);
+        DeleteFolderContents(RecentFolder, L"*.lnk", false, request.skipped);
         break;
     case ctRegistryProgramHistory:
     case ctRegistryWindowsTracks:
         CleanRegistryTracks(request.checkedTrackEntries);
         break;
     case ctFirefoxCache:
-        DeleteFolderContents(FirefoxCacheFolder, L"*", true);
+        DeleteFolderContents(FirefoxCacheFolder, L"*", true, request.skipped);
         break;
     case ctFirefoxHistory:
         CleanFirefoxHistory(FirefoxHistoryFile);

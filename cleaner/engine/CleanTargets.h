@@ -14,6 +14,7 @@
 
 #include "cleaner/engine/CookieIndex.h"
 #include "cleaner/engine/SharedState.h"
+#include "cleaner/engine/SkipLog.h"
 
 namespace kv {
 
@@ -67,8 +68,10 @@ TFirefoxProfile ReadFirefoxProfile(const std::wstring& profilesIni);
 // Deletes the files matching `mask` (whole name, case ignored) in `folder`
 // (trailing backslash); with sub-folders, empties and removes every real
 // sub-folder whatever the mask. Refuses folders TDeleteGuard protects; stops
-// early when StopRequested is 1.
-void DeleteFolderContents(const std::wstring& folder, std::wstring_view mask, bool withSubFolders);
+// early when StopRequested is 1. Entries left alone on purpose (names that
+// are not plain, links, a refused folder) are noted in `skipped`.
+void DeleteFolderContents(const std::wstring& folder, std::wstring_view mask, bool withSubFolders,
+                          TSkipList* skipped = nullptr);
 
 // Overwrites a file with zeros, keeping its length: from position start (1-based,
 // 0 = the beginning), `length` bytes (0 = to the end). Nothing when the file is
@@ -127,6 +130,7 @@ struct TCleanRequest {
     std::vector<std::wstring> checkedTrackEntries;  // both registry menus
     std::wstring osVersionText;
     std::function<void()> onShell32Missing;
+    TSkipList* skipped = nullptr; // where the folder walks note what they leave alone
 };
 
 // One step of Clean Now after the scan results: the row, and the language

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "cleaner/engine/CheckedFolder.h"
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SharedState.h"
 #include "platform/Handles.h"
@@ -53,12 +54,6 @@ std::wstring FinalPath(const std::wstring& path, DWORD flags = 0)
 
 std::wstring FinalFolderPath(const std::wstring& folder) { return CanonicalFolder(FinalPath(folder)); }
 
-bool RunningOnWine()
-{
-    static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    return wine;
-}
-
 // Wine lists a Unix symbolic link to a file as a plain file and deletes its
 // target through any handle; only the final path of the entry gives it away.
 bool IsHiddenFileLink(const std::wstring& folder, const std::wstring& name)
@@ -92,35 +87,6 @@ std::wstring ExecutableFolder()
     return length > 0 && length < MAX_PATH ? FolderOfPath(std::wstring(path, length)) : std::wstring();
 }
 
-// Removes a link itself. The handle is opened on the link, not on its target,
-// and the delete goes through that handle; when the handle does not show the
-// link (Wine reports the target for Unix symbolic links, and deletes the
-// target through any handle), the link is left alone.
-bool RemoveLink(const std::wstring& path)
-{
-    FileHandle link(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!link) return false;
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!::GetFileInformationByHandleEx(link.Get(), FileAttributeTagInfo, &tag, sizeof tag)) return false;
-    if (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || tag.ReparseTag == 0) return false;
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    return ::SetFileInformationByHandle(link.Get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
-}
-
-// Read-only, hidden and system entries cannot be removed until their
-// attributes are cleared; they are put back when the removal fails.
-template <class Remove>
-bool RemoveWithClearedAttributes(const std::wstring& path, DWORD attributes, Remove remove)
-{
-    constexpr DWORD kBlocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    const bool cleared = (attributes & kBlocking) && ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (remove(path.c_str())) return true;
-    if (cleared) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_DIRECTORY);
-    return false;
-}
-
 } // namespace
 
 std::wstring FolderOfPath(const std::wstring& path)
@@ -131,10 +97,7 @@ std::wstring FolderOfPath(const std::wstring& path)
 
 bool IsPlainFileName(std::wstring_view name)
 {
-    if (name.empty() || name == L"." || name.find(L"..") != std::wstring_view::npos) return false;
-    for (wchar_t c : name)
-        if (c < L' ' || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos) return false;
-    return true;
+    return IsPlainEntryName(name) && name.find(L"..") == std::wstring_view::npos;
 }
 
 std::wstring CanonicalFolder(const std::wstring& folder)
@@ -166,33 +129,59 @@ bool IsLinkInFolder(const std::wstring& folder, const WIN32_FIND_DATAW& entry)
     return IsLinkEntry(entry) || IsHiddenFileLink(folder, entry.cFileName);
 }
 
-TDeleteGuard::TDeleteGuard()
+TDeleteGuard::TDeleteGuard(const std::wstring& backupFolder)
 {
     wchar_t buffer[MAX_PATH] = {};
-    if (UINT n = ::GetWindowsDirectoryW(buffer, MAX_PATH); n > 0 && n < MAX_PATH) AddProtected(buffer);
-    if (UINT n = ::GetSystemDirectoryW(buffer, MAX_PATH); n > 0 && n < MAX_PATH) AddProtected(buffer);
-    if (UINT n = ::GetSystemWow64DirectoryW(buffer, MAX_PATH); n > 0 && n < MAX_PATH) AddProtected(buffer);
-    static const int kKnownFolders[] = {
-        CSIDL_WINDOWS,       CSIDL_SYSTEM,          CSIDL_SYSTEMX86,        CSIDL_PROFILE,
-        CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86,
-        CSIDL_COMMON_APPDATA, CSIDL_APPDATA,        CSIDL_LOCAL_APPDATA,    CSIDL_PERSONAL,
-        CSIDL_DESKTOPDIRECTORY};
-    for (int csidl : kKnownFolders) AddProtected(KnownFolder(csidl));
-    static const wchar_t* const kEnvironmentFolders[] = {L"SystemRoot",  L"windir",      L"USERPROFILE",
-                                                         L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432",
-                                                         L"ProgramData", L"ALLUSERSPROFILE"};
-    for (const wchar_t* name : kEnvironmentFolders) AddProtected(EnvironmentFolder(name));
-    AddProtected(ProgramFolder);
-    AddProtected(ExecutableFolder());
+    if (UINT n = ::GetWindowsDirectoryW(buffer, MAX_PATH); n > 0 && n < MAX_PATH) AddProtected(buffer, true);
+    if (UINT n = ::GetSystemDirectoryW(buffer, MAX_PATH); n > 0 && n < MAX_PATH) AddProtected(buffer, true);
+    if (UINT n = ::GetSystemWow64DirectoryW(buffer, MAX_PATH); n > 0 && n < MAX_PATH) AddProtected(buffer, true);
+    // Sealed: nothing inside them is ever removed.
+    static const int kSealedFolders[] = {CSIDL_WINDOWS,       CSIDL_SYSTEM,           CSIDL_SYSTEMX86,
+                                         CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON,
+                                         CSIDL_PROGRAM_FILES_COMMONX86};
+    for (int csidl : kSealedFolders) AddProtected(KnownFolder(csidl), true);
+    static const wchar_t* const kSealedEnvironment[] = {L"SystemRoot", L"windir", L"ProgramFiles",
+                                                        L"ProgramFiles(x86)", L"ProgramW6432"};
+    for (const wchar_t* name : kSealedEnvironment) AddProtected(EnvironmentFolder(name), true);
+    AddProtected(ProgramFolder, true);
+    AddProtected(ExecutableFolder(), true);
+    if (!backupFolder.empty()) AddProtected(backupFolder, true);
+    // Key folders of the user: never emptied whole, but what lies in them
+    // (the temp folder, caches) is the cleaner's work.
+    static const int kKeyFolders[] = {CSIDL_PROFILE, CSIDL_COMMON_APPDATA, CSIDL_APPDATA, CSIDL_LOCAL_APPDATA,
+                                      CSIDL_PERSONAL, CSIDL_DESKTOPDIRECTORY};
+    for (int csidl : kKeyFolders) AddProtected(KnownFolder(csidl), false);
+    static const wchar_t* const kKeyEnvironment[] = {L"USERPROFILE", L"ProgramData", L"ALLUSERSPROFILE"};
+    for (const wchar_t* name : kKeyEnvironment) AddProtected(EnvironmentFolder(name), false);
+    if (UINT n = ::GetWindowsDirectoryW(buffer, MAX_PATH); n > 0 && n < MAX_PATH)
+        windowsTemp_ = CanonicalFolder(WithTrailingBackslash(buffer) + L"Temp\\");
 }
 
-void TDeleteGuard::AddProtected(const std::wstring& folder)
+void TDeleteGuard::AddProtected(const std::wstring& folder, bool sealed)
 {
     const std::wstring canonical = CanonicalFolder(folder);
     if (canonical.empty()) return;
-    for (const std::wstring& known : protected_)
+    std::vector<std::wstring>& list = sealed ? sealed_ : protected_;
+    for (const std::wstring& known : list)
         if (UpperCase(known) == UpperCase(canonical)) return;
-    protected_.push_back(canonical);
+    list.push_back(canonical);
+    // A sealed folder is a key folder too: it is never emptied whole.
+    if (sealed) AddProtected(folder, false);
+}
+
+bool TDeleteGuard::IsInsideProtectedFolder(const std::wstring& folder) const
+{
+    const std::wstring canonical = CanonicalFolder(folder);
+    if (canonical.empty()) return true;
+    auto inside = [this](const std::wstring& candidate) {
+        for (const std::wstring& sealed : sealed_)
+            if (IsSameOrInside(candidate, sealed)) return true;
+        return false;
+    };
+    if (inside(canonical)) return true;
+    // Judged by where it really is as well (a folder that is a link).
+    const std::wstring final = FinalFolderPath(canonical);
+    return !final.empty() && inside(final);
 }
 
 bool TDeleteGuard::MayEmptyFolder(const std::wstring& folder) const
@@ -206,24 +195,30 @@ bool TDeleteGuard::MayEmptyFolder(const std::wstring& folder) const
         return true;
     };
     if (!allowed(canonical)) return false;
+    // The Windows temp folder is a clean target of its own, though it lies
+    // in the Windows folder.
+    const bool windowsTemp = !windowsTemp_.empty() && IsSameOrInside(canonical, windowsTemp_);
+    if (!windowsTemp && IsInsideProtectedFolder(canonical)) return false;
     // A folder that is itself a link (a temp folder moved to another drive)
     // is judged by where it really is as well.
     const std::wstring final = FinalFolderPath(canonical);
     return final.empty() || allowed(final);
 }
 
-bool TDeleteGuard::DeleteEntry(const std::wstring& folder, const WIN32_FIND_DATAW& entry) const
+bool TDeleteGuard::DeleteEntry(const TCheckedFolder& folder, const WIN32_FIND_DATAW& entry, TSkipList* skipped) const
 {
     const std::wstring_view name(entry.cFileName);
-    if (name.empty() || name == L"." || name == L"..") return false;
-    const std::wstring path = folder + entry.cFileName;
-    if (IsLinkEntry(entry)) return RemoveLink(path);
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return RemoveWithClearedAttributes(path, entry.dwFileAttributes,
-                                           [](const wchar_t* p) { return ::RemoveDirectoryW(p) != FALSE; });
-    if (IsHiddenFileLink(folder, entry.cFileName)) return false;
-    return RemoveWithClearedAttributes(path, entry.dwFileAttributes,
-                                       [](const wchar_t* p) { return ::DeleteFileW(p) != FALSE; });
+    if (name == L"." || name == L"..") return false;
+    std::optional<TSkipReason> refusal;
+    const bool deleted =
+        folder.DeleteEntry(name, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0, true, &refusal);
+    if (!deleted && refusal) NoteSkipped(skipped, folder.Path() + entry.cFileName, *refusal);
+    return deleted;
+}
+
+bool TDeleteGuard::DeleteEntry(const std::wstring& folder, const WIN32_FIND_DATAW& entry) const
+{
+    return DeleteEntry(TCheckedFolder(folder), entry, nullptr);
 }
 
 bool TDeleteGuard::DeleteNamedFile(const std::wstring& path) const
@@ -231,13 +226,8 @@ bool TDeleteGuard::DeleteNamedFile(const std::wstring& path) const
     if (path.find_first_of(L"*?") != std::wstring::npos) return false;
     const std::wstring folder = FolderOfPath(path);
     if (!MayEmptyFolder(folder)) return false;
-    WIN32_FIND_DATAW entry{};
-    {
-        FindHandle find(::FindFirstFileW(path.c_str(), &entry));
-        if (!find) return false;
-    }
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkEntry(entry)) return false;
-    return DeleteEntry(folder, entry);
+    const TCheckedFolder checked(folder);
+    return checked.DeleteEntry(std::wstring_view(path).substr(folder.size()), false, true);
 }
 
 } // namespace kv

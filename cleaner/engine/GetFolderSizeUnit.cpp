@@ -52,7 +52,7 @@ bool IsPlainFileEntry(const WIN32_FIND_DATAW& entry)
     return !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkEntry(entry);
 }
 
-// Calls `visit` for every entry of `folder` but "." and "..", until the window closes.
+// Calls `visit` for every entry of `folder` with a plain name, until the window closes.
 template <class Visit>
 void ForEachEntry(const std::wstring& folder, Visit visit)
 {
@@ -60,8 +60,8 @@ void ForEachEntry(const std::wstring& folder, Visit visit)
     FindHandle find(::FindFirstFileW((folder + L"*.*").c_str(), &entry));
     if (!find) return;
     do {
-        const std::wstring_view name(entry.cFileName);
-        if (name != L"." && name != L"..") visit(entry);
+        // A name that is not plain would measure another entry (or leave the folder).
+        if (IsPlainEntryName(entry.cFileName)) visit(entry);
     } while (AppClosing == 0 && ::FindNextFileW(find.Get(), &entry));
 }
 

@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
+#include <memory>
 
+#include "cleaner/engine/CheckedFolder.h"
 #include "cleaner/engine/DeleteGuard.h"
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/TSearchUnit.h"
+#include "cleaner/engine/WineTrash.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/Paths.h"
@@ -22,15 +26,17 @@ enum class TEntryKind { Missing, Refused, File, EmptyFolder };
 // A checked entry as it is on disk now.
 struct TJunkEntry {
     TEntryKind kind = TEntryKind::Missing;
-    std::wstring folder; // where it lies, trailing backslash
-    WIN32_FIND_DATAW data{};
+    std::optional<TSkipReason> reason; // why a refused entry is left alone
+    const TCheckedFolder* folder = nullptr;
+    std::wstring name;
+    std::optional<TCheckedEntry> opened; // the entry's own handle, for a delete through it
 };
 
 bool IsFolderEmpty(const std::wstring& folder)
 {
     WIN32_FIND_DATAW entry{};
     FindHandle find(::FindFirstFileW((folder + L"*").c_str(), &entry));
-    if (!find) return true;
+    if (!find) return false; // not known to be empty
     do {
         const std::wstring_view name(entry.cFileName);
         if (name != L"." && name != L"..") return false;
@@ -44,35 +50,51 @@ bool Overlaps(const std::wstring& canonical, const std::wstring& backup)
 }
 
 // What a checked row's entry may be made to undergo (see the top of JunkCleaner.h).
+// Each folder is opened and checked once per run; its entries are reached
+// through it by their exact names.
 class TJunkInspector {
 public:
-    explicit TJunkInspector(const std::wstring& backupFolder) : backup_(CanonicalFolder(WithTrailingBackslash(backupFolder))) {}
+    explicit TJunkInspector(const std::wstring& backupFolder)
+        : backup_(CanonicalFolder(WithTrailingBackslash(backupFolder))), guard_(WithTrailingBackslash(backupFolder))
+    {
+    }
 
-    TJunkEntry Inspect(const TJunkItem& item) const
+    TJunkEntry Inspect(const TJunkItem& item)
     {
         TJunkEntry result;
-        const std::wstring& path = item.Path;
-        if (path.empty() || path.back() == L'\\' || path.find_first_of(L"*?") != std::wstring::npos) {
+        auto refuse = [&](std::optional<TSkipReason> reason) {
             result.kind = TEntryKind::Refused;
-            return result;
+            result.reason = reason;
+            return std::move(result);
+        };
+        const std::wstring& path = item.Path;
+        const std::wstring folderText = FolderOfPath(path);
+        result.name = path.substr(folderText.size());
+        if (path.empty() || !IsPlainEntryName(result.name)) return refuse(TSkipReason::NotPlainName);
+        if (path.size() >= MAX_PATH) return refuse(TSkipReason::PathTooLong);
+        if (guard_.IsInsideProtectedFolder(folderText) ||
+            (item.IsEmptyFolder && guard_.IsInsideProtectedFolder(path + L"\\")))
+            return refuse(TSkipReason::ProtectedFolder);
+        // Listed before the folder is opened for deleting: Wine lists no folder
+        // that is open so. A folder that fills up after this stays all the same,
+        // since a folder goes only when empty.
+        if (item.IsEmptyFolder && !IsFolderEmpty(path + L"\\")) return refuse(std::nullopt);
+        const TCheckedFolder& folder = Folder(folderText);
+        result.folder = &folder;
+        std::optional<TSkipReason> refusal;
+        result.opened = folder.OpenEntry(result.name, item.IsEmptyFolder, &refusal);
+        if (!result.opened) {
+            if (refusal) return refuse(refusal);
+            return result; // gone, or no longer of its kind
         }
-        {
-            FindHandle find(::FindFirstFileW(path.c_str(), &result.data));
-            if (!find) return result;
-        }
-        result.folder = FolderOfPath(path);
-        const std::wstring canonicalFolder = CanonicalFolder(result.folder);
-        result.kind = TEntryKind::Refused;
-        if (canonicalFolder.empty() || IsLinkInFolder(result.folder, result.data)) return result;
-        if (result.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            const std::wstring folder = path + L"\\";
-            if (!item.IsEmptyFolder || Overlaps(CanonicalFolder(folder), backup_) || !IsFolderEmpty(folder) ||
-                !guard_.MayEmptyFolder(folder))
-                return result;
+        if (result.opened->isNativeLink) return refuse(TSkipReason::Link);
+        if (item.IsEmptyFolder) {
+            const std::wstring asFolder = path + L"\\";
+            if (Overlaps(CanonicalFolder(asFolder), backup_) || !guard_.MayEmptyFolder(asFolder))
+                return refuse(TSkipReason::ProtectedFolder);
             result.kind = TEntryKind::EmptyFolder;
             return result;
         }
-        if (!backup_.empty() && IsSameOrInside(canonicalFolder, backup_)) return result;
         result.kind = TEntryKind::File;
         return result;
     }
@@ -80,24 +102,36 @@ public:
     const TDeleteGuard& Guard() const noexcept { return guard_; }
 
 private:
+    const TCheckedFolder& Folder(const std::wstring& folder)
+    {
+        std::unique_ptr<TCheckedFolder>& checked = folders_[UpperCase(folder)];
+        if (!checked) checked = std::make_unique<TCheckedFolder>(folder);
+        return *checked;
+    }
+
     std::wstring backup_;
     TDeleteGuard guard_;
+    std::map<std::wstring, std::unique_ptr<TCheckedFolder>> folders_;
 };
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Works through the checked rows: `work` gets each entry that may be cleaned
-// and says whether it went.
+// and says whether it went. Entries refused on purpose are listed as skipped.
 template <class Work>
 TJunkOutcome ForEachChecked(const std::vector<TJunkItem>& items, const std::wstring& backupFolder, Work work)
 {
-    const TJunkInspector inspector(backupFolder);
+    TJunkInspector inspector(backupFolder);
     TJunkOutcome outcome;
     for (const TJunkItem& item : items) {
         if (!item.Checked) continue;
-        const TJunkEntry entry = inspector.Inspect(item);
-        const bool gone = entry.kind != TEntryKind::Missing && entry.kind != TEntryKind::Refused &&
-                          work(item, entry, inspector.Guard());
+        TJunkEntry entry = inspector.Inspect(item);
+        if (entry.kind == TEntryKind::Refused && entry.reason) outcome.skipped.push_back({item.Path, *entry.reason});
+        bool gone = false;
+        if (entry.kind == TEntryKind::File || entry.kind == TEntryKind::EmptyFolder) {
+            gone = work(item, entry, inspector.Guard());
+            if (!gone && entry.reason) outcome.skipped.push_back({item.Path, *entry.reason});
+        }
         (gone ? outcome.cleaned : outcome.kept).push_back(item.Path);
     }
     return outcome;
@@ -114,6 +148,64 @@ bool RecycleEntry(const std::wstring& path)
     operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI;
     ::SHFileOperationW(&operation);
     return !Exists(path);
+}
+
+// Right before a path-based act: the folder must still be the folder that
+// was checked; one swapped since is left alone.
+bool StillInPlace(TJunkEntry& entry)
+{
+    if (entry.folder->StillInPlace()) return true;
+    entry.reason = TSkipReason::FolderChanged;
+    return false;
+}
+
+// Opens the entry afresh right before it is acted on through the handle, so
+// that its check (its final path is its folder's and its name) and the act
+// come as close together as the system allows.
+bool Reopen(TJunkEntry& entry)
+{
+    entry.opened.reset();
+    std::optional<TSkipReason> refusal;
+    entry.opened = entry.folder->OpenEntry(entry.name, entry.kind == TEntryKind::EmptyFolder, &refusal);
+    if (entry.opened && !entry.opened->isNativeLink) return true;
+    entry.opened.reset();
+    entry.reason = refusal ? refusal : std::optional<TSkipReason>(TSkipReason::FolderChanged);
+    return false;
+}
+
+// Moves the entry through its own handle; one path-based move, checked right
+// before, only when that cannot be (another volume).
+bool MoveThroughHandle(TJunkEntry& entry, const std::wstring& path, const std::wstring& target)
+{
+    if (!Reopen(entry)) return false;
+    if (TCheckedFolder::RenameOpened(*entry.opened, target)) return true;
+    entry.opened.reset();
+    if (!StillInPlace(entry)) return false;
+    return ::MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path)
+{
+    // Under Wine the Trash takes the entry by a rename of its own handle;
+    // elsewhere the shell's recycle bin works on the path, checked right before.
+    if (const auto slot = ReserveWineTrashSlot(path)) {
+        if (!Reopen(entry)) {
+            ReleaseWineTrashSlot(*slot);
+            return false;
+        }
+        if (TCheckedFolder::RenameOpened(*entry.opened, slot->filePath)) return true;
+        ReleaseWineTrashSlot(*slot);
+    }
+    entry.opened.reset();
+    return StillInPlace(entry) && RecycleEntry(path);
+}
+
+bool DeleteThroughHandle(TJunkEntry& entry)
+{
+    if (!Reopen(entry)) return false;
+    TCheckedEntry opened = std::move(*entry.opened);
+    entry.opened.reset();
+    return entry.folder->DeleteOpened(std::move(opened), entry.name, entry.kind == TEntryKind::EmptyFolder);
 }
 
 bool HasCheckedEntryOf(const TCleanRequest& targets, const wchar_t* const* names, std::size_t count)
@@ -213,7 +305,16 @@ private:
         report_.junk = std::move(outcome);
         report_.junkDone = true;
         Line(doneText);
+        ShowSkipped(report_.junk.skipped);
         view_.RemoveCleanedItems();
+    }
+
+    void ShowSkipped(const TSkipList& skipped)
+    {
+        for (const TSkippedEntry& entry : skipped) {
+            view_.AddSkippedLine(SkippedLine(entry));
+            report_.skipped.push_back(entry);
+        }
     }
 
     void CleanStep(const TCleanStep& step)
@@ -228,10 +329,13 @@ private:
         TCleanRequest targets = request_.Targets;
         // A message box would stop an unattended run.
         if (JobMode) targets.onShell32Missing = [] {};
+        TSkipList skipped;
+        targets.skipped = &skipped;
         // A locked index file is skipped like any file that cannot be cleaned:
         // the targets give that back as a result, and nothing is thrown here.
         CleanTarget(step.target, targets);
         if (!isTracks) Line(step.doneText);
+        ShowSkipped(skipped);
     }
 
     TCleanNowView& view_;
@@ -248,15 +352,15 @@ TJunkItem JunkItemOf(const std::wstring& caption, const std::wstring& location, 
 
 TJunkOutcome RecycleJunk(const std::vector<TJunkItem>& items, const std::wstring& backupFolder)
 {
-    return ForEachChecked(items, backupFolder,
-                          [](const TJunkItem& item, const TJunkEntry&, const TDeleteGuard&) { return RecycleEntry(item.Path); });
+    return ForEachChecked(items, backupFolder, [](const TJunkItem& item, TJunkEntry& entry, const TDeleteGuard&) {
+        return RecycleThroughHandle(entry, item.Path);
+    });
 }
 
 TJunkOutcome DeleteJunkPermanently(const std::vector<TJunkItem>& items, const std::wstring& backupFolder)
 {
-    return ForEachChecked(items, backupFolder, [](const TJunkItem&, const TJunkEntry& entry, const TDeleteGuard& guard) {
-        return guard.DeleteEntry(entry.folder, entry.data);
-    });
+    return ForEachChecked(items, backupFolder,
+                          [](const TJunkItem&, TJunkEntry& entry, const TDeleteGuard&) { return DeleteThroughHandle(entry); });
 }
 
 TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackupLocation& backup,
@@ -283,21 +387,21 @@ TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackup
     if (!WriteBackupLog(logPath, planned)) return refused;
 
     std::wstring moved;
-    TJunkOutcome outcome = ForEachChecked(items, folder, [&](const TJunkItem& item, const TJunkEntry& entry,
-                                                             const TDeleteGuard& guard) {
+    TJunkOutcome outcome = ForEachChecked(items, folder, [&](const TJunkItem& item, TJunkEntry& entry,
+                                                             const TDeleteGuard&) {
         const std::wstring target = BackupCopyPath(folder, item.Path);
         if (target.empty()) return false;
         bool gone = false;
         if (entry.kind == TEntryKind::EmptyFolder) {
             CreateFolderPath(target + L"\\");
-            gone = FolderExists(target) && guard.DeleteEntry(entry.folder, entry.data);
+            gone = FolderExists(target) && DeleteThroughHandle(entry);
         } else if (Exists(target)) {
             // The same path moved before: its copy is never replaced; when it
             // holds these very bytes the entry is safe there already.
-            gone = SameFileContents(item.Path, target) && guard.DeleteEntry(entry.folder, entry.data);
+            gone = SameFileContents(item.Path, target) && DeleteThroughHandle(entry);
         } else {
             CreateFolderPath(target);
-            gone = ::MoveFileExW(item.Path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
+            gone = MoveThroughHandle(entry, item.Path, target);
             // A copy to another drive whose source could not be deleted leaves two
             // copies; the entry counts as not moved and the copy is dropped.
             if (!gone && Exists(item.Path) && Exists(target) && SameFileContents(item.Path, target))

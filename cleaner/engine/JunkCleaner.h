@@ -12,7 +12,12 @@
 //
 // What a result row may lose, whatever the method:
 // - only entries that still exist as a file, or as an empty folder on a row
-//   that was an empty folder when it was found;
+//   that was an empty folder when it was found, reached by their exact name
+//   through their checked folder (CheckedFolder.h); a permanent delete goes
+//   through the entry's checked handle, the recycle bin and a move check the
+//   folder again right before they act;
+// - never an entry inside the Windows, system or program-files folders, the
+//   program's own folder or the backup folder;
 // - never a link (junction, symbolic link, or a link that Wine lists as a
 //   file), nor anything through one: links stay where they are;
 // - never the backup folder or anything in it, and never a drive root or one
@@ -28,6 +33,7 @@
 #include "cleaner/engine/BackupLog.h"
 #include "cleaner/engine/CleanTargets.h"
 #include "cleaner/engine/SharedState.h"
+#include "cleaner/engine/SkipLog.h"
 
 namespace kv {
 
@@ -45,6 +51,7 @@ TJunkItem JunkItemOf(const std::wstring& caption, const std::wstring& location, 
 struct TJunkOutcome {
     std::vector<std::wstring> cleaned; // gone from their place (recycled, moved or deleted)
     std::vector<std::wstring> kept;    // still where they were (refused, missing, or the operation failed)
+    TSkipList skipped;                 // the kept ones that were refused on purpose, with the reason
 };
 
 // The three methods on their own; every checked row is tried, in order.
@@ -80,6 +87,8 @@ public:
     virtual std::optional<TBackupLocation> CorrectBackupFolder(const std::wstring& folder) = 0;
     // Every checked result row is deleted, then ResetScanColumns.
     virtual void RemoveCleanedItems() = 0;
+    // One entry left alone on purpose (SkippedLine), after the step that met it.
+    virtual void AddSkippedLine(const std::wstring& text) {}
     // RefreshCleanSizes; CleanNowButton on, StopButton off; IndexLabel and
     // the progress label := `doneText` (language text 109); the progress
     // window keeps its log (TProgressForm::FinishLog).
@@ -123,6 +132,7 @@ struct TCleanNowReport {
     bool junkDone = false;    // the scan results were worked on (not skipped or declined)
     TJunkOutcome junk;
     TBackupLocation backup;   // the location the move used (after a correction)
+    TSkipList skipped;        // everything left alone on purpose, in the order met
 };
 
 // The whole of Clean Now. Sets CleanPageActive, StopRequested (0 while it

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "cleaner/engine/FunctionUnit.h"
+#include "cleaner/engine/OwnFiles.h"
 #include "platform/Handles.h"
 #include "platform/Registry.h"
 #include "platform/StringList.h"
@@ -202,12 +203,19 @@ bool ExportRegistryKey(std::wstring_view keyPath, const std::wstring& fileName)
 {
     const std::wstring key = NormalizeKeyPath(keyPath);
     if (key.empty()) return false;
-    ::DeleteFileW(fileName.c_str());
-    if (::GetFileAttributesW(fileName.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
-    RunAndWait(RegistryEditor(), L"/e " + Quoted(fileName) + L" " + Quoted(L"HKEY_CURRENT_USER\\" + key));
-    if (ExportNamesKey(fileName, key)) return true;
-    RunAndWait(RegistryTool(), L"export " + Quoted(L"HKCU\\" + key) + L" " + Quoted(fileName) + L" /y");
-    return ExportNamesKey(fileName, key);
+    // The editors write through a link of the file's name: they write a fresh
+    // file beside it, which then replaces the old one (OwnFiles.h).
+    if (!RemoveOwnFile(fileName)) return false;
+    const std::wstring fresh = FreshNameBeside(fileName);
+    if (fresh.empty()) return false;
+    RunAndWait(RegistryEditor(), L"/e " + Quoted(fresh) + L" " + Quoted(L"HKEY_CURRENT_USER\\" + key));
+    if (!ExportNamesKey(fresh, key)) {
+        RemoveOwnFile(fresh);
+        RunAndWait(RegistryTool(), L"export " + Quoted(L"HKCU\\" + key) + L" " + Quoted(fresh) + L" /y");
+    }
+    if (ExportNamesKey(fresh, key)) return ReplaceWithFresh(fresh, fileName);
+    RemoveOwnFile(fresh);
+    return false;
 }
 
 bool ReplaceRegistryKey(std::wstring_view replacedKey, const TRegistryFile& file)

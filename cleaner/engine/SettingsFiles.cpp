@@ -36,10 +36,23 @@ bool IsJobFileArgument(const std::wstring& argument)
     return FileExtension(argument) == L".kv";
 }
 
+bool IsCompleteJobSnapshot(const std::vector<TRegistrySection>& sections)
+{
+    auto names = [&](const std::wstring& key) {
+        for (const TRegistrySection& section : sections)
+            if (!section.remove && IsKeyWithin(section.key, key)) return true;
+        return false;
+    };
+    // The run reads the current job key when the import made it, else the legacy one.
+    const std::wstring root = names(CurrentJobKey()) ? CurrentJobKey() : LegacyJobKey();
+    return names(root + SettingsSubKey) && names(root + ScanDrivesSubKey);
+}
+
 bool ImportJobFile(const std::wstring& fileName)
 {
     const auto file = ReadRegistryFile(fileName, JobKeys());
-    if (!file) return false;
+    // A cut snapshot would run on defaults: every fixed drive, the recycle bin.
+    if (!file || !IsCompleteJobSnapshot(file->sections)) return false;
     DeleteJobKeys();
     // A failing registry editor leaves no job key: the run then reads defaults.
     ImportRegistryFile(*file);
@@ -67,6 +80,9 @@ bool WriteJobFile(const TSettings& current, const TJobOptions& options, const st
     // A fresh snapshot: lists of an earlier job file must not linger in it.
     DeleteRegistryTree(HKEY_CURRENT_USER, root);
     SaveSettings(current, root);
+    // A snapshot without these keys is refused when it is run.
+    RegistryKey::Create(HKEY_CURRENT_USER, root + SettingsSubKey);
+    RegistryKey::Create(HKEY_CURRENT_USER, root + ScanDrivesSubKey);
     RegistryIniView job(HKEY_CURRENT_USER, root + JobSubKey);
     job.WriteBool(L"", L"AutoScan", options.autoScan);
     job.WriteBool(L"", L"AutoClean", options.autoClean);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cleaner/engine/RegistryFile.h"
 #include "cleaner/engine/SettingsStore.h"
 
 namespace kv {
@@ -21,8 +22,12 @@ void DeleteJobKeys();
 // last dot of its name) is exactly ".kv".
 bool IsJobFileArgument(const std::wstring& argument);
 
+// Whether a job file's sections hold a whole snapshot: the job key's
+// "\Settings" and "\ScanDrives" (a file cut short would run on defaults).
+bool IsCompleteJobSnapshot(const std::vector<TRegistrySection>& sections);
+
 // Replaces both job keys by the snapshot in the file. False, with nothing
-// deleted, when the file is no job file of ours.
+// deleted, when the file is no job file of ours or no complete snapshot.
 bool ImportJobFile(const std::wstring& fileName);
 
 // The settings root of a job run: the current key + "\Job" when the import

@@ -25,9 +25,9 @@ const std::array<const wchar_t*, TracksCount> TracksNames = {
 
 namespace {
 
-constexpr wchar_t SettingsKey[] = L"\\Settings";
+constexpr const wchar_t* SettingsKey = SettingsSubKey;
 constexpr wchar_t FiltersKey[] = L"\\Filters";
-constexpr wchar_t ScanDrivesKey[] = L"\\ScanDrives";
+constexpr const wchar_t* ScanDrivesKey = ScanDrivesSubKey;
 constexpr wchar_t ProgramHistoryKey[] = L"\\ProgramHistory";
 constexpr wchar_t TracksKey[] = L"\\Tracks";
 

@@ -36,6 +36,9 @@ inline constexpr wchar_t LegacySettingsKey[] = L"Software\\Orbelune\\Kestrelvane
 inline constexpr wchar_t CurrentSettingsKey[] = L"Software\\Orbelune\\Kestrelvane\\Unicode";
 // Appended to a root: the job snapshot, and inside it the job's own flags.
 inline constexpr wchar_t JobSubKey[] = L"\\Job";
+// Sub-keys every settings snapshot holds.
+inline constexpr wchar_t SettingsSubKey[] = L"\\Settings";
+inline constexpr wchar_t ScanDrivesSubKey[] = L"\\ScanDrives";
 
 // The root every settings read and write is relative to: the current key, the
 // legacy key, or either of them + JobSubKey.

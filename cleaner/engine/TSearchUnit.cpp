@@ -7,6 +7,7 @@
 #include <exception>
 #include <utility>
 
+#include "cleaner/engine/CheckedFolder.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
@@ -133,6 +134,7 @@ void TSearchEngine::ReadScanOptions()
     InclusiveFolderSub.clear();
     InclusiveFolder.clear();
     reported_.clear();
+    skipped_.clear();
 
     const TScanOptions options = view_.ReadScanOptions();
     for (const TScanPathRow& row : options.Paths) {
@@ -209,7 +211,12 @@ void TSearchEngine::ScanFolder(const std::wstring& folder)
             if (name == L".." || timeEntry.cFileName[0] == L'\0') timeEntry = entry;
         } else {
             ++realEntries;
-            if (IsDirectory(entry))
+            if (!IsPlainEntryName(name))
+                // Joined to the folder, such a name names another entry, or walks out of the tree.
+                skipped_.push_back({folder + entry.cFileName, TSkipReason::NotPlainName});
+            else if (folder.size() + name.size() + (IsDirectory(entry) ? 1 : 0) >= MAX_PATH)
+                skipped_.push_back({folder + entry.cFileName, TSkipReason::PathTooLong});
+            else if (IsDirectory(entry))
                 ScanSubFolder(folder, lowerFolder, entry);
             else
                 ScanFile(folder, lowerFolder, folderFilesExcluded, entry);
@@ -388,7 +395,8 @@ void TSearchEngine::FlushCurrentPath(bool force)
 void TSearchEngine::ScanFinished()
 {
     ScanDone = 1;
-    const std::wstring status = ScanStatusPrefix + view_.LanguageText(stFinishedHint);
+    const std::wstring status =
+        ScanStatusPrefix + view_.LanguageText(stFinishedHint) + SkippedCountText(skipped_.size());
     StopRequested = 1;
     JunkTotalSize = ScanFoundSize.load();
     ExclusiveFile.clear();
@@ -398,6 +406,8 @@ void TSearchEngine::ScanFinished()
     InclusiveFolderSub.clear();
     InclusiveFolder.clear();
     reported_.clear();
+    view_.ScanSkipped(skipped_);
+    skipped_.clear();
     view_.ScanFinished(status);
 }
 

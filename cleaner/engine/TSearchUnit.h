@@ -19,6 +19,7 @@
 
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SharedState.h"
+#include "cleaner/engine/SkipLog.h"
 #include "platform/WorkerThread.h"
 
 namespace kv {
@@ -100,6 +101,10 @@ public:
     virtual void ScanFinished(const std::wstring& status) = 0;
     // A text of the language table.
     virtual std::wstring LanguageText(int index) = 0;
+    // The entries the scan left alone on purpose (names that are not plain,
+    // paths too long), right before ScanFinished, whose status then ends with
+    // their count.
+    virtual void ScanSkipped(const TSkipList& skipped) {}
 };
 
 // Runs a method on the main thread while the caller waits.
@@ -170,6 +175,7 @@ private:
 
     // Nested roots (C:\ and C:\Temp\) would list a file twice and count its size twice.
     std::unordered_set<std::wstring> reported_;
+    TSkipList skipped_;
 
     // The folder display is throttled: a synchronised call costs about as much
     // as listing a small folder, so at most one per kPathDisplayInterval.

@@ -575,6 +575,13 @@ void TCleanPage::ShowProgressText(const std::wstring& text)
 void TCleanPage::AddProgressLine(int step, int stepTotal, const std::wstring& text)
 {
     if (MainForm.ProgressForm) MainForm.ProgressForm->AddProgressLine(step, stepTotal, text);
+    MainForm.JobLog.push_back(Format(L"%s.  %s", {Format(L"%.2d", {step}), text}));
+}
+
+void TCleanPage::AddSkippedLine(const std::wstring& text)
+{
+    if (MainForm.ProgressForm) MainForm.ProgressForm->AddLogLine(text);
+    MainForm.JobLog.push_back(text);
 }
 
 bool TCleanPage::ConfirmPermanentDelete()

@@ -75,6 +75,7 @@ public:
     bool ConfirmPermanentDelete() override;
     std::optional<TBackupLocation> CorrectBackupFolder(const std::wstring& folder) override;
     void RemoveCleanedItems() override;
+    void AddSkippedLine(const std::wstring& text) override;
     void CleanNowFinished(const std::wstring& doneText) override;
 
     // ---- The page's own operations

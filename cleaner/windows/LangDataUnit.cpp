@@ -5,6 +5,7 @@
 #include <array>
 
 #include "cleaner/engine/FunctionUnit.h"
+#include "cleaner/engine/OwnFiles.h"
 #include "cleaner/engine/SharedState.h"
 #include "platform/Format.h"
 #include "platform/TextCodec.h"
@@ -319,9 +320,20 @@ std::optional<std::string> ReadLanguageBytes(const std::wstring& path)
 
 void ReplaceLineBreakMarkers(std::wstring& text)
 {
-    for (std::size_t at = text.find(kLineBreakMarker); at != std::wstring::npos;
-         at = text.find(kLineBreakMarker, at + 1))
-        text.replace(at, kLineBreakMarker.size(), L"\n");
+    std::size_t at = text.find(kLineBreakMarker);
+    if (at == std::wstring::npos) return;
+    // One pass into a new text: replacing in place moves the rest of the text
+    // at every marker, and a language file may hold millions of them.
+    std::wstring result;
+    result.reserve(text.size());
+    std::size_t from = 0;
+    for (; at != std::wstring::npos; at = text.find(kLineBreakMarker, from)) {
+        result.append(text, from, at - from);
+        result += L'\n';
+        from = at + kLineBreakMarker.size();
+    }
+    result.append(text, from, std::wstring::npos);
+    text = std::move(result);
 }
 
 namespace {
@@ -371,7 +383,7 @@ bool WriteLanguageTemplate()
         text += LanguageText(i);
         text += L"\r\n";
     }
-    return WriteWholeFile(LanguageTemplatePath(), WideToAnsi(text));
+    return ReplaceOwnFile(LanguageTemplatePath(), WideToAnsi(text));
 }
 
 std::optional<IniFile> DecodeLanguageFile(std::string_view bytes)
@@ -398,7 +410,7 @@ bool ConvertLanguageFile(const std::wstring& path)
     const long long codePage = DeclaredCodePage(*bytes);
     if (codePage == 0) return false;
     const std::optional<std::wstring> text = DecodeWithCodePage(*bytes, codePage);
-    return text && WriteUnicodeFile(UnicodeCopyPath(), *text);
+    return text && ReplaceOwnUnicodeFile(UnicodeCopyPath(), *text);
 }
 
 void LoadLanguage(const std::wstring& path)
@@ -413,7 +425,7 @@ void LoadLanguage(const std::wstring& path)
     for (std::wstring& text : LanguageStrings) ReplaceLineBreakMarkers(text);
     // Older versions decoded code-page files through this intermediate copy
     // and could leave it behind.
-    ::DeleteFileW(UnicodeCopyPath().c_str());
+    RemoveOwnFile(UnicodeCopyPath());
 }
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cleaner/engine/FunctionUnit.h"
+#include "cleaner/engine/OwnFiles.h"
 #include "cleaner/engine/SettingsFiles.h"
 #include "cleaner/windows/AboutPage.h"
 #include "cleaner/windows/CleanPage.h"
@@ -666,7 +667,15 @@ void TMainForm::JobTimerTimer()
         CleanNowButton->Click();
         if (!RunHiddenly) CleanButtonClick();
     }
+    WriteJobLog();
     if (AutoExit) Close();
+}
+
+void TMainForm::WriteJobLog() const
+{
+    std::wstring text;
+    for (const std::wstring& line : JobLog) text += line + L"\r\n";
+    ReplaceOwnUnicodeFile(ProgramFolder + JobLogFileName, text);
 }
 
 // ---------------------------------------------------------------------------

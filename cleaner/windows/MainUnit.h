@@ -314,6 +314,14 @@ public:
     void OptionsImportSettingMenuItemClick();
     void JobTimerTimer();
 
+    // What a job run did and left alone: the progress lines of Clean Now and
+    // every skipped entry of the scan and the clean. A job writes it to
+    // ProgramFolder + JobLogFileName when it ends, so that a hidden run too
+    // shows what it skipped.
+    static constexpr wchar_t JobLogFileName[] = L"Kestrelvane.log";
+    std::vector<std::wstring> JobLog;
+    void WriteJobLog() const;
+
     // The product's home page (Help menu) and the About page's addresses.
     static constexpr wchar_t HomePageAddress[] = L"https://www.orbelune.com/kestrelvane/";
     static constexpr wchar_t SupportAddress[] = L"support@orbelune.com";

@@ -87,6 +87,8 @@ void TProgressForm::AddProgressLine(int step, int stepTotal, const std::wstring&
     StatusLabel->SetText(StatusLabel->Text() + Format(L"%s.  %s%s", {Format(L"%.2d", {step}), text, L"\r\n"}));
 }
 
+void TProgressForm::AddLogLine(const std::wstring& text) { StatusLabel->SetText(StatusLabel->Text() + text + L"\r\n"); }
+
 void TProgressForm::FinishLog()
 {
     ProgressPage = 1;

@@ -39,6 +39,8 @@ public:
     // Clean Now's side: a fresh log, one finished step, and the log kept for paging.
     void ClearLog();
     void AddProgressLine(int step, int stepTotal, const std::wstring& text);
+    // A line without a step number (an entry the step left alone).
+    void AddLogLine(const std::wstring& text);
     void FinishLog();
 
     void FormCreate();

@@ -282,9 +282,15 @@ void TScanPage::AddScanItem(const TScanResult& row, const std::wstring& status)
     if (!status.empty()) MainForm.IndexLabel->SetText(status);
 }
 
+void TScanPage::ScanSkipped(const TSkipList& skipped)
+{
+    for (const TSkippedEntry& entry : skipped) MainForm.JobLog.push_back(SkippedLine(entry));
+}
+
 void TScanPage::ScanFinished(const std::wstring& status)
 {
     scanning_ = false;
+    MainForm.JobLog.push_back(status);
     MainForm.IndexLabel->SetText(status);
     MainForm.HintLabel->SetText(L"");
     MainForm.EnableNavigation(true);

@@ -65,6 +65,7 @@ public:
     TScanOptions ReadScanOptions() override;
     void ShowCurrentPath(const std::wstring& text) override;
     void AddScanItem(const TScanResult& row, const std::wstring& status) override;
+    void ScanSkipped(const TSkipList& skipped) override;
     void ScanFinished(const std::wstring& status) override;
     std::wstring LanguageText(int index) override;
 

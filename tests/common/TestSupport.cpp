@@ -29,6 +29,11 @@ void RemoveTreeUnchecked(const std::wstring& folder)
         do {
             const std::wstring name = entry.cFileName;
             if (name == L"." || name == L"..") continue;
+            // Host names holding "\\" or ending in a dot or blank would name
+            // another entry (or a folder above) once joined to the path: the
+            // tests that make them remove them on the host side.
+            if (name.find_first_of(L"\\/:") != std::wstring::npos || name.back() == L'.' || name.back() == L' ')
+                continue;
             const std::wstring path = folder + name;
             ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             // Links are removed as links, never followed.

@@ -35,4 +35,20 @@ TEST(Format, HostilePatternsAreHarmless)
     EXPECT_EQ(kv::Format(L"%s", {5}), L"5");
 }
 
+// Language files are patterns anyone can write: a width of 99999 repeated
+// over a long text must not make every call build megabytes.
+TEST(Format, WidthsAndResultsOfForeignPatternsAreCapped)
+{
+    EXPECT_EQ(kv::Format(L"%99999s", {L"x"}).size(), static_cast<std::size_t>(kv::FormatLimits::MaxFieldWidth));
+    EXPECT_EQ(kv::Format(L"%.99999d", {1}).size(), static_cast<std::size_t>(kv::FormatLimits::MaxFieldWidth));
+    EXPECT_EQ(kv::Format("%-99999d|", {1}).size(), static_cast<std::size_t>(kv::FormatLimits::MaxFieldWidth) + 1);
+    std::wstring pattern;
+    for (int i = 0; i < 2000; ++i) pattern += L"%99999s";
+    EXPECT_EQ(kv::Format(pattern, {L"a"}).size(), kv::FormatLimits::MaxResultLength);
+    EXPECT_EQ(kv::Format(std::wstring(100000, L'y')).size(), kv::FormatLimits::MaxResultLength);
+    // What the windows use stays as it was.
+    EXPECT_EQ(kv::Format(L"[%8s]", {L"ab"}), L"[      ab]");
+    EXPECT_EQ(kv::Format(L"%.2d-%.2d-%.2d", {2024, 1, 9}), L"2024-01-09");
+}
+
 } // namespace

@@ -174,9 +174,53 @@ TEST_F(SettingsFilesTest, JobImportReplacesBothJobKeys)
 TEST_F(SettingsFilesTest, LegacyJobFileRunsFromTheLegacyJobKey)
 {
     const std::wstring file = File(L"legacy.kv");
-    kvtest::WriteBytes(file, kvtest::UnicodeRegFile(L"[HKEY_CURRENT_USER\\" + LegacyJob + L"\\Job]\r\n\"AutoScan\"=dword:00000001\r\n"));
+    kvtest::WriteBytes(file, kvtest::UnicodeRegFile(L"[HKEY_CURRENT_USER\\" + LegacyJob + L"\\Settings]\r\n\r\n"
+                                                    L"[HKEY_CURRENT_USER\\" + LegacyJob + L"\\ScanDrives]\r\n\r\n"
+                                                    L"[HKEY_CURRENT_USER\\" + LegacyJob + L"\\Job]\r\n\"AutoScan\"=dword:00000001\r\n"));
     ASSERT_TRUE(kv::ImportJobFile(file));
     EXPECT_EQ(kv::JobSettingsRoot(), LegacyJob);
+}
+
+// A snapshot cut short would run on defaults: every fixed drive, the
+// default filters, the recycle bin.
+TEST_F(SettingsFilesTest, JobFileWithoutSettingsOrScanDrivesIsRefusedAndDeletesNothing)
+{
+    struct Case {
+        const wchar_t* name;
+        std::wstring body;
+    };
+    const std::wstring job = L"[HKEY_CURRENT_USER\\" + CurrentJob;
+    const std::wstring flags = L"\\Job]\r\n\"AutoScan\"=dword:00000001\r\n\r\n";
+    const Case cases[] = {
+        {L"cut after Job", job + flags},
+        {L"no ScanDrives", job + L"\\Settings]\r\n\r\n" + job + flags},
+        {L"no Settings", job + L"\\ScanDrives]\r\n\r\n" + job + flags},
+        {L"Settings of the other job key", L"[HKEY_CURRENT_USER\\" + LegacyJob + L"\\Settings]\r\n\r\n" + job +
+                                              L"\\ScanDrives]\r\n\r\n" + job + flags},
+    };
+    for (const Case& c : cases) {
+        kvtest::MarkKey(LegacyJob);
+        kvtest::MarkKey(CurrentJob);
+        const std::wstring file = File(L"cut.kv");
+        kvtest::WriteBytes(file, kvtest::UnicodeRegFile(c.body));
+        EXPECT_FALSE(kv::ImportJobFile(file)) << kv::WideToUtf8(c.name);
+        EXPECT_TRUE(kvtest::HasMark(LegacyJob) && kvtest::HasMark(CurrentJob)) << kv::WideToUtf8(c.name);
+    }
+    // The whole snapshot runs.
+    const std::wstring file = File(L"whole.kv");
+    kvtest::WriteBytes(file, kvtest::UnicodeRegFile(job + L"\\Settings]\r\n\r\n" + job + L"\\ScanDrives]\r\n\r\n" +
+                                                    job + flags));
+    EXPECT_TRUE(kv::ImportJobFile(file));
+}
+
+// The job-file dialog's snapshot holds both keys even with no drive listed.
+TEST_F(SettingsFilesTest, AJobWrittenWithoutDrivesStillRuns)
+{
+    TSettings settings = SomeSettings();
+    settings.ScanDrives.clear();
+    const std::wstring file = File(L"nodrives.kv");
+    ASSERT_TRUE(kv::WriteJobFile(settings, {}, file));
+    EXPECT_TRUE(kv::ImportJobFile(file));
 }
 
 TEST_F(SettingsFilesTest, CraftedJobFileIsIgnoredAndDeletesNothing)

@@ -15,6 +15,7 @@
 
 #include "cleaner/engine/SharedState.h"
 #include "cleaner/engine/TSearchUnit.h"
+#include "common/HostScript.h"
 #include "common/TestSupport.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
@@ -60,6 +61,8 @@ public:
         Note("finished");
         finished.push_back(status);
     }
+    std::vector<kv::TSkippedEntry> skipped;
+    void ScanSkipped(const kv::TSkipList& list) override { skipped = list; }
     std::wstring LanguageText(int index) override
     {
         static const std::map<int, std::wstring> english = {
@@ -426,6 +429,40 @@ TEST_F(ScanTest, RowsCarryNameLocationSizeTimeAndFilterAndTheTotalIsOnDisk)
     EXPECT_EQ(view.statuses.back(), L"Total amount disk space you will gain: " + kv::FormatFileSize(16384));
     EXPECT_EQ(kv::ScanDone.load(), 1);
     EXPECT_EQ(kv::StopRequested.load(), 1);
+}
+
+// Host names that are not plain names (made with the host's shell): joined
+// to their folder they would name other entries, or walk out of the tree.
+// The scan lists none of them, walks none, and says so.
+TEST_F(ScanTest, NamesThatAreNotPlainAreSkippedAndCounted)
+{
+    const std::wstring base = kvtest::ScratchFolder(L"OddNames");
+    ASSERT_EQ(kvtest::RunHostScript(base, L"host",
+                                    "mkdir -p tree/sub\n"
+                                    "printf x > tree/plain.tmp\n"
+                                    "printf x > tree/report.doc\n"
+                                    "printf x > 'tree/report.doc.'\n"
+                                    "printf x > 'tree/blank.tmp '\n"
+                                    "printf x > 'tree/..\\outside.tmp'\n"
+                                    "printf x > outside.tmp\n"
+                                    "mkdir 'tree/..\\..' && printf x > 'tree/..\\../inner.tmp'\n"),
+              0);
+    const std::wstring tree = base + L"tree\\";
+    RecordingView view;
+    view.options.Paths = {{tree.substr(0, tree.size() - 1), kv::pkIncludeWithSubFolders, true}};
+    view.options.Filters = {{L"*", kIn, true}};
+    kv::RunScan(view);
+    EXPECT_EQ(view.Found(tree), (std::set<std::wstring>{L"plain.tmp|*", L"report.doc|*"}));
+    std::set<std::wstring> skipped;
+    for (const kv::TSkippedEntry& entry : view.skipped) {
+        EXPECT_EQ(entry.reason, kv::TSkipReason::NotPlainName);
+        skipped.insert(entry.path);
+    }
+    EXPECT_EQ(skipped, (std::set<std::wstring>{tree + L"report.doc.", tree + L"blank.tmp ", tree + L"..\\outside.tmp",
+                                               tree + L"..\\.."}));
+    ASSERT_EQ(view.finished.size(), 1u);
+    EXPECT_EQ(view.finished[0], L"[Finished]" + FinishedHint() + L" - 4 skipped");
+    EXPECT_EQ(kvtest::RunHostScript(base, L"clean", "rm -rf tree\n"), 0);
 }
 
 TEST_F(ScanTest, AFileThatCannotBeOpenedForWritingIsNotReported)

@@ -125,10 +125,18 @@ protected:
         return file;
     }
 
+    // The program runs from a folder of its own: nothing inside the program's
+    // folder is ever cleaned, so the tree lies beside it.
+    std::wstring CopyProgram() const
+    {
+        kv::CreateFolderPath(folder_ + L"program\\");
+        return kvtest::CopyProgramTo(L"Kestrelvane.exe", folder_ + L"program\\");
+    }
+
     // The program runs the job; every window it shows is only looked at.
     int RunJob(const std::wstring& file)
     {
-        const std::wstring program = kvtest::CopyProgramTo(L"Kestrelvane.exe", folder_);
+        const std::wstring program = CopyProgram();
         return kvtest::RunProcessServingWindows(
             Quoted(program) + L" " + Quoted(file),
             [&](HWND, const std::wstring& className) { ++windowsShown_[className]; }, JobTimeoutMs);
@@ -189,7 +197,7 @@ TEST_F(JobRunTest, HiddenJobWithoutScanCleansTheChosenFoldersAndExits)
 TEST_F(JobRunTest, VisibleJobShowsTheProgressAndStaysOpenWithoutAutoExit)
 {
     const std::wstring job = WriteJob(JobSettings(kv::cmDeletePermanently), {false, true, false, false});
-    const std::wstring program = kvtest::CopyProgramTo(L"Kestrelvane.exe", folder_);
+    const std::wstring program = CopyProgram();
     HWND mainWindow = nullptr;
     const int code = kvtest::RunProcessServingWindows(
         Quoted(program) + L" " + Quoted(job),

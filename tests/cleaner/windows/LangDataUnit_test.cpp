@@ -187,6 +187,19 @@ TEST_F(LanguageFiles, LineBreakMarkersOfDefaultsBecomeLineFeedsAfterAnyLoad)
     EXPECT_NE(kv::LanguageText(254).find(L"moved.\n\n\"%s\"\n\nDo you"), std::wstring::npos);
 }
 
+// A language file may hold millions of markers: the replacement is one pass
+// (in place it moved the rest of the text at each marker).
+TEST(LanguageTable, LineBreakMarkersAreReplacedInOnePass)
+{
+    std::wstring text;
+    for (int i = 0; i < 400000; ++i) text += L"<BR>";
+    kv::ReplaceLineBreakMarkers(text);
+    EXPECT_EQ(text, std::wstring(400000, L'\n'));
+    std::wstring mixed = L"A<BR>B<BR><BR>C<BR<BR>>";
+    kv::ReplaceLineBreakMarkers(mixed);
+    EXPECT_EQ(mixed, L"A\nB\n\nC<BR\n>");
+}
+
 TEST_F(LanguageFiles, MissingFileLeavesEnglish)
 {
     kv::LoadLanguage(kv::LanguageFolder() + L"gone.ini");

@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "crashreport/core/EHook.h"
 #include "crashreport/output/EDisAsm.h"
 
 namespace {
@@ -215,3 +218,47 @@ TEST(DisAsmLimits, UnreadableAndOverlongInstructionsDoNotFault)
 }
 
 } // namespace
+
+// The disassembler and the hooks' length decoder agree on every instruction
+// both decode: each opcode with every ModRM byte (and a SIB byte), alone and
+// after the 66 and 67 prefixes.
+TEST(DisAsmLengths, EqualGetInstructionLength)
+{
+    std::vector<std::string> differences;
+    int compared = 0;
+    TDisAsm disasm;
+    for (int prefix : {-1, 0x66, 0x67}) {
+        for (int twoByte = 0; twoByte < 2; ++twoByte) {
+            for (int opcode = 0; opcode < 256; ++opcode) {
+                for (int modrm = 0; modrm < 256; modrm += (modrm % 8 == 4 ? 1 : 3)) {
+                    std::uint8_t code[32];
+                    std::fill(std::begin(code), std::end(code), 0x90);
+                    int n = 0;
+                    if (prefix >= 0) code[n++] = static_cast<std::uint8_t>(prefix);
+                    if (twoByte) code[n++] = 0x0F;
+                    code[n++] = static_cast<std::uint8_t>(opcode);
+                    code[n++] = static_cast<std::uint8_t>(modrm);
+                    code[n++] = static_cast<std::uint8_t>(modrm * 7 + opcode);
+                    std::size_t size = 0;
+                    const std::string text = disasm.GetInstruction(code, size);
+                    int length = 0;
+                    if (text.find("//") != std::string::npos || text == "???" ||
+                        !kv::crashreport::GetInstructionLength(code, sizeof code, length))
+                        continue;
+                    ++compared;
+                    if (static_cast<int>(size) != length && differences.size() < 40) {
+                        char bytes[64];
+                        std::snprintf(bytes, sizeof bytes, "%02X %02X %02X %02X %02X", code[0], code[1], code[2],
+                                      code[3], code[4]);
+                        differences.push_back(std::string(bytes) + ": " + text + " " + std::to_string(size) +
+                                              " vs " + std::to_string(length));
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 50000);
+    std::string all;
+    for (const auto& d : differences) all += d + "\n";
+    EXPECT_TRUE(differences.empty()) << all;
+}

@@ -1,0 +1,110 @@
+#include "cleaner/engine/WineTrash.h"
+
+#include <windows.h>
+
+#include "platform/Format.h"
+#include "platform/Handles.h"
+#include "platform/TextCodec.h"
+
+namespace kv {
+namespace {
+
+std::wstring Environment(const wchar_t* name)
+{
+    wchar_t buffer[1024] = {};
+    const DWORD length = ::GetEnvironmentVariableW(name, buffer, 1024);
+    return length > 0 && length < 1024 ? std::wstring(buffer, length) : std::wstring();
+}
+
+// The Trash folder as the prefix opens it ("\\?\unix\home\...\Trash\").
+std::wstring TrashFolder()
+{
+    std::wstring base = Environment(L"XDG_DATA_HOME");
+    if (base.empty() || base.front() != L'/') {
+        const std::wstring home = Environment(L"HOME");
+        if (home.empty() || home.front() != L'/') return std::wstring();
+        base = home + L"/.local/share";
+    }
+    std::wstring folder = L"\\\\?\\unix" + base + L"/Trash/";
+    for (wchar_t& c : folder)
+        if (c == L'/') c = L'\\';
+    return folder;
+}
+
+// The host's path of a DOS path, as Wine maps it.
+std::string UnixPathOf(const std::wstring& path)
+{
+    using UnixNameProc = char*(CDECL*)(LPCWSTR);
+    static const auto unixName = reinterpret_cast<UnixNameProc>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    if (!unixName) return std::string();
+    char* name = unixName(path.c_str());
+    if (!name) return std::string();
+    std::string result(name);
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+// The Trash keeps paths as URIs: every byte but the unreserved ones and "/" escaped.
+std::string EscapedPath(const std::string& path)
+{
+    std::string escaped;
+    for (unsigned char c : path) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                           c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+        escaped += plain ? std::string(1, static_cast<char>(c)) : Format("%%%.2X", {static_cast<unsigned>(c)});
+    }
+    return escaped;
+}
+
+std::string TrashInfo(const std::string& unixPath)
+{
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return "[Trash Info]\nPath=" + EscapedPath(unixPath) +
+           Format("\nDeletionDate=%.4d-%.2d-%.2dT%.2d:%.2d:%.2d\n",
+                  {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond});
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+} // namespace
+
+std::optional<TTrashSlot> ReserveWineTrashSlot(const std::wstring& path)
+{
+    if (!RunningOnWine()) return std::nullopt;
+    const std::wstring trash = TrashFolder();
+    const std::string unixPath = UnixPathOf(path);
+    if (trash.empty() || unixPath.empty()) return std::nullopt;
+    ::CreateDirectoryW(trash.c_str(), nullptr);
+    ::CreateDirectoryW((trash + L"files").c_str(), nullptr);
+    ::CreateDirectoryW((trash + L"info").c_str(), nullptr);
+    const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+    const std::string info = TrashInfo(unixPath);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const std::wstring candidate = attempt == 0 ? name : Format(L"%s.%d", {name, attempt});
+        const TTrashSlot slot{trash + L"info\\" + candidate + L".trashinfo", trash + L"files\\" + candidate};
+        if (Exists(slot.filePath)) continue;
+        // The record reserves the name; CREATE_NEW never writes through
+        // anything already there.
+        FileHandle record(::CreateFileW(slot.infoPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!record) {
+            if (::GetLastError() == ERROR_FILE_EXISTS || ::GetLastError() == ERROR_ALREADY_EXISTS) continue;
+            return std::nullopt;
+        }
+        DWORD written = 0;
+        const bool complete = ::WriteFile(record.Get(), info.data(), static_cast<DWORD>(info.size()), &written,
+                                          nullptr) &&
+                              written == info.size();
+        record.Reset();
+        if (complete) return slot;
+        ReleaseWineTrashSlot(slot);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+void ReleaseWineTrashSlot(const TTrashSlot& slot) { ::DeleteFileW(slot.infoPath.c_str()); }
+
+} // namespace kv
