@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "crashreport/core/ECore.h"
+#include "crashreport/core/EEvents.h"
 #include "crashreport/core/EObjects.h"
 #include "crashreport/core/ESystem.h"
 #include "crashreport/core/ExceptionLog.h"
@@ -106,18 +107,39 @@ bool ProcessCaughtException(const void* object, const void* address, bool isNati
     return result;
 }
 
+namespace {
+
+using ExceptionManagerExport = std::uint8_t(KV_REGISTER_CALL*)(const void*, const void*, std::uint8_t, HMODULE);
+using LastNativeExceptionExport = std::uint8_t(KV_REGISTER_CALL*)();
+
+// Whether the module that holds `address` last raised a native exception,
+// asked through its export; `fallback` when it has none.
+bool LastNativeFlagOfModule(const void* address, bool fallback)
+{
+    HMODULE module = nullptr;
+    if (!address || !::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                          static_cast<LPCSTR>(address), &module))
+        return fallback;
+    const auto ask = reinterpret_cast<LastNativeExceptionExport>(::GetProcAddress(module, "OspreyLog_LastNativeException"));
+    return ask ? ask() != 0 : fallback;
+}
+
+} // namespace
+
 bool ExceptionManager(const void* object, const void* address, TRaiserType raiserType, HMODULE moduleHandle)
 {
     MainLockHold lock;
+    if (const auto forward = reinterpret_cast<ExceptionManagerExport>(MainModuleExport("ExceptionManager")))
+        return forward(object, address, raiserType, ReporterModule()) != 0;
     if (!HandlingEnabled() || !IsThreadIncluded(::GetCurrentThreadId())) return true;
     const LastExceptionInfo last = LastException();
     if (!IsReportableObject(object) && !IsReportableObject(last.Object)) return true;
-    bool isNative = IsNativeRaisedException(object);
     if (!IsValidObject(object)) {
         object = last.Object;
         address = last.LastNonNilAddress;
-        isNative = last.IsNative;
     }
+    const bool isNative = LastNativeFlagOfModule(address, IsNativeRaisedException(object));
     if (ThreadExceptionState* state = CurrentThreadState(); state && state->StackPoint == 0)
         state->StackPoint = CurrentStackPosition();
     return ProcessCaughtException(object, address, isNative, nullptr, false, aeNone, moduleHandle, raiserType, nullptr,

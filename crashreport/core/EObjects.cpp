@@ -34,13 +34,34 @@ const void* DescriptorVtable(const std::type_info& type)
     return vtable;
 }
 
+// A class descriptor of another module's copy of the runtime: its vtable's
+// type slot names one of the runtime's three descriptor classes.
+bool IsForeignClassDescriptor(const void* vtable)
+{
+    static const char* const names[] = {"N10__cxxabiv117__class_type_infoE", "N10__cxxabiv120__si_class_type_infoE",
+                                        "N10__cxxabiv121__vmi_class_type_infoE"};
+    const auto* slots = static_cast<const void* const*>(vtable);
+    if (!IsReadableMemory(slots - 1, sizeof(void*))) return false;
+    const void* type = slots[-1];
+    if (!IsReadableMemory(type, 2 * sizeof(void*))) return false;
+    const char* name = nullptr;
+    std::memcpy(&name, static_cast<const char*>(type) + sizeof(void*), sizeof name);
+    for (const char* known : names) {
+        const std::size_t length = std::strlen(known) + 1;
+        if (IsReadableMemory(name, length) && std::memcmp(name, known, length) == 0) return true;
+    }
+    return false;
+}
+
 bool IsClassDescriptor(const void* vtable)
 {
     static const void* const known[] = {DescriptorVtable(typeid(NoBase)), DescriptorVtable(typeid(OneBase)),
                                         DescriptorVtable(typeid(TwoBases))};
     for (const void* candidate : known)
         if (candidate == vtable) return true;
-    return false;
+    // Each module links its own runtime: an object raised in a DLL of the
+    // process has that DLL's descriptors.
+    return IsForeignClassDescriptor(vtable);
 }
 
 // A NUL-terminated text of at most `limit` bytes, read page by page.

@@ -225,10 +225,12 @@ void StartCrashReporter()
     SetThreadExceptionClassRecordProvider(ThreadClassRecord);
     SetExceptionAddressProvider(CurrentRaiseAddress);
 
-    // 2. This module is the program itself: the runtime's hooks are ours to install.
+    // 2. A DLL whose program carries the reporter too passes its captures on.
+    // Every module links its own copy of the C++ runtime: its raises pass only
+    // its own wraps, so each module installs its runtime hooks.
     const bool isMainModule = OwnModule() == ::GetModuleHandleW(nullptr);
     g_mainModuleCarriesReporter = !isMainModule && ModuleCarriesReporterData(::GetModuleHandleW(nullptr));
-    g_installRuntimeHooks = !g_mainModuleCarriesReporter;
+    g_installRuntimeHooks = true;
     g_reporterActive = true;
     char folder[MAX_PATH] = {};
     ::GetCurrentDirectoryA(MAX_PATH, folder);

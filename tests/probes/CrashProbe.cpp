@@ -266,7 +266,25 @@ int RunThreadNamingCase()
 int RunCase(const wchar_t* name)
 {
     const std::wstring c = name;
-    if (c == L"stop-during-report") {
+    if (c == L"dll-raise" || c == L"dll-slot") {
+        // The DLL's reporter passes its raise, and its slot's report, on to ours.
+        HMODULE dll = ::LoadLibraryW(L"kv_crash_probe_dll.dll");
+        if (!dll) return 30;
+        if (c == L"dll-raise") {
+            const auto throwCaught = reinterpret_cast<int (*)()>(::GetProcAddress(dll, "ProbeDllThrowCaught"));
+            if (!throwCaught || throwCaught() != 1) return 31;
+            const cr::ThreadExceptionState* state = cr::ExistingThreadState();
+            char line[64];
+            std::snprintf(line, sizeof line, "forwarded-record %08lX %lu\n",
+                          state ? state->ExceptionRecord.ExceptionCode : 0ul,
+                          state ? state->ExceptionRecord.NumberParameters : 0ul);
+            Log("%s", line);
+        } else {
+            const auto guardedThrow = reinterpret_cast<void (*)()>(::GetProcAddress(dll, "ProbeDllGuardedThrow"));
+            if (!guardedThrow) return 31;
+            guardedThrow();
+        }
+    } else if (c == L"stop-during-report") {
         // Shut-down waits for the report that runs on the worker.
         g_reportBegun = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -8,6 +8,7 @@
 
 #include "crashreport/core/ECore.h"
 #include "crashreport/core/EErrors.h"
+#include "crashreport/core/EEvents.h"
 #include "crashreport/core/EHook.h"
 #include "crashreport/core/EWindows.h"
 #include "crashreport/core/EObjects.h"
@@ -260,8 +261,28 @@ const void* RaiseAddressOf(const void* object) noexcept
     return nullptr;
 }
 
+namespace {
+
+using CallGeneralRaiseExport = void(KV_REGISTER_CALL*)(DWORD, DWORD, DWORD, std::uint32_t, const ULONG_PTR*);
+using CallExceptObjectExport = const void*(KV_REGISTER_CALL*)(const EXCEPTION_RECORD*, const CONTEXT*, std::uint8_t);
+
+// Any raise is also passed on to the main module's reporter.
+void ForwardRaise(DWORD code, DWORD flags, DWORD numberOfArguments, const ULONG_PTR* arguments) noexcept
+{
+    const auto forward = reinterpret_cast<CallGeneralRaiseExport>(MainModuleExport("OspreyLog_CallGeneralRaise"));
+    const ThreadExceptionState* state = ExistingThreadState();
+    if (forward) forward(code, flags, numberOfArguments, state ? state->RaiseFrame : 0, arguments);
+}
+
+} // namespace
+
 void GeneralRaiseNotify(DWORD code, DWORD flags, DWORD numberOfArguments, bool notify, const ULONG_PTR* arguments)
 {
+    struct PassOn {
+        DWORD code, flags, count;
+        const ULONG_PTR* arguments;
+        ~PassOn() { ForwardRaise(code, flags, count, arguments); }
+    } passOn{code, flags, numberOfArguments, arguments};
     if (code != kNativeExceptionCode || flags != EXCEPTION_NONCONTINUABLE || numberOfArguments != 7) return;
     ThreadExceptionState* state = CurrentThreadState();
     if (!state) return;
@@ -287,6 +308,29 @@ void GeneralRaiseNotify(DWORD code, DWORD flags, DWORD numberOfArguments, bool n
     for (int i = 0; i < 7; ++i) record.ExceptionInformation[i] = arguments[i];
     if (notify)
         RaiseNotify(reinterpret_cast<const void*>(arguments[1]), reinterpret_cast<const void*>(arguments[0]), true);
+}
+
+void* MainModuleExport(const char* name) noexcept
+{
+    if (!MainModuleCarriesReporter()) return nullptr;
+    return reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(nullptr), name));
+}
+
+void ForwardedGeneralRaise(DWORD code, DWORD flags, DWORD numberOfArguments, std::uint32_t raiseFrame,
+                           const ULONG_PTR* arguments)
+{
+    if (ThreadExceptionState* state = CurrentThreadState()) state->RaiseFrame = raiseFrame;
+    GeneralRaiseNotify(code, flags, numberOfArguments, false, arguments);
+}
+
+namespace {
+std::exception_ptr g_forwardedObject;
+} // namespace
+
+const void* ForwardedExceptObject(const EXCEPTION_RECORD* record, const CONTEXT* context, bool notify)
+{
+    g_forwardedObject = OspreyLog_CallExceptObject(record, context, notify);
+    return runtime::ExceptionObjectOf(g_forwardedObject);
 }
 
 void RaiseNotify(const void* object, const void* address, bool isNative)
@@ -352,6 +396,9 @@ std::exception_ptr OspreyLog_CallExceptObject(const EXCEPTION_RECORD* record, co
         } else if (notify) {
             RaiseNotify(instance, record->ExceptionAddress, false);
         }
+        if (const auto forward =
+                reinterpret_cast<CallExceptObjectExport>(MainModuleExport("OspreyLog_CallExceptObject")))
+            forward(record, context, 0);
     } catch (...) {
         // The object is made; whatever failed while noting it is not the program's business.
     }

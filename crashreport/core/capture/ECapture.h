@@ -54,6 +54,17 @@ void RtlUnwindNotify(void* targetFrame, void* targetIp, EXCEPTION_RECORD* record
 bool CheckHandledByTryExcept(const void* object, const void* address, bool forceHandled,
                              TAsynchronousException& asynchronousKind);
 
+// ---- Captures passed on from the reporter of another module of the process
+// (its exports call these in the main module).
+void ForwardedGeneralRaise(DWORD code, DWORD flags, DWORD numberOfArguments, std::uint32_t raiseFrame,
+                           const ULONG_PTR* arguments);
+// The object made for the other module's record; valid until the next call.
+const void* ForwardedExceptObject(const EXCEPTION_RECORD* record, const CONTEXT* context, bool notify);
+
+// The main module's export `name` when the main module carries the reporter
+// and this module is not the main module; nullptr otherwise.
+void* MainModuleExport(const char* name) noexcept;
+
 // ---- The runtime's two exception procedures
 std::exception_ptr ExceptObjProcHook(const EXCEPTION_RECORD& record, const CONTEXT* context);
 std::exception_ptr OspreyLog_CallExceptObject(const EXCEPTION_RECORD* record, const CONTEXT* context, bool notify);

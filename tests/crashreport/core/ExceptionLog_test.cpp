@@ -59,6 +59,12 @@ const ReporterCase kCases[] = {
     {"ImportCellsWithData", kWithData, L"import-cells", 0,
      "started RaiseException hook\nstarted RtlUnwind hook\nstarted WriteFile hook\nstarted CreateThread hook\nstarted ResumeThread hook\nstarted ExitThread hook\n"
      "stopped RaiseException kernel32\nstopped RtlUnwind kernel32\nstopped WriteFile kernel32\nstopped CreateThread kernel32\nstopped ResumeThread kernel32\nstopped ExitThread kernel32\ndone\n"},
+    // A DLL with the reporter passes its raise on to the program's reporter
+    // (the synthetic record of a native raise, seven arguments), and its
+    // handler slot's report goes to the program's exception manager.
+    {"DllRaiseForwarded", kWithData, L"dll-raise", 0, "forwarded-record 0EEDFADE 7\ndone\n"},
+    {"DllSlotReportForwarded", kWithData, L"dll-slot", 0,
+     "report handled=0 raiser=1 class=ProbeDllError stack=*\ndone\n"},
     // Without data the reporter stays off: no cell changes; the filter still
     // ends the process with the fault's code.
     {"NoDataImportCellsUntouched", kWithoutData, L"import-cells", 0,
