@@ -10,6 +10,7 @@
 #include "crashreport/core/ESystem.h"
 #include "crashreport/output/ELogManager.h"
 #include "crashreport/output/EReportState.h"
+#include "platform/Exceptions.h"
 #include "platform/Format.h"
 #include "platform/StringList.h"
 
@@ -102,7 +103,7 @@ std::vector<HeaderSection> CollectSections(TReportFacts& facts, TReportState& re
     const int offset = facts.UTCOffsetMinutes();
     const TDisplayFacts display = facts.Display();
     report.ExceptionClassName = GetExceptionClassName(report.ExceptionObject);
-    report.ExceptionMessage = GetExceptionMessageText(report.ExceptionObject, report.ExceptionRecord);
+    report.ExceptionMessage = GetExceptionMessageText(report.ExceptionObject);
     const bool activeControls = facts.ShowsActiveControls();
     return {
         {mtLog_AppHeader,
@@ -348,18 +349,20 @@ std::string AccessViolationText(const EXCEPTION_RECORD& record, const std::strin
 
 } // namespace
 
-std::string GetExceptionMessageText(const void* exceptionObject, const EXCEPTION_RECORD* record)
+std::string GetExceptionMessageText(const void* exceptionObject)
 {
     std::string message = "Unknown error message.";
     // Exception objects derive from std::exception first, as every exception of the program does.
-    if (ObjectInheritsFromName(exceptionObject, "Exception")) {
-        message = static_cast<const std::exception*>(exceptionObject)->what();
-    }
-    if (ObjectInheritsFromName(exceptionObject, "EAccessViolation") && record != nullptr &&
-        IsReadableMemory(record, sizeof *record) && record->NumberParameters >= 2) {
-        message = AccessViolationText(*record, message);
-        if (message.empty() || message.back() != '.') message += '.';
-    }
+    if (!ObjectInheritsFromName(exceptionObject, "Exception")) return message;
+    const auto* error = static_cast<const std::exception*>(exceptionObject);
+    message = error->what();
+    if (!ObjectInheritsFromName(exceptionObject, "EAccessViolation")) return message;
+    const auto* external = dynamic_cast<const EExternal*>(error);
+    if (external == nullptr) return message;
+    const EXCEPTION_RECORD& record = external->ExceptionRecord();
+    if (!IsReadableMemory(&record, sizeof record) || record.NumberParameters < 2) return message;
+    message = AccessViolationText(record, message);
+    if (message.back() != '.') message += '.';
     return message;
 }
 

@@ -112,8 +112,8 @@ void ReleaseMainModuleHandle();
 
 // "Unknown exception type" for an object that is no valid object.
 std::string GetExceptionClassName(const void* exceptionObject);
-// The exception's message; an access violation named by the system's record
-// is described anew with the module it happened in.
-std::string GetExceptionMessageText(const void* exceptionObject, const EXCEPTION_RECORD* record);
+// The exception's message; an access violation is described anew from its
+// recorded system record, with the module it happened in.
+std::string GetExceptionMessageText(const void* exceptionObject);
 
 } // namespace kv::crashreport

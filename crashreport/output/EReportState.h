@@ -21,8 +21,6 @@ struct TReportState {
     std::string UserEmail;       // the address last entered in the simple dialog
     const void* ExceptionObject = nullptr;
     const void* ExceptionAddress = nullptr;
-    // The system's record of the fault, when the exception came from one.
-    const EXCEPTION_RECORD* ExceptionRecord = nullptr;
     const void* StackPoint = nullptr; // the stack position recorded with the exception
     const CONTEXT* Context = nullptr; // may be absent
     std::string LastHTMLPageText;     // the last page written to the web client
