@@ -9,6 +9,8 @@
 #include "crashreport/core/ECore.h"
 #include "crashreport/core/EOptionsFiles.h"
 #include "crashreport/core/ESystem.h"
+#include "crashreport/core/debuginfo/EDebug.h"
+#include "crashreport/core/debuginfo/EModules.h"
 #include "crashreport/output/ELogHeader.h"
 #include "crashreport/output/EReportState.h"
 #include "crashreport/output/EWebTools.h"
@@ -23,45 +25,11 @@ constexpr std::string_view CRLF = "\r\n";
 std::atomic<ThreadCaptionFactsProvider> g_threadFacts{nullptr};
 std::atomic<AssemblerSectionBuilder> g_assemblerBuilder{nullptr};
 
-// ---- Until the modules and debug-information units are linked into this
-// library, these stand in for their ExtractFileFolder, PriorityClassName,
-// PriorityNumberText and VisibleDebugDetails.
-std::string FolderOfFile(std::string_view fileName)
-{
-    std::string name(fileName);
-    if (name.rfind("\\??\\", 0) == 0) name.erase(0, 4);
-    const std::size_t slash = name.find_last_of("\\:");
-    if (slash == std::string::npos) return {};
-    std::string folder = name.substr(0, slash + 1);
-    const bool driveRoot = folder.size() == 3 && folder[1] == ':' && folder[2] == '\\';
-    if (!driveRoot && !folder.empty() && folder.back() == '\\') folder.pop_back();
-    return folder;
-}
-
-std::string PriorityClassText(std::uint32_t priorityClass)
-{
-    switch (priorityClass) {
-    case 32: return "Normal";
-    case 64: return "Low";
-    case 128: return "High";
-    case 256: return "Real-Time";
-    case 0x4000: return "Below-Normal";
-    case 0x8000: return "Above-Normal";
-    default: return {};
-    }
-}
-
-std::string CountText(std::uint32_t number) { return number == 0 ? "??" : std::to_string(number); }
-
 bool DetailShown(const TOspreyModuleOptions* options, TOspreyDebugDetail detail)
 {
-    if (detail == ddSourceCode) return true;
-    if (options == nullptr) return false;
-    if (detail == ddProcedure) return options->CallStackOptions().Contains(csoShowDLLs);
-    if (detail == ddUnitAndProcedure) return options->CallStackOptions().Contains(csoShowBPLs);
-    return false;
+    if (options == nullptr) return detail == ddSourceCode;
+    return VisibleDebugDetails(*options).Contains(detail);
 }
-// ---- end of the stand-ins
 
 const TOspreyModuleOptions* Options() { return CurrentOspreyLogOptions(); }
 
@@ -226,7 +194,7 @@ std::string ModulesTable(const TOspreyModulesList* modules)
                                    {static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module->Handle))}),
                             SanitizeCellText(ExtractFileName(module->Name)), SanitizeCellText(module->Description),
                             SanitizeCellText(module->Version), std::to_string(module->Size),
-                            FormatReportDate(module->LastModified), SanitizeCellText(FolderOfFile(module->Name))});
+                            FormatReportDate(module->LastModified), SanitizeCellText(ExtractFileFolder(module->Name))});
         }
     }
     return TableText(mtDialog_ModulesHeader, captions, rows, {handleWidth, 0, 0, 0, 0, 0, 0}, 8);
@@ -242,8 +210,8 @@ std::string ProcessesTable(const TOspreyProcessesList* processes)
         for (const auto& process : *processes) {
             rows.push_back({std::to_string(process->ProcessID), SanitizeCellText(ExtractFileName(process->Name)),
                             SanitizeCellText(process->Description), SanitizeCellText(process->Version),
-                            std::to_string(process->Memory), PriorityClassText(process->Priority),
-                            CountText(process->Threads), SanitizeCellText(FolderOfFile(process->Name))});
+                            std::to_string(process->Memory), PriorityClassName(process->Priority),
+                            PriorityNumberText(process->Threads), SanitizeCellText(ExtractFileFolder(process->Name))});
         }
     }
     return TableText(mtDialog_ProcessesHeader, captions, rows, std::vector<std::size_t>(8, 0), 9);

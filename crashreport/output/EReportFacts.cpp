@@ -11,6 +11,7 @@
 #include "crashreport/core/ECommon.h"
 #include "crashreport/core/EOptionsFiles.h"
 #include "crashreport/core/ESystem.h"
+#include "crashreport/core/debuginfo/EModules.h"
 #include "crashreport/output/EListView.h"
 #include "crashreport/output/ELogHeader.h"
 #include "crashreport/output/EWebTools.h"
@@ -22,84 +23,51 @@ namespace kv::crashreport {
 
 namespace {
 
-// A file's version resource. The modules unit's GetFileVersionText takes the
-// place of the description and version readers once it is linked in.
-class VersionResource {
-public:
-    explicit VersionResource(const std::string& fileName)
-    {
-        if (fileName.empty()) return;
-        DWORD handle = 0;
-        const DWORD size = ::GetFileVersionInfoSizeA(fileName.c_str(), &handle);
-        if (size == 0) return;
-        data_.resize(size);
-        if (!::GetFileVersionInfoA(fileName.c_str(), 0, size, data_.data())) data_.clear();
+// The product version of a file's first translation ("" when it has none).
+std::string ProductVersionText(const std::string& fileName)
+{
+    DWORD handle = 0;
+    const DWORD size = ::GetFileVersionInfoSizeA(fileName.c_str(), &handle);
+    if (size == 0) return {};
+    std::vector<char> data(size);
+    if (!::GetFileVersionInfoA(fileName.c_str(), 0, size, data.data())) return {};
+    struct Translation {
+        WORD Language, CodePage;
+    };
+    Translation* translation = nullptr;
+    UINT length = 0;
+    if (!::VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length) ||
+        translation == nullptr || length < sizeof(Translation)) {
+        return {};
     }
-
-    // A string of the first translation's table.
-    std::string String(const char* name) const
-    {
-        struct Translation {
-            WORD Language, CodePage;
-        };
-        Translation* translation = nullptr;
-        UINT length = 0;
-        if (!Query("\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), length) ||
-            length < sizeof(Translation)) {
-            return {};
-        }
-        const std::string path =
-            Format("\\StringFileInfo\\%.4x%.4x\\%s", {translation->Language, translation->CodePage, name});
-        char* text = nullptr;
-        if (!Query(path.c_str(), reinterpret_cast<void**>(&text), length) || length == 0) return {};
-        return std::string(text, ::strnlen(text, length));
+    const std::string path =
+        Format("\\StringFileInfo\\%.4x%.4x\\ProductVersion", {translation->Language, translation->CodePage});
+    char* text = nullptr;
+    if (!::VerQueryValueA(data.data(), path.c_str(), reinterpret_cast<void**>(&text), &length) || text == nullptr) {
+        return {};
     }
-
-    // "major.minor.release.build"; empty when absent or all zero.
-    std::string FileVersion() const
-    {
-        VS_FIXEDFILEINFO* info = nullptr;
-        UINT length = 0;
-        if (!Query("\\", reinterpret_cast<void**>(&info), length) || length < sizeof *info) return {};
-        const std::string text = Format("%d.%d.%d.%d", {HIWORD(info->dwFileVersionMS), LOWORD(info->dwFileVersionMS),
-                                                        HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS)});
-        return text == "0.0.0.0" ? std::string() : text;
-    }
-
-    std::string Description() const
-    {
-        const std::string text = String("FileDescription");
-        return text.size() > 1 ? text : std::string();
-    }
-
-private:
-    bool Query(const char* path, void** value, UINT& length) const
-    {
-        if (data_.empty()) return false;
-        return ::VerQueryValueA(data_.data(), path, value, &length) && *value != nullptr;
-    }
-    std::vector<char> data_;
-};
+    return std::string(text, ::strnlen(text, length));
+}
 
 std::string NameWithDescription(const std::string& fileName)
 {
     if (fileName.empty()) return {};
+    std::string description, version;
+    GetFileVersionText(fileName, description, version);
     std::string text = ExtractFileName(fileName);
-    const std::string description = TrimText(VersionResource(fileName).Description());
+    description = TrimText(description);
     if (!description.empty()) text += " - (" + description + ")";
     return text;
 }
 
-HMODULE ModuleOf(const void* address)
+std::string VersionOfFile(const std::string& fileName)
 {
-    HMODULE module = nullptr;
-    if (address == nullptr ||
-        !::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                              static_cast<const char*>(address), &module)) {
-        return nullptr;
-    }
-    return module;
+    std::string description, version;
+    GetFileVersionText(fileName, description, version);
+    return version;
 }
+
+HMODULE ModuleOf(const void* address) { return address != nullptr ? FindModuleOfAddress(address) : nullptr; }
 
 std::string WindowClassText(HWND window)
 {
@@ -137,7 +105,7 @@ std::uint64_t RegistryNumber(HKEY root, const std::string& subKey, const char* v
 // The driver file's product version of a printer driver, blanks removed.
 std::string ProductVersionOf(const std::string& fileName)
 {
-    std::string version = VersionResource(fileName).String("ProductVersion");
+    std::string version = ProductVersionText(fileName);
     std::string compact;
     for (char c : version)
         if (c != ' ') compact += c;
@@ -147,10 +115,13 @@ std::string ProductVersionOf(const std::string& fileName)
 class SystemFacts final : public TReportFacts {
 public:
     std::string ApplicationName() override { return NameWithDescription(GetModuleFullName(GetMainModuleHandle())); }
-    std::string AppVersion() override { return VersionResource(GetExeFileName()).FileVersion(); }
+    std::string AppVersion() override { return GetAppVersionText(); }
     std::string CommandLine() override { return GetCommandLineText(); }
-    // Read from the module's reporter data once the modules unit provides it.
-    TDateTime CompilationDate() override { return 0; }
+    TDateTime CompilationDate() override
+    {
+        const TOspreyModuleInfo* module = GetModuleInfoByHandle(OwnModuleHandle());
+        return module != nullptr ? module->ExtraInformation.CompilationDate : 0;
+    }
     int UTCOffsetMinutes() override { return GetUTCOffsetMinutes(); }
 
     std::string ModuleTextOf(const void* address) override
@@ -161,7 +132,7 @@ public:
     std::string ModuleVersionOf(const void* address) override
     {
         const HMODULE module = ModuleOf(address);
-        return module ? VersionResource(GetModuleFullName(module)).FileVersion() : std::string();
+        return module ? VersionOfFile(GetModuleFullName(module)) : std::string();
     }
 
     std::string UserName() override { return GetUserNameText(); }

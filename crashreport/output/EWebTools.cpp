@@ -9,6 +9,7 @@
 #include "crashreport/core/ECore.h"
 #include "crashreport/core/EErrors.h"
 #include "crashreport/core/ESystem.h"
+#include "crashreport/core/debuginfo/EModules.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/IniFile.h"
@@ -48,13 +49,6 @@ const IMAGE_NT_HEADERS* NtHeadersOf(HMODULE module)
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     if (!IsReadableMemory(nt, sizeof *nt) || nt->Signature != IMAGE_NT_SIGNATURE) return nullptr;
     return nt;
-}
-
-// The module list unit's ModuleIsDLL takes this place once it is linked in.
-bool ModuleIsLibrary(HMODULE module)
-{
-    const IMAGE_NT_HEADERS* nt = NtHeadersOf(module);
-    return nt != nullptr && (nt->FileHeader.Characteristics & IMAGE_FILE_DLL) != 0;
 }
 
 std::vector<std::string> CommandLineArguments()
@@ -220,7 +214,7 @@ const std::string& WinCGIOutputFile() { return State().WinCGIOutputFile; }
 bool IsISAPIApplication()
 {
     const HMODULE module = OwnModuleHandle();
-    return ModuleIsLibrary(module) && ::GetProcAddress(module, "HttpExtensionProc") != nullptr;
+    return ModuleIsDLL(module) && ::GetProcAddress(module, "HttpExtensionProc") != nullptr;
 }
 
 bool IsIntraWebApplication() { return false; }
