@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "crashreport/core/ECallStack.h"
+#include "platform/Handles.h"
 
 namespace {
 
@@ -22,14 +23,13 @@ class FakeMemory {
 public:
     FakeMemory()
     {
-        base_ = static_cast<std::uint8_t*>(::VirtualAlloc(nullptr, 3 * kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        memory_.Reset(static_cast<std::uint8_t*>(
+            ::VirtualAlloc(nullptr, 3 * kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)));
+        base_ = memory_.Get();
         std::memset(base_, 0x90, 2 * kPage);
         DWORD old = 0;
         ::VirtualProtect(base_ + 2 * kPage, kPage, PAGE_NOACCESS, &old);
     }
-    ~FakeMemory() { ::VirtualFree(base_, 0, MEM_RELEASE); }
-    FakeMemory(const FakeMemory&) = delete;
-    FakeMemory& operator=(const FakeMemory&) = delete;
 
     std::uint32_t Code(std::uint32_t offset) const { return Address(offset); }
     std::uint32_t Cells(std::uint32_t offset) const { return Address(kPage + offset); }
@@ -45,6 +45,7 @@ public:
 
 private:
     std::uint32_t Address(std::uint32_t offset) const { return reinterpret_cast<std::uint32_t>(base_) + offset; }
+    kv::VirtualMemory<> memory_;
     std::uint8_t* base_ = nullptr;
 };
 
@@ -204,7 +205,9 @@ TEST(StackRange, CapAndTopBound)
 // after it are still read, whatever the 400-byte blocks cover.
 TEST(StackRange, UnreadablePagesAreSkipped)
 {
-    auto* region = static_cast<std::uint8_t*>(::VirtualAlloc(nullptr, 4 * kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    kv::VirtualMemory<> owner(
+        static_cast<std::uint8_t*>(::VirtualAlloc(nullptr, 4 * kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)));
+    std::uint8_t* region = owner.Get();
     ASSERT_NE(region, nullptr);
     std::memset(region, 0x90, 4 * kPage);
     DWORD old = 0;
@@ -218,7 +221,6 @@ TEST(StackRange, UnreadablePagesAreSkipped)
     TOspreyScanSettings settings;
     ScanStackForCalls(list, nullptr, base + kPage, settings, base + 4 * kPage);
     EXPECT_EQ(list.Count(), 4);
-    ::VirtualFree(region, 0, MEM_RELEASE);
 }
 
 TEST(StackEntries, ErrorAddressComesFirstAndIsMarked)
