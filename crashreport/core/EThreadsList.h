@@ -77,26 +77,26 @@ private:
 };
 
 // Holds a list's read or write lock for one scope.
-class ThreadsListReadLock {
+template <bool Write>
+class ThreadsListLock {
 public:
-    explicit ThreadsListReadLock(const TOspreyThreadsList& list) noexcept : list_(list) { list_.BeginRead(); }
-    ~ThreadsListReadLock() { list_.EndRead(); }
-    ThreadsListReadLock(const ThreadsListReadLock&) = delete;
-    ThreadsListReadLock& operator=(const ThreadsListReadLock&) = delete;
+    explicit ThreadsListLock(const TOspreyThreadsList& list) noexcept : list_(list)
+    {
+        if constexpr (Write) list_.BeginWrite();
+        else list_.BeginRead();
+    }
+    ~ThreadsListLock()
+    {
+        if constexpr (Write) list_.EndWrite();
+        else list_.EndRead();
+    }
+    ThreadsListLock(const ThreadsListLock&) = delete;
+    ThreadsListLock& operator=(const ThreadsListLock&) = delete;
 
 private:
     const TOspreyThreadsList& list_;
 };
-
-class ThreadsListWriteLock {
-public:
-    explicit ThreadsListWriteLock(const TOspreyThreadsList& list) noexcept : list_(list) { list_.BeginWrite(); }
-    ~ThreadsListWriteLock() { list_.EndWrite(); }
-    ThreadsListWriteLock(const ThreadsListWriteLock&) = delete;
-    ThreadsListWriteLock& operator=(const ThreadsListWriteLock&) = delete;
-
-private:
-    const TOspreyThreadsList& list_;
-};
+using ThreadsListReadLock = ThreadsListLock<false>;
+using ThreadsListWriteLock = ThreadsListLock<true>;
 
 } // namespace kv::crashreport
