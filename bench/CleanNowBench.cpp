@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "cleaner/engine/BackupLog.h"
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/JunkCleaner.h"
@@ -26,16 +27,11 @@
 
 namespace {
 
+using kvbench::Median;
+using kvbench::Now;
+
 const std::wstring kRoot = L"C:\\kvbench\\clean\\";
 constexpr int kFolders = 100;
-
-double Now()
-{
-    LARGE_INTEGER counter{}, frequency{};
-    ::QueryPerformanceCounter(&counter);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // A fresh tree of `files` small files in kFolders folders; their paths.
 std::vector<std::wstring> MakeTree(const std::wstring& tree, int files)
@@ -159,12 +155,6 @@ struct Method {
     std::vector<double> project, bare, ratios; // seconds per file; per-run ratios
     int leftProject = 0, leftBare = 0;
 };
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 } // namespace
 

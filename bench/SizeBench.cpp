@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchClock.h"
 #include "cleaner/engine/CheckedFolder.h"
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/GetFolderSizeUnit.h"
@@ -23,16 +24,11 @@
 
 namespace {
 
+using kvbench::Median;
+using kvbench::Now;
+
 const std::wstring kTree = L"C:\\kvbench\\size\\";
 constexpr int kFolders = 100;
-
-double Now()
-{
-    LARGE_INTEGER counter{}, frequency{};
-    ::QueryPerformanceCounter(&counter);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // The tree of an earlier run is kept when it has the same number of files.
 void MakeTree(const std::wstring& tree, int files)
@@ -78,12 +74,6 @@ std::int64_t BareWalk(const std::wstring& folder, long& files)
         total += (static_cast<std::int64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
     } while (::FindNextFileW(find.Get(), &entry));
     return total;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 } // namespace
