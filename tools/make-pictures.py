@@ -391,6 +391,17 @@ def glyph_help(c, w, h, s, col):
     c.circle(w / 2 + s, h / 2 + 6.5 + s, 1.1, col)
 
 
+# ------------------------------------------------------------------ glyphs on system buttons
+def glyph_pencil():
+    """The backup dialog's "edit the log's name" button: a pencil, in no language."""
+    c = Canvas(16, 16)
+    c.line(4, 12, 12, 4, 3.2, (52, 112, 204, 255))           # the shaft
+    c.line(11, 5, 13, 3, 3.2, (200, 90, 80, 255))            # the eraser
+    c.polygon([(2.2, 14), (3, 10.6), (5.4, 13)], (60, 60, 60, 255))  # the point
+    c.rect(2, 15, 14, 16, (120, 120, 120, 255))              # the line it writes
+    c.save("GlyphEdit.png")
+
+
 # ------------------------------------------------------------------ progress window
 def progress_back():
     c = Canvas(400, 262, WHITE)
@@ -661,6 +672,7 @@ def language_picture():
 def main():
     os.makedirs(OUT, exist_ok=True)
     icons()
+    glyph_pencil()
     progress_back()
     progress_bar()
     balloon()

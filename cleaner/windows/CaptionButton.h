@@ -13,6 +13,8 @@ public:
 
     // Where the caption starts; the picture's glyph sits to its left.
     int CaptionLeft = 40;
+    // The width that shows the whole caption (never below the picture's).
+    int FittingWidth();
     // The current page's button: drawn marked, whatever its enabled state.
     bool Selected() const noexcept { return selected_; }
     void SetSelected(bool selected);

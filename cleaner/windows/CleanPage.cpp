@@ -16,6 +16,11 @@
 namespace kv {
 namespace {
 
+// Room for any size text ("1,023.99 MB") while the sizes are still being measured.
+constexpr int kSizeColumnMinWidth = 90;
+// A column title's margins and sort-arrow room in the list's header.
+constexpr int kTitleMargins = 16;
+
 // The fixed rows, in TCleanTarget order. The language table replaces the captions.
 struct TCleanRow {
     const wchar_t* caption;
@@ -186,9 +191,20 @@ void TCleanPage::ConnectEvents()
 void TCleanPage::Arrange(int width, int height)
 {
     TMainFormPage::Arrange(width, height);
-    // The captions take what the size and menu columns leave.
+    // The size and menu columns take what their texts need (the size column
+    // room for sizes still being measured), the captions what they leave but
+    // never less than their longest: in a narrow window or a long language
+    // the list scrolls sideways rather than cut a caption.
+    // The last column: the list would give a title-fitted last column all the room left.
+    CleanListView->SetColumnWidth(colPopUpMenu, LVSCW_AUTOSIZE);
+    CleanListView->SetColumnWidth(colPopUpMenu, std::max(CleanListView->ColumnWidth(colPopUpMenu),
+                                                         CleanListView->StringWidth(CleanListView->ColumnCaption(colPopUpMenu)) + kTitleMargins));
+    CleanListView->SetColumnWidth(colSize, LVSCW_AUTOSIZE_USEHEADER);
+    CleanListView->SetColumnWidth(colSize, std::max(kSizeColumnMinWidth, CleanListView->ColumnWidth(colSize)));
+    CleanListView->SetColumnWidth(colCleanOptions, LVSCW_AUTOSIZE_USEHEADER);
     const int others = CleanListView->ColumnWidth(colSize) + CleanListView->ColumnWidth(colPopUpMenu);
-    CleanListView->SetColumnWidth(colCleanOptions, std::max(160, width - others - 4));
+    const int rest = width - others - 4;
+    CleanListView->SetColumnWidth(colCleanOptions, std::max(CleanListView->ColumnWidth(colCleanOptions), rest));
 }
 
 // ---------------------------------------------------------------------------
@@ -200,6 +216,7 @@ void TCleanPage::Enter()
     RefreshCleanSizes();
     UpdateTracksRows();
     UpdateCleanMethodDisplay();
+    Arrange(Host.Width(), Host.Height()); // the captions may be another language's now
     CleanListView->Show();
     // Taking the focus would activate the main window and so close a progress
     // window that still shows the log of the Clean Now just run (a job shows
@@ -568,7 +585,7 @@ void TCleanPage::CleanNowStarted()
 
 void TCleanPage::ShowProgressText(const std::wstring& text)
 {
-    if (MainForm.ProgressForm) MainForm.ProgressForm->ProgressLabel->SetText(text);
+    if (MainForm.ProgressForm) MainForm.ProgressForm->ShowProgressText(text);
 }
 
 void TCleanPage::AddProgressLine(int step, int stepTotal, const std::wstring& text)

@@ -29,7 +29,8 @@ constexpr int kTitleBarHeight = 26;
 constexpr int kTitlePanelHeight = 56;
 constexpr int kStatusHeight = 26;
 constexpr int kButtonsWidth = 156;
-constexpr int kControlWidth = 120;
+constexpr int kControlWidth = 120; // at least; wider when a caption needs it
+constexpr int kControlInset = 8;    // the wide buttons' distance from the panel's edges
 constexpr int kPageMargin = 8;
 constexpr int kSysButtonsWidth = 70;
 
@@ -461,19 +462,37 @@ void TMainForm::ArrangeFrame()
 
     ButtonsPanel->SetBounds(0, bodyTop, kButtonsWidth, bodyHeight);
     MainPanel->SetBounds(kButtonsWidth, bodyTop, W - kButtonsWidth, bodyHeight);
-    ControlPanel->SetBounds(MainPanel->Width() - kControlWidth, 0, kControlWidth, bodyHeight);
+    ControlPanel->SetBounds(MainPanel->Width() - controlWidth_, 0, controlWidth_, bodyHeight);
+    // The right-hand small buttons keep to the panel's right edge.
+    DeleteButton->SetLeft(controlWidth_ - 40);
+    RemoveAllButton->SetLeft(controlWidth_ - 40);
+    for (TCaptionButton* button : {StartButton, StopButton, CleanNowButton})
+        button->SetBounds(kControlInset, button->Top(), controlWidth_ - 2 * kControlInset, button->Height());
     ArrangePages();
     FormResize();
 }
 
 void TMainForm::ArrangePages()
 {
-    const int width = std::max(0, MainPanel->Width() - kControlWidth - kPageMargin);
+    const int width = std::max(0, MainPanel->Width() - controlWidth_ - kPageMargin);
     const int height = std::max(0, MainPanel->Height() - 2 * kPageMargin);
     for (int page = 0; page < MainPageCount; ++page) {
         PagePanel(page).SetBounds(kPageMargin, kPageMargin, width, height);
         if (pages_[static_cast<std::size_t>(page)]) Page(page).Arrange(width, height);
     }
+}
+
+void TMainForm::FitControlPanel()
+{
+    // A translation longer than the buttons' pictures widens the control
+    // panel (and so the buttons); the page gives up the room.
+    int buttons = 0;
+    for (TCaptionButton* button : {StartButton, StopButton, CleanNowButton})
+        buttons = std::max(buttons, button->FittingWidth());
+    const int width = std::max(kControlWidth, buttons + 2 * kControlInset);
+    if (width == controlWidth_) return;
+    controlWidth_ = width;
+    ArrangeFrame();
 }
 
 void TMainForm::TileTitleBar(HDC dc, const RECT& area, const forms::Bitmap& tile, int offsetY) const
@@ -778,6 +797,7 @@ void TMainForm::RefreshCurrentPage()
     StartButton->SetText(LanguageText(122));
     StopButton->SetText(LanguageText(123));
     CleanNowButton->SetText(LanguageText(124));
+    FitControlPanel();
     // Before the first page is entered there is no page to enter again. The
     // page is CurrentPage, not "the disabled button": during a scan every
     // page button is disabled.

@@ -337,6 +337,7 @@ private:
     void CreateParams();
     void ArrangeFrame();
     void ArrangePages();
+    void FitControlPanel();
     void EnterPage(int page);
     void LoadSettingsIntoControls();
     void LocateTargets();
@@ -349,6 +350,7 @@ private:
     std::vector<forms::PopupMenu*> menus_;
     forms::Bitmap titleBack_;
     bool created_ = false;
+    int controlWidth_ = 120;
 };
 
 } // namespace kv

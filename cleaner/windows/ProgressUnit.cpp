@@ -8,13 +8,26 @@
 namespace kv {
 namespace {
 
+// The designed layout; the window's width grows from it to fit its texts, its
+// height is a page of the log.
+constexpr int kDesignedWidth = 400;
+constexpr int kDesignedHeight = 262;
+constexpr int kMargin = 22;            // left and right of the texts
+constexpr int kLogTop = 72;
+constexpr int kFooterHeight = 38;      // below the log: the rule and the Close label
+constexpr int kProgressLabelRoom = 58; // right of the step's text: the header's mark
+// The background's borders that keep their size as the window changes: the
+// header with the bar's track (left and top) and the footer (bottom); a plain
+// column right of the track and the white rows of the log stretch.
+constexpr RECT kBackBorder{382, kLogTop, 16, kFooterHeight};
+
 forms::FormStyle ProgressStyle()
 {
     forms::FormStyle style;
     style.className = L"TProgressForm";
     style.caption = L"Progress";
-    style.clientWidth = 400;
-    style.clientHeight = 262;
+    style.clientWidth = kDesignedWidth;
+    style.clientHeight = kDesignedHeight;
     style.border = forms::BorderStyle::ToolWindow;
     style.position = forms::FormPosition::MainFormCenter;
     style.color = RGB(255, 255, 255);
@@ -42,6 +55,7 @@ TProgressForm::TProgressForm() : forms::Form(ProgressStyle())
     HideProgressPanelButton = &Get<Label>(idHideProgressPanelButton);
     StatusLabel->SetFontColor(RGB(32, 40, 56));
     HideProgressPanelButton->SetFontColor(RGB(34, 70, 140));
+    BackImage->SliceBorder = kBackBorder;
 
     OnActivate = [this] { FormActivate(); };
     OnDeactivate = [this] { HideProgressPanelButtonClick(); };
@@ -68,6 +82,43 @@ void TProgressForm::FormActivate()
 {
     SetCaption(UiText(59));
     HideProgressPanelButton->SetText(UiText(73));
+    FitToTexts();
+}
+
+void TProgressForm::FitToTexts()
+{
+    const int lineHeight = StatusLabel->MeasureText(L"Ag").cy;
+    int widest = 0;
+    const StringList log(StatusLabel->Text());
+    for (const std::wstring& line : log)
+        widest = std::max<int>(widest, StatusLabel->MeasureText(line).cx);
+    const int logWidth = std::max(kDesignedWidth - 2 * kMargin, widest + 2);
+    const int logHeight = kLinesPerPage * lineHeight;
+    const int stepWidth = ProgressLabel->MeasureText(ProgressLabel->Text()).cx + 2;
+    const int closeWidth = std::max<int>(80, HideProgressPanelButton->MeasureText(HideProgressPanelButton->Text()).cx + 2);
+    const int width = std::max({kDesignedWidth, logWidth + 2 * kMargin, kMargin + stepWidth + kProgressLabelRoom,
+                                closeWidth + 2 * kMargin});
+    const int height = kLogTop + logHeight + kFooterHeight;
+
+    StatusLabel->SetBounds(kMargin, kLogTop, logWidth, logHeight);
+    ProgressLabel->SetWidth(width - kMargin - kProgressLabelRoom);
+    HideProgressPanelButton->SetBounds(width - 20 - closeWidth, height - 26, closeWidth, 18);
+    BackImage->SetBounds(0, 0, width, height);
+
+    RECT client{};
+    ::GetClientRect(Handle(), &client);
+    if (client.right == width && client.bottom == height) return;
+    RECT frame{0, 0, width, height};
+    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongW(Handle(), GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(::GetWindowLongW(Handle(), GWL_EXSTYLE)));
+    // It grows around its centre, and stays on the screen.
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int frameWidth = frame.right - frame.left, frameHeight = frame.bottom - frame.top;
+    int left = Left() - (frameWidth - Width()) / 2, top = Top() - (frameHeight - Height()) / 2;
+    left = std::max<int>(work.left, std::min<int>(left, work.right - frameWidth));
+    top = std::max<int>(work.top, std::min<int>(top, work.bottom - frameHeight));
+    SetBounds(left, top, frameWidth, frameHeight);
 }
 
 void TProgressForm::FormDestroy() { ProgressLines.Clear(); }
@@ -80,14 +131,25 @@ void TProgressForm::ClearLog()
     ProgressBar->SetWidth(0);
 }
 
+void TProgressForm::ShowProgressText(const std::wstring& text)
+{
+    ProgressLabel->SetText(text);
+    FitToTexts();
+}
+
 void TProgressForm::AddProgressLine(int step, int stepTotal, const std::wstring& text)
 {
     ProgressBar->SetWidth(stepTotal < 1 ? kBarWidth : step * kBarWidth / stepTotal);
     // The text is a language text: it is an argument, never the pattern.
     StatusLabel->SetText(StatusLabel->Text() + Format(L"%s.  %s%s", {Format(L"%.2d", {step}), text, L"\r\n"}));
+    FitToTexts();
 }
 
-void TProgressForm::AddLogLine(const std::wstring& text) { StatusLabel->SetText(StatusLabel->Text() + text + L"\r\n"); }
+void TProgressForm::AddLogLine(const std::wstring& text)
+{
+    StatusLabel->SetText(StatusLabel->Text() + text + L"\r\n");
+    FitToTexts();
+}
 
 void TProgressForm::FinishLog()
 {

@@ -36,8 +36,10 @@ public:
     std::uint8_t ProgressPage = 1;
     std::uint8_t ProgressPageCount = 0;
 
-    // Clean Now's side: a fresh log, one finished step, and the log kept for paging.
+    // Clean Now's side: a fresh log, the current step's text, one finished
+    // step, and the log kept for paging.
     void ClearLog();
+    void ShowProgressText(const std::wstring& text);
     void AddProgressLine(int step, int stepTotal, const std::wstring& text);
     // A line without a step number (an entry the step left alone).
     void AddLogLine(const std::wstring& text);
@@ -53,6 +55,10 @@ public:
 
 private:
     void ShowLines(std::size_t first);
+    // The window is sized so that a page of ten lines, the widest line of the
+    // log and the current step's text are shown whole, in whatever language
+    // (never narrower than designed).
+    void FitToTexts();
 };
 
 } // namespace kv

@@ -65,7 +65,8 @@ TSpecifyFolderForm::TSpecifyFolderForm(TSettings& settings, std::function<void()
         {Make<Button>, L"SelectFolderButton", idSelectFolderButton, idGroupBox1, 338, 25, 42, 24, L"..."},
         {Make<GroupBox>, L"GroupBox2", idGroupBox2, 0, 8, 72, 392, 60},
         {Make<Edit>, L"FileNameEdit", idFileNameEdit, idGroupBox2, 12, 26, 320, 22},
-        {Make<Button>, L"EditFileNameButton", idEditFileNameButton, idGroupBox2, 338, 25, 42, 24, L"Edit"},
+        // The language table gives these two buttons hints, not captions: signs stand on them.
+        {Make<GlyphButton>, L"EditFileNameButton", idEditFileNameButton, idGroupBox2, 338, 25, 42, 24},
         {Make<Button>, L"RestoreButton", idRestoreButton, 0, 8, 142, 130, 26, L"Restore"},
         {Make<Button>, L"OKButton", idOKButton, 0, 226, 142, 84, 26, L"OK", nullptr, lfDefault},
         {Make<Button>, L"CancelButton", idCancelButton, 0, 316, 142, 84, 26, L"Cancel"},
@@ -76,6 +77,7 @@ TSpecifyFolderForm::TSpecifyFolderForm(TSettings& settings, std::function<void()
     GroupBox2 = &Get<GroupBox>(idGroupBox2);
     FileNameEdit = &Get<Edit>(idFileNameEdit);
     EditFileNameButton = &Get<Button>(idEditFileNameButton);
+    Get<GlyphButton>(idEditFileNameButton).SetGlyph(Bitmap::FromPngResource(L"GLYPHEDIT"));
     OKButton = &Get<Button>(idOKButton);
     CancelButton = &Get<Button>(idCancelButton);
     RestoreButton = &Get<Button>(idRestoreButton);

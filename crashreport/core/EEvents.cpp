@@ -10,6 +10,7 @@
 #include "crashreport/core/EObjects.h"
 #include "crashreport/core/ESharedOptions.h"
 #include "crashreport/core/ESystem.h"
+#include "crashreport/core/capture/ECapture.h"
 #include "platform/Exceptions.h"
 
 namespace kv::crashreport {
@@ -389,8 +390,11 @@ void EnterForeignEvent(const TOspreyExceptionRecord* record)
     if (!IsValidObject(current.ExceptionObject) || !ClassBelongsToThisModule(current.ExceptionObject)) {
         current.ExceptionObject = nullptr;
         if (IsReadableMemory(current.Win32ExceptionRecord, sizeof(EXCEPTION_RECORD))) {
-            state.madeObject = MakeExceptionObject(*current.Win32ExceptionRecord, nullptr);
+            // The program's own procedure: the capture in front of it would
+            // take this for a new raise.
+            state.madeObject = DefaultExceptionObject(*current.Win32ExceptionRecord, nullptr);
             current.ExceptionObject = ObjectOf(state.madeObject);
+            RecordLastException(current.ExceptionObject, current.Win32ExceptionRecord->ExceptionAddress, false);
         }
     }
     TOspreyModuleOptions* callerOptions = current.CurrentModuleOptions;
@@ -403,7 +407,10 @@ void EnterForeignEvent(const TOspreyExceptionRecord* record)
 void LeaveForeignEvent()
 {
     EventState& state = State();
-    state.madeObject = nullptr;
+    if (state.madeObject) {
+        state.madeObject = nullptr;
+        RecordLastException(nullptr, nullptr, false);
+    }
     if (TOspreyModuleOptions* options = state.current.CurrentModuleOptions) options->StoreSharedData();
     state.current = state.saved;
 }

@@ -606,6 +606,16 @@ void Label::Paint(HDC dc)
     ::SelectObject(dc, previous);
 }
 
+SIZE Control::MeasureText(const std::wstring& text, UINT format)
+{
+    const WindowDC screen(nullptr);
+    HGDIOBJ previous = ::SelectObject(screen.Get(), FontHandle());
+    RECT area{0, 0, 0, 0};
+    ::DrawTextW(screen.Get(), text.c_str(), static_cast<int>(text.size()), &area, format | DT_CALCRECT);
+    ::SelectObject(screen.Get(), previous);
+    return SIZE{area.right - area.left, area.bottom - area.top};
+}
+
 void Label::AdjustSize()
 {
     const WindowDC screen(nullptr);
@@ -635,7 +645,9 @@ void Image::SetPicture(const Bitmap& picture)
 void Image::Paint(HDC dc)
 {
     if (picture_.Empty()) return;
-    if (Stretch)
+    if (SliceBorder)
+        picture_.DrawSliced(dc, RECT{0, 0, Width(), Height()}, *SliceBorder);
+    else if (Stretch)
         picture_.DrawStretched(dc, RECT{0, 0, Width(), Height()});
     else if (Center)
         picture_.Draw(dc, (Width() - picture_.Width()) / 2, (Height() - picture_.Height()) / 2);
@@ -680,6 +692,31 @@ bool Button::CommandNotify(WORD code)
     // or not it is enabled; a disabled button is never pressed.
     if (!::IsWindowEnabled(Handle())) return true;
     Click();
+    return true;
+}
+
+GlyphButton::GlyphButton(WinControl& parent, int id) : Button(parent, id, BS_OWNERDRAW | WS_TABSTOP) {}
+
+void GlyphButton::SetGlyph(const Bitmap& glyph)
+{
+    glyph_ = glyph;
+    Invalidate();
+}
+
+bool GlyphButton::DrawItem(DRAWITEMSTRUCT& item)
+{
+    const bool pushed = (item.itemState & ODS_SELECTED) != 0;
+    RECT frame = item.rcItem;
+    ::DrawFrameControl(item.hDC, &frame, DFC_BUTTON,
+                       DFCS_BUTTONPUSH | (pushed ? DFCS_PUSHED : 0) | ((item.itemState & ODS_DISABLED) ? DFCS_INACTIVE : 0));
+    const int shift = pushed ? 1 : 0;
+    glyph_.Draw(item.hDC, (item.rcItem.right - item.rcItem.left - glyph_.Width()) / 2 + shift,
+                (item.rcItem.bottom - item.rcItem.top - glyph_.Height()) / 2 + shift);
+    if (item.itemState & ODS_FOCUS) {
+        RECT focus = item.rcItem;
+        ::InflateRect(&focus, -4, -4);
+        ::DrawFocusRect(item.hDC, &focus);
+    }
     return true;
 }
 
@@ -929,6 +966,11 @@ int ListView::ColumnImage(int column) const
     item.mask = HDI_FORMAT | HDI_IMAGE;
     if (!::SendMessageW(HeaderOf(Handle()), HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item))) return -1;
     return (item.fmt & HDF_IMAGE) ? item.iImage : -1;
+}
+
+int ListView::StringWidth(const std::wstring& text) const
+{
+    return static_cast<int>(::SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
 }
 
 void ListView::SetColumnImage(int column, int image)

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,8 @@ public:
     virtual void Paint(HDC dc) {}
 
     HFONT FontHandle();
+    // The size of a text in the control's font (DrawText's measure with `format`).
+    SIZE MeasureText(const std::wstring& text, UINT format = DT_SINGLELINE | DT_NOPREFIX);
 
 protected:
     Control(WinControl* parent, int id);
@@ -236,6 +239,9 @@ public:
     bool Stretch = false;
     bool Center = false;
     bool AutoSize = false;
+    // When set, the picture fills the control with these borders kept at
+    // their size (Bitmap::DrawSliced).
+    std::optional<RECT> SliceBorder;
     void Paint(HDC dc) override;
 
 private:
@@ -265,6 +271,21 @@ public:
 protected:
     Button(WinControl& parent, int id, DWORD style);
     bool CommandNotify(WORD code) override;
+};
+
+// A push button that shows a picture in place of a caption: a sign that
+// needs no translation.
+class GlyphButton : public Button {
+public:
+    GlyphButton(WinControl& parent, int id);
+    const Bitmap& Glyph() const noexcept { return glyph_; }
+    void SetGlyph(const Bitmap& glyph);
+
+protected:
+    bool DrawItem(DRAWITEMSTRUCT& item) override;
+
+private:
+    Bitmap glyph_;
 };
 
 class CheckBox : public Button {
@@ -358,6 +379,8 @@ public:
     void SetColumnCaption(int column, const std::wstring& caption);
     int ColumnWidth(int column) const;
     void SetColumnWidth(int column, int width); // LVSCW_AUTOSIZE fits the contents
+    // The width of a text in the list's font (a cell adds its margins).
+    int StringWidth(const std::wstring& text) const;
     void DeleteColumn(int column);
     int ColumnImage(int column) const; // -1: none
     void SetColumnImage(int column, int image);

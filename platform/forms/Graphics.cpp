@@ -176,6 +176,32 @@ void Bitmap::DrawStretched(HDC dc, const RECT& target) const
                     0, 0, width_, height_, blend);
 }
 
+void Bitmap::DrawSliced(HDC dc, const RECT& target, const RECT& border) const
+{
+    if (Empty()) return;
+    const int targetWidth = target.right - target.left, targetHeight = target.bottom - target.top;
+    // Column and row edges in the picture and in the target.
+    const int sourceX[4] = {0, border.left, width_ - border.right, width_};
+    const int sourceY[4] = {0, border.top, height_ - border.bottom, height_};
+    const int targetX[4] = {target.left, target.left + border.left, target.right - border.right, target.right};
+    const int targetY[4] = {target.top, target.top + border.top, target.bottom - border.bottom, target.bottom};
+    if (targetWidth < border.left + border.right || targetHeight < border.top + border.bottom ||
+        sourceX[1] > sourceX[2] || sourceY[1] > sourceY[2]) {
+        DrawStretched(dc, target);
+        return;
+    }
+    MemoryDC source(dc, Handle());
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column) {
+            const int sw = sourceX[column + 1] - sourceX[column], sh = sourceY[row + 1] - sourceY[row];
+            const int tw = targetX[column + 1] - targetX[column], th = targetY[row + 1] - targetY[row];
+            if (sw <= 0 || sh <= 0 || tw <= 0 || th <= 0) continue;
+            ::GdiAlphaBlend(dc, targetX[column], targetY[row], tw, th, source.Get(), sourceX[column], sourceY[row], sw,
+                            sh, blend);
+        }
+}
+
 void Bitmap::DrawTiled(HDC dc, const RECT& target) const
 {
     if (Empty()) return;

@@ -41,6 +41,11 @@ public:
     void DrawStretched(HDC dc, const RECT& target) const;
     // Repeats the picture over the rectangle, row by row from its top-left corner.
     void DrawTiled(HDC dc, const RECT& target) const;
+    // Fills a rectangle of any size from the picture: the borders (widths in
+    // `border`: left, top, right, bottom) keep their size at the rectangle's
+    // edges and corners, the middle is stretched. A frame or a gradient band
+    // so grows without its corners or glyphs growing with it.
+    void DrawSliced(HDC dc, const RECT& target, const RECT& border) const;
 
 private:
     void Allocate(int width, int height);

@@ -230,6 +230,58 @@ bool IsShownEnabled(const Control& control)
     return control.Enabled();
 }
 
+int TextWidth(Control& control, const std::wstring& text, bool prefix)
+{
+    const kv::WindowDC screen(nullptr);
+    HGDIOBJ previous = ::SelectObject(screen.Get(), control.FontHandle());
+    RECT area{0, 0, 0, 0};
+    ::DrawTextW(screen.Get(), text.c_str(), static_cast<int>(text.size()), &area,
+                DT_CALCRECT | DT_SINGLELINE | (prefix ? 0 : DT_NOPREFIX));
+    ::SelectObject(screen.Get(), previous);
+    return area.right - area.left;
+}
+
+int LineHeight(Control& control)
+{
+    const kv::WindowDC screen(nullptr);
+    HGDIOBJ previous = ::SelectObject(screen.Get(), control.FontHandle());
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(screen.Get(), &metrics);
+    ::SelectObject(screen.Get(), previous);
+    return metrics.tmHeight;
+}
+
+namespace {
+// The room the system's button control leaves its caption: the frame and the
+// focus rectangle of a push button, the box and its gap of a check box or a
+// radio button.
+constexpr int kPushButtonMargins = 8;
+constexpr int kCheckBoxAndGap = 19;
+
+void CollectCutCaptions(WinControl& window, std::vector<std::wstring>& cut)
+{
+    for (Control* child : window.Children()) {
+        if (!child->Visible()) continue;
+        if (auto* button = dynamic_cast<kv::forms::Button*>(child)) {
+            const LONG kind = ::GetWindowLongW(button->Handle(), GWL_STYLE) & BS_TYPEMASK;
+            const bool push = kind == BS_PUSHBUTTON || kind == BS_DEFPUSHBUTTON;
+            const int room = button->Width() - (push ? kPushButtonMargins : kCheckBoxAndGap);
+            const std::wstring caption = button->Text();
+            if (!caption.empty() && TextWidth(*button, caption) > room)
+                cut.push_back(button->Name() + L": " + caption);
+        }
+        if (auto* windowed = dynamic_cast<WinControl*>(child)) CollectCutCaptions(*windowed, cut);
+    }
+}
+} // namespace
+
+std::vector<std::wstring> CutButtonCaptions(WinControl& window)
+{
+    std::vector<std::wstring> cut;
+    CollectCutCaptions(window, cut);
+    return cut;
+}
+
 void ChooseComboItem(const kv::forms::ComboBox& combo, const std::wstring& text)
 {
     const int index = combo.IndexOf(text);

@@ -79,6 +79,16 @@ bool IsShownEnabled(const kv::forms::Control& control);
 // would (the selection changes and the owner hears of it); throws when absent.
 void ChooseComboItem(const kv::forms::ComboBox& combo, const std::wstring& text);
 
+// ---- Captions
+// The width of a text in the control's font, one line; "&" marks an
+// accelerator (shown underlined, not as a character) unless `prefix` is false.
+int TextWidth(kv::forms::Control& control, const std::wstring& text, bool prefix = true);
+// The height of one line of text in the control's font.
+int LineHeight(kv::forms::Control& control);
+// Every push button, check box and radio button on show in the window whose
+// caption does not fit the room its button gives it, as "name: caption".
+std::vector<std::wstring> CutButtonCaptions(kv::forms::WinControl& window);
+
 // ---- List views
 std::vector<kv::forms::ListView::Row> ReadRows(const kv::forms::ListView& list);
 std::vector<std::wstring> ReadColumn(const kv::forms::ListView& list, int column); // 0: captions

@@ -1,6 +1,8 @@
 // The real start-up windows with one page of the main window on show, for
 // screenshots (tools/screenshot.sh):
-//   kv_mainwindow_showcase.exe [about|path|filters|scan|clean|cleannow] [seconds]
+//   kv_mainwindow_showcase.exe [about|path|filters|scan|clean|cleannow] [seconds] [longer|longer-small]
+// "longer" shows the window in a language whose texts are 40 % longer than
+// English; "longer-small" also at the window's smallest size, 640 x 480.
 // The Path page gets a few example folders of each kind, so every row picture
 // is on show; they are not saved (the run ends without storing its settings).
 // The Scan page shows a real scan of a small junk tree that it makes in the
@@ -22,6 +24,8 @@
 #include "cleaner/windows/PathPage.h"
 #include "cleaner/windows/ScanPage.h"
 #include "cleaner/windows/StartupWindows.h"
+#include "cleaner/windows/UiText.h"
+#include "common/LongerLanguage.h"
 #include "platform/Handles.h"
 #include "platform/forms/Timer.h"
 
@@ -94,8 +98,8 @@ void MakeScanTree()
     WriteBrokenShortcut(root + L"Desktop\\Old Tool.lnk", root + L"Programs\\OldTool\\tool.exe");
 }
 
-// The Scan page after a real scan of the junk tree, columns sized to fit.
-void ShowScan(kv::TMainForm& main, kv::forms::Timer& later)
+// The Scan page after a real scan of the junk tree (its columns fit the results).
+void ShowScan(kv::TMainForm& main)
 {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     MakeScanTree();
@@ -108,12 +112,7 @@ void ShowScan(kv::TMainForm& main, kv::forms::Timer& later)
     main.MaximizeButtonClick();
     main.ScanButtonClick();
     main.StartButton->Click();
-    later.OnTimer = [&main, &later] {
-        if (main.ScanPage->Scanning()) return;
-        later.Stop();
-        main.ScanPage->AutoResizePopupMenuButtonClick();
-    };
-    later.Start();
+
 }
 
 // The Clean page with a few targets checked, among them a folder to empty
@@ -159,14 +158,23 @@ int wmain(int argc, wchar_t** argv)
     steps.InitializeApplication();
     kv::SettingsRoot = kv::ChooseSettingsRoot();
     kv::LoadDefaultLanguage();
+    const std::wstring language = argc > 3 ? argv[3] : L"";
+    if (language.rfind(L"longer", 0) == 0) {
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        kv::LoadLanguage(kvtest::WriteLongerLanguageFile(temp));
+        kv::SetUiTextSource([](int index) { return kv::LanguageText(index); });
+    }
     steps.CreateStartupWindows();
+    if (language == L"longer-small")
+        ::SetWindowPos(steps.MainForm->Handle(), nullptr, 0, 0, kv::TMainForm::kMinWidth, kv::TMainForm::kMinHeight,
+                       SWP_NOMOVE | SWP_NOZORDER);
     kv::TMainForm& main = *steps.MainForm;
     // The balloon tip would stand over the page on show.
     kv::ShowBalloonTips = false;
     kv::forms::Application& application = kv::forms::Application::Instance();
 
     kv::forms::Timer show(1000);
-    kv::forms::Timer later(200);
     show.OnTimer = [&] {
         show.Stop();
         if (page == L"about") main.AboutButtonClick();
@@ -174,7 +182,7 @@ int wmain(int argc, wchar_t** argv)
             main.FiltersButtonClick();
             main.FiltersPage->FiltersListView->SetSelected(2, true);
         }
-        if (page == L"scan") ShowScan(main, later);
+        if (page == L"scan") ShowScan(main);
         if (page == L"clean" || page == L"cleannow") ShowCleanPage(main, page == L"cleannow");
         if (page == L"path") {
             kv::forms::ListView& paths = *main.PathPage->PathListView;

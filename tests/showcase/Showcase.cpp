@@ -1,6 +1,7 @@
 // Shows the picture buttons in their four states, the progress window with a
 // finished log and the balloon tip, for people to look at (tools/screenshot.sh).
 //   kv_showcase.exe [seconds]
+//   kv_showcase.exe seconds longer    the same in a language 40 % longer than English
 //   kv_showcase.exe cookies [panel]   the cookies manager over a few stored cookies
 // With a second argument, one dialog instead:
 //   kv_showcase.exe seconds backup    the backup-folder dialog
@@ -17,8 +18,11 @@
 #include "cleaner/windows/CookiesManagerUnit.h"
 #include "cleaner/windows/CreateTaskUnit.h"
 #include "cleaner/windows/GuideUnit.h"
+#include "cleaner/windows/LangDataUnit.h"
 #include "cleaner/windows/ProgressUnit.h"
 #include "cleaner/windows/SpecifyFolderUnit.h"
+#include "cleaner/windows/UiText.h"
+#include "common/LongerLanguage.h"
 #include "platform/Format.h"
 #include "platform/forms/Form.h"
 #include "platform/forms/Timer.h"
@@ -104,7 +108,15 @@ int wmain(int argc, wchar_t** argv)
     const int seconds = argc > 1 ? static_cast<int>(std::wcstol(argv[1], nullptr, 10)) : 30;
     Application& application = Application::Instance();
     application.Initialize(L"Kestrelvane");
-    if (argc > 2) return ShowDialog(application, argv[2], seconds);
+    const bool longer = argc > 2 && std::wcscmp(argv[2], L"longer") == 0;
+    if (argc > 2 && !longer) return ShowDialog(application, argv[2], seconds);
+    kv::LoadDefaultLanguage();
+    if (longer) {
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        kv::LoadLanguage(kvtest::WriteLongerLanguageFile(temp));
+    }
+    kv::SetUiTextSource([](int index) { return kv::LanguageText(index); });
 
     FormStyle style;
     style.className = L"TShowcaseForm";
@@ -130,15 +142,12 @@ int wmain(int argc, wchar_t** argv)
     application.SetMainForm(&host);
     host.Show();
 
+    // Every step of a Clean Now with all 13 targets checked, the last one at work.
     kv::TProgressForm progress;
-    const wchar_t* steps[] = {L"Selected files have been sent to the Recycle Bin successfully!",
-                              L"Recycle Bin : <OK>", L"Temp Folder : <OK>", L"User Defined Temp Folder : <OK>",
-                              L"Cookies Folder : <OK>", L"History Folder : <OK> (need reboot)", L"Recent Folder : <OK>",
-                              L"Temporary Internet Files : <OK> (need reboot)", L"Registry - Program History : <OK>",
-                              L"Registry - Windows Tracks : <OK>", L"FireFox Cache : <OK>"};
+    const int doneTexts[] = {81, 82, 91, 93, 95, 99, 97, 101, 102, 103, 239, 241, 243};
     progress.ClearLog();
-    for (int step = 1; step <= 11; ++step) progress.AddProgressLine(step, 13, steps[step - 1]);
-    progress.ProgressLabel->SetText(L"Cleaning FireFox History...");
+    for (int step = 1; step <= 12; ++step) progress.AddProgressLine(step, 13, kv::LanguageText(doneTexts[step - 1]));
+    progress.ShowProgressText(kv::LanguageText(242));
     progress.SetBounds(40, 180, progress.Width(), progress.Height());
     progress.Show();
 

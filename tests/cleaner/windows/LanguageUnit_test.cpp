@@ -570,3 +570,128 @@ TEST(UiTextSource, EnglishUntilTheProgramPointsItAtTheTable)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Every window in a language whose texts are 40 % longer than English, as
+// many translations are: no button cuts its caption.
+
+#include "MainWindowTestSupport.h"
+#include "cleaner/windows/AddFolderUnit.h"
+#include "cleaner/windows/CaptionButton.h"
+#include "cleaner/windows/CleanPage.h"
+#include "cleaner/windows/CookiesManagerUnit.h"
+#include "cleaner/windows/CreateTaskUnit.h"
+#include "cleaner/windows/EditItemUnit.h"
+#include "cleaner/windows/GuideUnit.h"
+#include "cleaner/windows/ProgressUnit.h"
+#include "cleaner/windows/SpecifyFolderUnit.h"
+#include "common/LongerLanguage.h"
+
+namespace {
+
+class LongerLanguage : public kvtest::MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        kv::LoadLanguage(kvtest::WriteLongerLanguageFile(kvtest::ScratchFolder(L"LongerLanguage")));
+        kv::SetUiTextSource([](int index) { return kv::LanguageText(index); });
+        ASSERT_EQ(kv::LanguageText(124), L"Clean Now Cle");
+    }
+    void TearDown() override
+    {
+        kv::SetUiTextSource(nullptr);
+        MainWindowTest::TearDown();
+        kv::LoadDefaultLanguage();
+    }
+
+    // A caption written by the program over a picture button or a label that
+    // acts as a button: "name: caption" when it does not fit.
+    static void ExpectFits(std::vector<std::wstring>& cut, kv::forms::Control& control, int room)
+    {
+        if (kvtest::TextWidth(control, control.Text(), false) > room) cut.push_back(control.Name() + L": " + control.Text());
+    }
+};
+
+TEST_F(LongerLanguage, TheMainWindowCutsNoCaptionAtItsDesignedOrItsSmallestSize)
+{
+    Open();
+    const SIZE sizes[] = {{0, 0}, {kv::TMainForm::kMinWidth, kv::TMainForm::kMinHeight}};
+    for (const SIZE size : sizes) {
+        if (size.cx) ::SetWindowPos(form->Handle(), nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+        for (int page = 0; page < kv::MainPageCount; ++page) {
+            kvtest::Click(form->PageButton(page));
+            std::vector<std::wstring> cut = kvtest::CutButtonCaptions(*form);
+            for (int other = 0; other < kv::MainPageCount; ++other) {
+                kv::TCaptionButton& button = form->PageButton(other);
+                ExpectFits(cut, button, button.Width() - 4 - button.CaptionLeft);
+            }
+            for (kv::TCaptionButton* button : {form->StartButton, form->StopButton, form->CleanNowButton})
+                ExpectFits(cut, *button, button->Width() - 4 - button->CaptionLeft);
+            EXPECT_EQ(cut, std::vector<std::wstring>{}) << "page " << page << " at " << size.cx << " x " << size.cy;
+            if (page == kv::pgClean) {
+                const kv::forms::ListView& targets = *form->CleanPage->CleanListView;
+                for (int column = 0; column < targets.ColumnCount(); ++column)
+                    EXPECT_GE(targets.ColumnWidth(column), kvtest::WidestCell(targets, column))
+                        << "Clean page column " << column << " at " << size.cx << " x " << size.cy;
+            }
+        }
+    }
+}
+
+struct DialogCase {
+    const char* name;
+    std::function<std::unique_ptr<kv::forms::Form>(kv::TMainForm&)> open;
+    friend void PrintTo(const DialogCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class LongerLanguageDialogs : public LongerLanguage, public ::testing::WithParamInterface<DialogCase> {};
+
+TEST_P(LongerLanguageDialogs, CutNoButtonCaption)
+{
+    Open();
+    std::unique_ptr<kv::forms::Form> dialog = GetParam().open(*form);
+    dialog->Show();
+    kvtest::Pump(50);
+    std::vector<std::wstring> cut = kvtest::CutButtonCaptions(*dialog);
+    if (auto* progress = dynamic_cast<kv::TProgressForm*>(dialog.get()))
+        ExpectFits(cut, *progress->HideProgressPanelButton, progress->HideProgressPanelButton->Width());
+    if (auto* guide = dynamic_cast<kv::TfrmGuide*>(dialog.get()))
+        ExpectFits(cut, *guide->labShowNextTime, guide->labShowNextTime->Width());
+    EXPECT_EQ(cut, std::vector<std::wstring>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryWindow, LongerLanguageDialogs,
+    ::testing::Values(
+        DialogCase{"FilterEditor",
+                   [](kv::TMainForm& main) {
+                       return std::make_unique<kv::TEditItemForm>(*main.FiltersPage->FiltersListView);
+                   }},
+        DialogCase{"ScanPathDialog",
+                   [](kv::TMainForm& main) {
+                       auto dialog = std::make_unique<kv::TAddFolderForm>(*main.PathPage->PathListView);
+                       dialog->Tag = kv::TAddFolderForm::modeEdit; // no folder picker at once
+                       return dialog;
+                   }},
+        DialogCase{"BackupFolderDialog",
+                   [](kv::TMainForm& main) { return std::make_unique<kv::TSpecifyFolderForm>(main.Settings); }},
+        DialogCase{"JobFileDialog",
+                   [](kv::TMainForm& main) { return std::make_unique<kv::TCreateTaskForm>(main.Settings); }},
+        DialogCase{"LanguageChooser", [](kv::TMainForm&) { return std::make_unique<kv::TLanguageForm>(); }},
+        DialogCase{"CookiesManagerWithItsAddPanel",
+                   [](kv::TMainForm&) {
+                       auto manager = std::make_unique<kv::TCookiesManagerForm>();
+                       manager->imgAddCookieClick();
+                       return manager;
+                   }},
+        DialogCase{"ProgressWindow", [](kv::TMainForm&) { return std::make_unique<kv::TProgressForm>(); }},
+        DialogCase{"BalloonTip",
+                   [](kv::TMainForm&) {
+                       auto guide = std::make_unique<kv::TfrmGuide>();
+                       guide->labShowNextTime->SetText(kv::LanguageText(232));
+                       return guide;
+                   }}),
+    [](const ::testing::TestParamInfo<DialogCase>& info) { return std::string(info.param.name); });
+
+} // namespace

@@ -4,7 +4,9 @@
 
 #include "cleaner/windows/ProgressUnit.h"
 #include "cleaner/windows/UiText.h"
+#include "cleaner/windows/LangDataUnit.h"
 #include "common/FormDriver.h"
+#include "common/LongerLanguage.h"
 #include "platform/Format.h"
 
 using namespace kv::forms;
@@ -94,6 +96,44 @@ TEST_F(ProgressFormTest, ThirteenLinesPageToElevenToThirteenAndBack)
     EXPECT_EQ(progress->ProgressPage, 1);
     kvtest::RightClick(*progress->StatusLabel); // nothing before the first
     EXPECT_EQ(Shown(), Lines(1, 10));
+}
+
+TEST_F(ProgressFormTest, APageHoldsTenWholeLinesAndNoTextIsCutInAnyLanguage)
+{
+    progress->Show();
+    // The longest texts Clean Now shows, in English and 40 % longer.
+    const int doneTexts[] = {81, 88, 101, 99, 86, 82, 91, 93, 95, 97, 102, 103, 239};
+    for (const bool longer : {false, true}) {
+        auto text = [longer](int index) {
+            const std::wstring english = kv::EnglishLanguageText(index);
+            return longer ? kvtest::LongerText(english) : english;
+        };
+        progress->ClearLog();
+        for (int step = 1; step <= 13; ++step) {
+            progress->ShowProgressText(text(87));
+            progress->AddProgressLine(step, 13, text(doneTexts[step - 1]));
+        }
+        progress->FinishLog();
+        progress->ShowProgressText(text(109));
+        kvtest::Pump();
+        const int line = kvtest::LineHeight(*progress->StatusLabel);
+        EXPECT_GE(progress->StatusLabel->Height(), 10 * line) << "longer " << longer;
+        EXPECT_LT(progress->StatusLabel->Height(), 11 * line) << "a page is ten lines, not more";
+        for (const std::wstring& logged : progress->ProgressLines.Lines())
+            EXPECT_LE(kvtest::TextWidth(*progress->StatusLabel, logged, false), progress->StatusLabel->Width()) << logged;
+        for (kv::forms::Label* label : {progress->ProgressLabel, progress->HideProgressPanelButton})
+            EXPECT_LE(kvtest::TextWidth(*label, label->Text(), false), label->Width()) << label->Text();
+        RECT client{};
+        ::GetClientRect(progress->Handle(), &client);
+        for (kv::forms::Control* control : std::initializer_list<kv::forms::Control*>{
+                 progress->StatusLabel, progress->ProgressLabel, progress->HideProgressPanelButton}) {
+            RECT inside{};
+            EXPECT_TRUE(::IntersectRect(&inside, &control->Bounds(), &client) && ::EqualRect(&inside, &control->Bounds()))
+                << testing::PrintToString(control->Name());
+        }
+        EXPECT_EQ(progress->BackImage->Width(), client.right);
+        EXPECT_EQ(progress->BackImage->Height(), client.bottom);
+    }
 }
 
 TEST_F(ProgressFormTest, TheWheelPagesLikeTheMouseButtons)

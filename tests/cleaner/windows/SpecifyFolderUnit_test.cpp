@@ -66,6 +66,10 @@ TEST_F(SpecifyFolderTest, ShowsTheBackupFolderAndTheLogNameWithItsTexts)
     EXPECT_EQ(kvtest::TextOf(*form->RestoreButton), L"Restore");
     EXPECT_EQ(form->SelectFolderButton->Hint(), L"Select a Folder");
     EXPECT_EQ(form->EditFileNameButton->Hint(), L"Edit File Name");
+    // Their captions are signs in no language: "..." and a pencil.
+    EXPECT_EQ(kvtest::TextOf(*form->SelectFolderButton), L"...");
+    EXPECT_EQ(kvtest::TextOf(*form->EditFileNameButton), L"");
+    EXPECT_FALSE(dynamic_cast<GlyphButton&>(*form->EditFileNameButton).Glyph().Empty());
     EXPECT_EQ(kvtest::TextOf(*form->FolderNameLabel), settings.SpecificFolder);
     EXPECT_EQ(form->FolderNameLabel->Hint(), settings.SpecificFolder);
     EXPECT_EQ(form->ChosenFolder, settings.SpecificFolder);

@@ -11,6 +11,7 @@
 #include "crashreport/core/ECore.h"
 #include "crashreport/core/EEvents.h"
 #include "crashreport/core/EObjects.h"
+#include "crashreport/core/capture/ECapture.h"
 #include "platform/Exceptions.h"
 #include "platform/Handles.h"
 
@@ -296,6 +297,27 @@ TEST_F(Events, PasswordExportsFillTheBuffer)
     CallRegister(OwnExport("OspreyLog_PasswordRequestEventEx"), &theirs, buffer, reinterpret_cast<const void*>(4));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer + 1), buffer[0]), "k-se");
     cr::PasswordRequestProc = nullptr;
+}
+
+const void* g_lastSeen = nullptr;
+
+TEST_F(Events, AnObjectMadeForAForeignRecordIsTheLastExceptionUntilLeave)
+{
+    EXCEPTION_RECORD windowsRecord{};
+    windowsRecord.ExceptionCode = EXCEPTION_INT_DIVIDE_BY_ZERO;
+    windowsRecord.ExceptionAddress = reinterpret_cast<void*>(0x401234);
+    cr::TOspreyExceptionRecord theirs;
+    theirs.Win32ExceptionRecord = &windowsRecord;
+    cr::ExceptionNotifyProc = [](cr::TOspreyExceptionRecord* record, bool&) {
+        g_lastSeen = cr::LastException().Object;
+        EXPECT_NE(record->ExceptionObject, nullptr);
+        EXPECT_EQ(g_lastSeen, record->ExceptionObject);
+        EXPECT_NE(cr::ClassNameOf(record->ExceptionObject).find("EDivByZero"), std::string::npos);
+    };
+    std::uint8_t handled = 1;
+    CallRegister(OwnExport("OspreyLog_ExceptionNotifyEvent"), &theirs, &handled, nullptr);
+    EXPECT_NE(g_lastSeen, nullptr);
+    EXPECT_EQ(cr::LastException().Object, nullptr);
 }
 
 // Options whose stores into the shared copy are counted.

@@ -16,7 +16,8 @@ protected:
     void TearDown() override
     {
         ::RegCloseKey(key_);
-        // Only this test's own key: other test programs work below the same parent at the same time.
+        // Only our own key: the settings tests of another executable work
+        // beside it, under the same parent, at the same time.
         kv::DeleteRegistryTree(HKEY_CURRENT_USER, L"Software\\Orbelune\\KestrelvaneTests\\CrashCore");
     }
     void SetRaw(const char* name, std::string_view bytes)
