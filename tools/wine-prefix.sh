@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Makes (once) and starts the project's Wine prefix of the given kind.
-#   tools/wine-prefix.sh [test|run] [start|stop]
+#   tools/wine-prefix.sh [test|run|build] [start|stop|ready]
+# "ready" makes the prefix when it is missing and otherwise only checks its
+# drive letters: the next wine call starts the server itself (the build's
+# writer runs so, with its output sent to files).
 # The prefix keeps only drive C: (its own drive_c) and D: (a scratch folder);
 # Wine's default Z: (the host's root) is removed and checked to stay removed.
 set -euo pipefail
@@ -18,7 +21,9 @@ chmod 700 "$XDG_RUNTIME_DIR"
 
 start_server() {
   # Detached, so that Wine's background services never hold the caller's pipes.
-  setsid wineserver -p </dev/null >/dev/null 2>&1 &
+  # KV_WINESERVER_PERSIST: seconds the server outlives its last client (the
+  # build's prefix); empty keeps it until it is stopped.
+  setsid wineserver -p${KV_WINESERVER_PERSIST:-} </dev/null >/dev/null 2>&1 &
   sleep 0.2
   timeout 120 wine wineboot -u </dev/null >/dev/null 2>&1 || true
 }
@@ -27,7 +32,7 @@ if [ ! -f "$WINEPREFIX/.kv-ready" ]; then
   echo "wine-prefix: making the $KV_KIND prefix in $WINEPREFIX"
   rm -rf "$WINEPREFIX"
   start_server
-  if [ "$KV_KIND" = test ]; then
+  if [ "$KV_KIND" = test ] || [ "$KV_KIND" = build ]; then
     timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
   fi
   timeout 60 wineserver -k 2>/dev/null || true
@@ -57,6 +62,9 @@ restrict_drives() {
 }
 
 restrict_drives
+if [ "$action" = ready ] && [ -f "$WINEPREFIX/.kv-no-aedebug" ]; then
+  exit 0
+fi
 start_server
 restrict_drives
 

@@ -4,6 +4,7 @@
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/OwnFiles.h"
 #include "platform/Handles.h"
+#include "platform/Paths.h"
 #include "platform/StringList.h"
 
 namespace kv {
@@ -44,7 +45,7 @@ bool RestoreEntry(const std::wstring& base, const std::wstring& formerPath)
     if (copy.empty()) return false;
     const DWORD copyAttributes = AttributesOf(copy);
     if (IsFolder(copyAttributes)) {
-        CreateFolderPath(WithBackslash(formerPath));
+        CreateFolderPath(WithTrailingBackslash(formerPath));
         return IsFolder(AttributesOf(formerPath));
     }
     if (!IsFile(copyAttributes)) return false;
@@ -56,12 +57,6 @@ bool RestoreEntry(const std::wstring& base, const std::wstring& formerPath)
 
 } // namespace
 
-std::wstring WithBackslash(std::wstring folder)
-{
-    if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-    return folder;
-}
-
 std::wstring BackupLogName(const std::wstring& logName)
 {
     return IsValidFileName(logName) && logName != L"." && logName != L".." ? logName : DefaultDeletionFile;
@@ -70,7 +65,7 @@ std::wstring BackupLogName(const std::wstring& logName)
 std::wstring BackupCopyPath(const std::wstring& backupFolder, const std::wstring& formerPath)
 {
     if (backupFolder.empty() || HasDotComponent(formerPath)) return std::wstring();
-    const std::wstring base = WithBackslash(backupFolder);
+    const std::wstring base = WithTrailingBackslash(backupFolder);
     if (formerPath.size() >= 4 && IsDriveLetter(formerPath[0]) && formerPath[1] == L':' && formerPath[2] == L'\\')
         return base + formerPath[0] + formerPath.substr(2);
     if (formerPath.size() >= 5 && formerPath[0] == L'\\' && formerPath[1] == L'\\' && formerPath[2] != L'?' &&
@@ -102,7 +97,7 @@ bool WriteBackupLog(const std::wstring& logPath, const std::wstring& text)
 std::optional<TFoundBackupLog> FindBackupLog(const std::wstring& chosenFolder, const std::wstring& logName)
 {
     if (chosenFolder.empty() || !IsValidFileName(logName)) return std::nullopt;
-    const std::wstring folder = WithBackslash(chosenFolder);
+    const std::wstring folder = WithTrailingBackslash(chosenFolder);
     for (const std::wstring& base : {folder, folder + BackupSubFolder})
         if (IsFile(AttributesOf(base + logName))) return TFoundBackupLog{base + logName, base};
     return std::nullopt;

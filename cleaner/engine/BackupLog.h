@@ -27,9 +27,6 @@ struct TBackupLocation {
     std::wstring logName; // file name only
 };
 
-// The folder with a trailing backslash (empty stays empty).
-std::wstring WithBackslash(std::wstring folder);
-
 // The log's file name, "Backup.txt" when the name is not a valid file name.
 std::wstring BackupLogName(const std::wstring& logName);
 

@@ -7,7 +7,9 @@
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
+#include "platform/IniFile.h"
 #include "platform/MessageLoop.h"
+#include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/StringList.h"
 #include "platform/TextCodec.h"
@@ -16,21 +18,8 @@ namespace kv {
 
 namespace {
 
-bool FileExists(const std::wstring& path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) { return UpperCase(a) == UpperCase(b); }
 
-std::wstring Trim(std::wstring_view text)
-{
-    const std::size_t first = text.find_first_not_of(L" \t");
-    if (first == std::wstring_view::npos) return std::wstring();
-    const std::size_t last = text.find_last_not_of(L" \t");
-    return std::wstring(text.substr(first, last - first + 1));
-}
 
 // profiles.ini is written in UTF-8; older files may be in the ANSI code page.
 std::wstring DecodeIniText(const std::string& bytes)
@@ -42,25 +31,6 @@ std::wstring DecodeIniText(const std::string& bytes)
     std::wstring text = Utf8ToWide(bytes);
     if (!text.empty() && text.front() == 0xFEFF) text.erase(0, 1);
     return text;
-}
-
-// The value of `key` in `section` of an INI text; empty when absent.
-std::wstring IniValue(const std::wstring& text, std::wstring_view section, std::wstring_view key)
-{
-    bool inSection = false;
-    for (const std::wstring& rawLine : StringList(text)) {
-        const std::wstring line = Trim(rawLine);
-        if (line.empty() || line[0] == L';' || line[0] == L'#') continue;
-        if (line.front() == L'[') {
-            const std::size_t close = line.find(L']');
-            inSection = close != std::wstring::npos && EqualsIgnoreCase(Trim(line.substr(1, close - 1)), section);
-            continue;
-        }
-        const std::size_t equals = line.find(L'=');
-        if (inSection && equals != std::wstring::npos && EqualsIgnoreCase(Trim(line.substr(0, equals)), key))
-            return Trim(line.substr(equals + 1));
-    }
-    return std::wstring();
 }
 
 bool IsSafeRelativePath(const std::wstring& path)
@@ -221,11 +191,11 @@ TFirefoxProfile ReadFirefoxProfile(const std::wstring& profilesIni)
     TFirefoxProfile profile;
     const auto bytes = ReadWholeFile(profilesIni);
     if (!bytes) return profile;
-    const std::wstring text = DecodeIniText(*bytes);
-    std::wstring path = IniValue(text, L"Profile0", L"Path");
+    const IniFile ini(DecodeIniText(*bytes));
+    std::wstring path = ini.ReadString(L"Profile0", L"Path", L"");
     std::replace(path.begin(), path.end(), L'/', L'\\');
     while (!path.empty() && path.back() == L'\\') path.pop_back();
-    profile.isRelative = IniValue(text, L"Profile0", L"IsRelative") != L"0";
+    profile.isRelative = ini.ReadString(L"Profile0", L"IsRelative", L"") != L"0";
     const bool usable = profile.isRelative ? IsSafeRelativePath(path) : !CanonicalFolder(path + L"\\").empty();
     if (usable) profile.path = path;
     return profile;
@@ -304,31 +274,29 @@ void DeleteFolderContents(const std::wstring& folder, std::wstring_view mask, bo
     EmptyFolder(guard, folder, mask, withSubFolders, skipped);
 }
 
-void ZeroFillFile(const std::wstring& file, std::int64_t start, std::int64_t length)
+bool ZeroFillFile(const std::wstring& file, std::int64_t start, std::int64_t length)
 {
-    if (!FileExists(file)) return;
+    if (!FileExists(file)) return true;
     FileHandle handle(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!handle) throw Exception(Format(L"Cannot open %s for writing.", {file}));
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(handle.Get(), &size)) throw Exception(Format(L"Cannot read the size of %s.", {file}));
+    if (!handle || !::GetFileSizeEx(handle.Get(), &size)) return false;
     const std::int64_t position = start > 0 ? start - 1 : 0;
-    if (position >= size.QuadPart) return;
+    if (position >= size.QuadPart) return true;
     // The file keeps its size: a count beyond its end is cut.
     std::int64_t count = size.QuadPart - position;
     if (length > 0 && length < count) count = length;
     LARGE_INTEGER offset{};
     offset.QuadPart = position;
-    if (!::SetFilePointerEx(handle.Get(), offset, nullptr, FILE_BEGIN))
-        throw Exception(Format(L"Cannot write to %s.", {file}));
+    if (!::SetFilePointerEx(handle.Get(), offset, nullptr, FILE_BEGIN)) return false;
     static const std::string zeros(64 * 1024, '\0');
     while (count > 0) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::int64_t>(count, static_cast<std::int64_t>(zeros.size())));
         DWORD written = 0;
-        if (!::WriteFile(handle.Get(), zeros.data(), chunk, &written, nullptr) || written != chunk)
-            throw Exception(Format(L"Cannot write to %s.", {file}));
+        if (!::WriteFile(handle.Get(), zeros.data(), chunk, &written, nullptr) || written != chunk) return false;
         count -= chunk;
     }
+    return true;
 }
 
 void WipeIEHistory()

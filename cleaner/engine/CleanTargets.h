@@ -75,8 +75,9 @@ void DeleteFolderContents(const std::wstring& folder, std::wstring_view mask, bo
 
 // Overwrites a file with zeros, keeping its length: from position start (1-based,
 // 0 = the beginning), `length` bytes (0 = to the end). Nothing when the file is
-// missing; throws kv::Exception when it cannot be opened or written.
-void ZeroFillFile(const std::wstring& file, std::int64_t start, std::int64_t length);
+// missing. False when it cannot be opened or written (an index file held open
+// by its browser): an expected failure, which the caller skips.
+bool ZeroFillFile(const std::wstring& file, std::int64_t start, std::int64_t length);
 
 void WipeIEHistory();
 void WipeIndexFiles(const std::wstring& folder);

@@ -9,8 +9,6 @@
 #include "cleaner/engine/DeleteGuard.h"
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SharedState.h"
-#include "platform/Exceptions.h"
-#include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/StringList.h"
 #include "platform/TextCodec.h"
@@ -86,15 +84,14 @@ std::size_t RecordLength(std::string_view bytes, std::size_t at)
     return blocks >= 1 && blocks <= available ? blocks * kBlockSize : 0;
 }
 
-void WriteAt(HANDLE file, std::size_t offset, std::string_view bytes)
+bool WriteAt(HANDLE file, std::size_t offset, std::string_view bytes)
 {
     LARGE_INTEGER position{};
     position.QuadPart = static_cast<LONGLONG>(offset);
     DWORD written = 0;
-    if (!::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
-        !::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size())
-        throw Exception(L"I/O error while blanking a cookie index record");
+    return ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) &&
+           ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
 }
 
 // The hash-table items (file positions) that point at one of `records`. A
@@ -198,25 +195,26 @@ std::vector<std::wstring> UnkeptCookieFiles(const std::wstring& cookiesFolder, c
     return files;
 }
 
-void WipeCookieIndex(const std::wstring& cookiesFolder, const std::wstring& keepList)
+bool WipeCookieIndex(const std::wstring& cookiesFolder, const std::wstring& keepList)
 {
-    if (CanonicalFolder(cookiesFolder).empty()) return;
+    if (CanonicalFolder(cookiesFolder).empty()) return true;
     const std::wstring index = cookiesFolder + L"index.dat";
-    if (::GetFileAttributesW(index.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    if (::GetFileAttributesW(index.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
     const auto bytes = ReadWholeFile(index);
     FileHandle file(::CreateFileW(index.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!bytes || !file) throw Exception(Format(L"Cannot open %s for writing.", {index}));
+    if (!bytes || !file) return false;
     std::vector<std::size_t> blanked;
     for (const TCookieRecord& record : ParseCookieIndex(*bytes)) {
         if (IsCookieKept(record.domain, keepList)) continue;
-        WriteAt(file.Get(), record.offset, std::string(record.length, '\0'));
+        if (!WriteAt(file.Get(), record.offset, std::string(record.length, '\0'))) return false;
         blanked.push_back(record.offset);
     }
     // A hash item left pointing at a blank record makes WinInet refuse every
     // later cookie of that domain: mark it deleted, as WinInet does.
     for (std::size_t item : HashItemsPointingAt(*bytes, blanked))
-        WriteAt(file.Get(), item, std::string_view(kDeletedHashKey, 4));
+        if (!WriteAt(file.Get(), item, std::string_view(kDeletedHashKey, 4))) return false;
+    return true;
 }
 
 void WipeCookieIndex() { WipeCookieIndex(IECookiesFolder, CookieKeepList); }

@@ -47,9 +47,10 @@ std::string ReadCookieIndex(const std::wstring& indexFile);
 // The cookie files (full paths) that DeleteUnkeptCookies removes.
 std::vector<std::wstring> UnkeptCookieFiles(const std::wstring& cookiesFolder, const std::wstring& keepList);
 
-// Zeroes the records of every cookie that is not kept. Throws kv::Exception
-// when the index cannot be opened for writing.
-void WipeCookieIndex(const std::wstring& cookiesFolder, const std::wstring& keepList);
+// Zeroes the records of every cookie that is not kept. False when the index
+// cannot be opened or written (held open by the browser): an expected
+// failure, which the caller skips.
+bool WipeCookieIndex(const std::wstring& cookiesFolder, const std::wstring& keepList);
 void WipeCookieIndex(); // IECookiesFolder, CookieKeepList
 
 // Deletes the files of the cookies that are not kept, then WipeCookieIndex.

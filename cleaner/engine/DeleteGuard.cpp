@@ -6,6 +6,7 @@
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SharedState.h"
 #include "platform/Handles.h"
+#include "platform/Paths.h"
 #include "platform/TextCodec.h"
 
 namespace kv {
@@ -21,12 +22,6 @@ bool IsAbsoluteFolderText(const std::wstring& text)
         return true;
     // UNC, but not the device namespaces "\\?\" and "\\.\".
     return text.size() >= 5 && IsSeparator(text[0]) && IsSeparator(text[1]) && text[2] != L'?' && text[2] != L'.';
-}
-
-std::wstring WithTrailingBackslash(std::wstring path)
-{
-    if (!path.empty() && path.back() != L'\\') path += L'\\';
-    return path;
 }
 
 // "X:\" or "\\server\share\": nothing above it can be named.

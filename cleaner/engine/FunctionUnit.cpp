@@ -13,6 +13,7 @@
 #include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/MessageLoop.h"
+#include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/TextCodec.h"
 
@@ -361,8 +362,7 @@ std::wstring GetTruePathName(const std::wstring& folder)
         }
         path.resize(slash + 1);
     }
-    if (!path.empty() && path.back() != L'\\') path += L'\\';
-    return path + result;
+    return WithTrailingBackslash(path) + result;
 }
 
 std::wstring GetShortPath(const std::wstring& path)
@@ -422,12 +422,6 @@ std::wstring GetVolumeLabel(const std::wstring& root) { return VolumeInformation
 
 std::wstring GetFileSystemName(const std::wstring& root) { return VolumeInformation(root, true); }
 
-bool FolderExists(const std::wstring& path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // ---------------------------------------------------------------------------
 // Files
 
@@ -449,25 +443,6 @@ bool CanOpenFile(const std::wstring& path, std::int64_t* size)
     const bool opened = tryOpen();
     ::SetFileAttributesW(path.c_str(), attributes);
     return opened;
-}
-
-std::optional<std::string> ReadWholeFile(const std::wstring& path)
-{
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > 0x7FFFFFFF) return std::nullopt;
-    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD got = 0;
-        if (!::ReadFile(file.Get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr))
-            return std::nullopt;
-        if (got == 0) break;
-        done += got;
-    }
-    bytes.resize(done);
-    return bytes;
 }
 
 int FindBytes(std::string_view needle, std::string_view haystack, int start, int count)

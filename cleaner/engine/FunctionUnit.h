@@ -13,6 +13,7 @@
 
 // The folder picker, message boxes and property sheets are the platform's;
 // the cleaner's callers reach them through this header.
+#include "platform/Paths.h"
 #include "platform/ShellWindows.h"
 
 namespace kv {
@@ -63,7 +64,6 @@ void CreateFolderPath(std::wstring_view path);
 std::wstring ExpandEnvironment(const std::wstring& text);
 bool IsRealSubFolder(const WIN32_FIND_DATAW& entry);
 std::wstring GetVolumeLabel(const std::wstring& root);
-bool FolderExists(const std::wstring& path);
 std::wstring GetFileSystemName(const std::wstring& root);
 
 // ---- Files
@@ -71,7 +71,6 @@ std::wstring GetFileSystemName(const std::wstring& root);
 // attribute for the try, and putting it back). With `size`, also its logical
 // size, read through the same handle: a file open costs much under Wine.
 bool CanOpenFile(const std::wstring& path, std::int64_t* size = nullptr);
-std::optional<std::string> ReadWholeFile(const std::wstring& path);
 int FindBytes(std::string_view needle, std::string_view haystack, int start, int count);
 bool WriteUnicodeFile(const std::wstring& path, std::wstring_view text);
 // Creates or replaces the file with exactly these bytes; false when it cannot.

@@ -15,6 +15,7 @@
 #include "cleaner/engine/WineTrash.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
+#include "platform/Paths.h"
 #include "platform/TextCodec.h"
 
 namespace kv {
@@ -54,7 +55,7 @@ bool Overlaps(const std::wstring& canonical, const std::wstring& backup)
 class TJunkInspector {
 public:
     explicit TJunkInspector(const std::wstring& backupFolder)
-        : backup_(CanonicalFolder(WithBackslash(backupFolder))), guard_(WithBackslash(backupFolder))
+        : backup_(CanonicalFolder(WithTrailingBackslash(backupFolder))), guard_(WithTrailingBackslash(backupFolder))
     {
     }
 
@@ -295,14 +296,14 @@ private:
     void MoveToBackup()
     {
         TBackupLocation& backup = report_.backup;
-        backup.folder = WithBackslash(backup.folder);
+        backup.folder = WithTrailingBackslash(backup.folder);
         while (!FolderExists(backup.folder)) {
             // Nobody answers in a job: the junk files stay, the job goes on.
             if (JobMode) return;
             const auto corrected = view_.CorrectBackupFolder(backup.folder);
             if (!corrected) return;
             backup = *corrected;
-            backup.folder = WithBackslash(backup.folder);
+            backup.folder = WithTrailingBackslash(backup.folder);
         }
         Working(cnMoving);
         const std::wstring header = BackupLogHeader(view_.LanguageText(cnLogTitle), LocalNow());
@@ -340,11 +341,9 @@ private:
         if (JobMode) targets.onShell32Missing = [] {};
         TSkipList skipped;
         targets.skipped = &skipped;
-        try {
-            CleanTarget(step.target, targets);
-        } catch (const std::exception&) {
-            // A locked index file is skipped like any file that cannot be cleaned.
-        }
+        // A locked index file is skipped like any file that cannot be cleaned:
+        // the targets give that back as a result, and nothing is thrown here.
+        CleanTarget(step.target, targets);
         if (!isTracks) Line(step.doneText);
         ShowSkipped(skipped);
     }
@@ -377,7 +376,7 @@ TJunkOutcome DeleteJunkPermanently(const std::vector<TJunkItem>& items, const st
 TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackupLocation& backup,
                               const std::wstring& header)
 {
-    const std::wstring folder = WithBackslash(backup.folder);
+    const std::wstring folder = WithTrailingBackslash(backup.folder);
     const std::wstring logPath = folder + BackupLogName(backup.logName);
     TJunkOutcome refused;
     for (const TJunkItem& item : items)

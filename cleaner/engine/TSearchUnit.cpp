@@ -11,6 +11,7 @@
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
+#include "platform/Paths.h"
 #include "platform/TextCodec.h"
 
 namespace kv {
@@ -28,18 +29,6 @@ bool IsDirectory(const WIN32_FIND_DATAW& entry) { return entry.dwFileAttributes 
 // Junctions and symbolic links (Wine shows a host symlink to a folder as
 // 0x410): what lies behind one belongs elsewhere, and a link may loop back.
 bool IsReparsePoint(DWORD attributes) { return attributes & FILE_ATTRIBUTE_REPARSE_POINT; }
-
-std::wstring WithTrailingBackslash(std::wstring folder)
-{
-    if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
-    return folder;
-}
-
-std::wstring WithoutTrailingBackslash(std::wstring folder)
-{
-    while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-    return folder;
-}
 
 // "C:\" or "\\server\share\": a root has no parent and is never reported empty.
 bool IsRootFolder(const std::wstring& folder)

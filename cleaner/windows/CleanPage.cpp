@@ -12,6 +12,7 @@
 #include "cleaner/windows/SpecifyFolderUnit.h"
 #include "platform/Format.h"
 #include "platform/MessageLoop.h"
+#include "platform/Paths.h"
 
 namespace kv {
 namespace {
@@ -518,7 +519,7 @@ std::vector<TFolderToEmpty> TCleanPage::FoldersToEmpty() const
     for (int row = 0; row < paths.Count(); ++row) {
         const int kind = paths.ImageIndex(row);
         if (!paths.Checked(row) || (kind != pkEmptyFolder && kind != pkEmptyWithSubFolders)) continue;
-        folders.push_back({WithBackslash(paths.Caption(row)), kind == pkEmptyWithSubFolders});
+        folders.push_back({WithTrailingBackslash(paths.Caption(row)), kind == pkEmptyWithSubFolders});
     }
     return folders;
 }

@@ -10,18 +10,13 @@
 #include "cleaner/engine/SharedState.h"
 #include "cleaner/windows/UiText.h"
 #include "platform/Handles.h"
+#include "platform/Paths.h"
 #include "platform/Registry.h"
 
 namespace kv {
 namespace {
 
 constexpr wchar_t kNoName[] = L"None";
-
-bool IsExistingFile(const std::wstring& path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // "*.ini" also matches longer extensions through their short names
 // ("a.ini_old" is "A~1.INI"); only a true ".ini" counts.
@@ -107,7 +102,7 @@ void LoadStartupLanguage(const std::optional<std::wstring>& storedFileName, bool
     // A read-only program folder only costs the translators their template.
     WriteLanguageTemplate();
     LanguageFile = storedFileName ? LanguageFolder() + *storedFileName : std::wstring();
-    if (!IsExistingFile(LanguageFile)) {
+    if (!FileExists(LanguageFile)) {
         if (jobMode)
             LanguageFile = LanguageTemplatePath();
         else if (showChooser)

@@ -5,6 +5,7 @@
 #include "cleaner/windows/UiText.h"
 #include "platform/Format.h"
 #include "platform/forms/Graphics.h"
+#include "platform/Paths.h"
 
 namespace kv {
 namespace {
@@ -151,7 +152,7 @@ void TSpecifyFolderForm::SelectFolderButtonClick()
         ChosenFolder = FolderNameLabel->Text();
         return;
     }
-    ShowFolder(WithBackslash(*chosen));
+    ShowFolder(WithTrailingBackslash(*chosen));
 }
 
 void TSpecifyFolderForm::OKButtonClick()

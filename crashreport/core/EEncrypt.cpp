@@ -1,6 +1,7 @@
 #include "crashreport/core/EEncrypt.h"
 
 #include <cstring>
+#include <string>
 
 #include "crashreport/core/EHash.h"
 
@@ -13,6 +14,8 @@ constexpr int kCycles = 32;
 
 std::uint32_t g_key[4];
 std::uint8_t g_chain[8];
+std::string g_keyPassword;
+bool g_keySet = false;
 
 std::uint32_t ReadBigEndian(const std::uint8_t* bytes)
 {
@@ -29,6 +32,17 @@ std::uint32_t Mix(std::uint32_t half, std::uint32_t sum, std::uint32_t keyA, std
     return (half << 4) + (half ^ keyA) + ((half >> 5) ^ sum) + keyB;
 }
 
+// The bytes after the last whole block: XORed with the enciphered chaining
+// block, the same way in both directions.
+void CipherTail(const std::uint8_t* source, std::uint8_t* target, std::size_t offset, std::size_t length)
+{
+    if (offset == length) return;
+    std::uint8_t keystream[8];
+    TEAEncryptBlock(g_chain, keystream);
+    std::memcpy(g_chain, keystream, 8);
+    for (std::size_t i = 0; offset + i < length; ++i) target[offset + i] = source[offset + i] ^ keystream[i];
+}
+
 } // namespace
 
 void TEASetKey(std::string_view password)
@@ -36,7 +50,11 @@ void TEASetKey(std::string_view password)
     std::uint8_t digest[16];
     MD5Buffer(digest, password.data(), password.size());
     for (int i = 0; i < 4; ++i) g_key[i] = ReadBigEndian(digest + 4 * i);
+    g_keyPassword.assign(password);
+    g_keySet = true;
 }
+
+bool TEAKeyIsFrom(std::string_view password) { return g_keySet && g_keyPassword == password; }
 
 void TEAEncryptBlock(const std::uint8_t (&in)[8], std::uint8_t (&out)[8])
 {
@@ -76,11 +94,23 @@ void TEADecryptBuffer(const void* in, void* out, std::size_t length)
         for (int i = 0; i < 8; ++i) target[offset + i] = plain[i] ^ g_chain[i];
         std::memcpy(g_chain, cipher, 8);
     }
-    if (offset == length) return;
-    std::uint8_t keystream[8];
-    TEAEncryptBlock(g_chain, keystream);
-    std::memcpy(g_chain, keystream, 8);
-    for (std::size_t i = 0; offset + i < length; ++i) target[offset + i] = source[offset + i] ^ keystream[i];
+    CipherTail(source, target, offset, length);
+}
+
+void TEAEncryptBuffer(const void* in, void* out, std::size_t length)
+{
+    const auto* source = static_cast<const std::uint8_t*>(in);
+    auto* target = static_cast<std::uint8_t*>(out);
+    std::memset(g_chain, 0xFF, sizeof g_chain);
+    std::size_t offset = 0;
+    for (; offset + 8 <= length; offset += 8) {
+        std::uint8_t plain[8], cipher[8];
+        for (int i = 0; i < 8; ++i) plain[i] = source[offset + i] ^ g_chain[i];
+        TEAEncryptBlock(plain, cipher);
+        std::memcpy(target + offset, cipher, 8);
+        std::memcpy(g_chain, cipher, 8);
+    }
+    CipherTail(source, target, offset, length);
 }
 
 } // namespace kv::crashreport

@@ -12,10 +12,16 @@ namespace kv::crashreport {
 
 // The key is the MD5 digest of the password as four big-endian words.
 void TEASetKey(std::string_view password);
+// Whether the current key was made from this password (a reader sets the
+// key again only when its module's password differs).
+bool TEAKeyIsFrom(std::string_view password);
 void TEAEncryptBlock(const std::uint8_t (&in)[8], std::uint8_t (&out)[8]);
 void TEADecryptBlock(const std::uint8_t (&in)[8], std::uint8_t (&out)[8]);
 // Any length; the output has exactly `length` bytes. `in` and `out` may be
 // the same buffer.
 void TEADecryptBuffer(const void* in, void* out, std::size_t length);
+// The inverse of TEADecryptBuffer under the same key (the build's writer
+// enciphers with it).
+void TEAEncryptBuffer(const void* in, void* out, std::size_t length);
 
 } // namespace kv::crashreport

@@ -7,7 +7,10 @@
 #include "crashreport/core/ESystem.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
 #include "platform/StringList.h"
+#include "platform/TextCodec.h"
 
 namespace kv::crashreport {
 namespace {
@@ -29,18 +32,6 @@ bool CanOpenFile(const std::string& path, bool readOnly)
     file.Reset();
     if (!existed) ::DeleteFileA(path.c_str());
     return true;
-}
-
-bool FolderExists(const std::string& path)
-{
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string WithoutTrailingBackslash(std::string path)
-{
-    if (!path.empty() && path.back() == '\\') path.pop_back();
-    return path;
 }
 
 std::string ApplicationDataFolder()
@@ -169,10 +160,14 @@ std::string ReadIniString(const std::string& fileName, const std::string& sectio
 {
     std::string path = IniPath(fileName);
     if (!EnsureWritableLogPath(path, false, false)) return defaultValue;
-    std::string value(kIniValueBuffer, '\0');
-    value.resize(::GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), value.data(),
-                                            kIniValueBuffer, path.c_str()));
-    return value;
+    // Our own INI reader, as for the language files (Wine's profile API treats
+    // byte-order marks differently from Windows), on the ANSI text.
+    const std::optional<std::string> bytes = ReadWholeFile(AnsiToWide(path));
+    if (!bytes) return defaultValue;
+    const std::optional<std::wstring> value = IniFile(AnsiToWide(*bytes)).Read(AnsiToWide(section), AnsiToWide(key));
+    if (!value) return defaultValue;
+    // Values are read into a buffer of kIniValueBuffer characters, the last one the end mark.
+    return WideToAnsi(*value).substr(0, kIniValueBuffer - 1);
 }
 
 void WriteIniString(const std::string& fileName, const std::string& section, const std::string& key,

@@ -18,6 +18,7 @@
 #include "crashreport/core/EWindows.h"
 #include "crashreport/core/capture/ECapture.h"
 #include "crashreport/core/capture/EThreadState.h"
+#include "crashreport/core/debuginfo/EDebug.h"
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
@@ -96,11 +97,13 @@ constexpr const char* kUnitSourceExtension = ".cpp";
 
 HMODULE OwnModule() noexcept { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
-// Until the debug-data reader is in, a module carries reporter data when it
-// has the resource at all.
 bool ModuleCarriesReporterData(HMODULE module) noexcept
 {
-    return ::FindResourceA(module, "ELDATA", MAKEINTRESOURCEA(10)) != nullptr;
+    try {
+        return HasReporterData(module);
+    } catch (...) {
+        return false;
+    }
 }
 
 ThreadExceptionClassRecord* ThreadClassRecord()
@@ -251,6 +254,9 @@ void StartCrashReporter()
         g_reporterActive = false;
         return;
     }
+
+    // Other modules' data versions and passwords through the events.
+    InstallReporterDataEvents();
 
     // 7. The options in force, the main thread's stack top.
     g_options = std::make_unique<TOspreyModuleOptionsEx>(WideToAnsi(std::wstring(L"")));

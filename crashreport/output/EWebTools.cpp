@@ -12,6 +12,7 @@
 #include "platform/Format.h"
 #include "platform/Handles.h"
 #include "platform/IniFile.h"
+#include "platform/Paths.h"
 #include "platform/TextCodec.h"
 
 namespace kv::crashreport {
@@ -64,12 +65,6 @@ std::vector<std::string> CommandLineArguments()
     if (!list) return arguments;
     for (int i = 0; i < count; ++i) arguments.push_back(WideToAnsi(list.Get()[i]));
     return arguments;
-}
-
-bool FileExists(const std::string& fileName)
-{
-    const DWORD attributes = ::GetFileAttributesA(fileName.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 // The whole file when it opens for reading and holds at most `limit` bytes.

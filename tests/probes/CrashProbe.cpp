@@ -10,11 +10,13 @@
 // each report is a line "report handled=H raiser=R class=C stack=N" (the
 // report procedure records instead of reporting).
 #include <windows.h>
+#include <httpext.h>
 
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "crashreport/core/ECore.h"
@@ -44,6 +46,7 @@ public:
 namespace {
 
 HANDLE g_log = INVALID_HANDLE_VALUE;
+std::wstring g_logPath;
 
 // Appends one line; no allocation (the observer runs inside the runtime).
 void Log(const char* format, const char* a = "", const char* b = "")
@@ -255,6 +258,14 @@ int RunThreadNamingCase()
     return 0;
 }
 
+// The web server's side of an ISAPI call: what the extension wrote.
+std::string g_served;
+BOOL WINAPI ServerWriteClient(HCONN, LPVOID buffer, LPDWORD bytes, DWORD)
+{
+    g_served.append(static_cast<const char*>(buffer), *bytes);
+    return TRUE;
+}
+
 [[gnu::noinline]] int Recurse(int depth)
 {
     volatile char frame[256];
@@ -266,7 +277,38 @@ int RunThreadNamingCase()
 int RunCase(const wchar_t* name)
 {
     const std::wstring c = name;
-    if (c == L"dll-raise" || c == L"dll-slot") {
+    if (c == L"isapi") {
+        // The DLL's extension writes a page through the control block: the
+        // reporter's wrapper passes it to the sink and on to the server's
+        // WriteClient, which stays in place for the next call.
+        HMODULE dll = ::LoadLibraryW(L"kv_crash_probe_dll.dll");
+        const auto watch = reinterpret_cast<const char* (*)(int)>(::GetProcAddress(dll, "ProbeDllWatchPages"));
+        const auto extension =
+            reinterpret_cast<DWORD(WINAPI*)(EXTENSION_CONTROL_BLOCK*)>(::GetProcAddress(dll, "HttpExtensionProc"));
+        if (!watch || !extension) return 30;
+        watch(1);
+        EXTENSION_CONTROL_BLOCK block{};
+        block.cbSize = sizeof block;
+        block.WriteClient = ServerWriteClient;
+        const DWORD status = extension(&block);
+        Log("isapi status=%s", status == HSE_STATUS_SUCCESS ? "success" : "other");
+        Log(" served=%s", g_served.c_str());
+        Log(" sink=%s\n", watch(0));
+    } else if (c == L"write-file") {
+        // A CGI program's output passes the WriteFile hook on its way out.
+        static std::string seen;
+        cr::SetWebClientOutputSink([](HANDLE file, const void* buffer, DWORD count) {
+            if (file != g_log) seen.append(static_cast<const char*>(buffer), count);
+        });
+        const std::wstring path = g_logPath + L".out";
+        HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        ::WriteFile(file, "Content-Type: text/html", 23, &written, nullptr);
+        ::CloseHandle(file);
+        ::DeleteFileW(path.c_str());
+        cr::SetWebClientOutputSink(nullptr);
+        Log("write-file sink=%s\n", seen.c_str());
+    } else if (c == L"dll-raise" || c == L"dll-slot") {
         // The DLL's reporter passes its raise, and its slot's report, on to ours.
         HMODULE dll = ::LoadLibraryW(L"kv_crash_probe_dll.dll");
         if (!dll) return 30;
@@ -399,6 +441,7 @@ int RunCase(const wchar_t* name)
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) return 98;
+    g_logPath = argv[2];
     g_log = ::CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (g_log == INVALID_HANDLE_VALUE) return 97;

@@ -1,10 +1,14 @@
 // A DLL that carries the crash reporter and its data, loaded by
 // kv_crash_probe_data: its reporter passes its captures on to the program's.
 #include <windows.h>
+#include <httpext.h>
 
+#include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include "crashreport/core/EFrameworkHandlers.h"
+#include "crashreport/core/capture/ECapture.h"
 #include "platform/Exceptions.h"
 
 class ProbeDllError : public std::runtime_error {
@@ -35,4 +39,35 @@ extern "C" __declspec(dllexport) void ProbeDllGuardedThrow()
     kv::SetApplicationExceptionHandler([](const std::exception_ptr&) {});
     kv::crashreport::HookPackageHandlers();
     kv::GuardedCallback([] { ThrowInDll(); });
+}
+
+namespace {
+std::string g_pages;
+
+void KeepPage(HANDLE file, const void* buffer, DWORD count)
+{
+    g_pages += file ? "[file]" : "[client]";
+    g_pages.append(static_cast<const char*>(buffer), count);
+}
+} // namespace
+
+// An ISAPI extension's entry point: the reporter detours it when the DLL
+// starts, so that what it writes to the client passes the reporter's sink.
+extern "C" __declspec(dllexport) __attribute__((noinline, ms_hook_prologue)) DWORD WINAPI
+HttpExtensionProc(EXTENSION_CONTROL_BLOCK* block)
+{
+    char page[] = "<html>page</html>";
+    DWORD length = sizeof page - 1;
+    block->WriteClient(block->ConnID, page, &length, 0);
+    return HSE_STATUS_SUCCESS;
+}
+
+// The pages the reporter's sink saw, from here on.
+extern "C" __declspec(dllexport) const char* ProbeDllWatchPages(int start)
+{
+    if (start) {
+        g_pages.clear();
+        kv::crashreport::SetWebClientOutputSink(KeepPage);
+    }
+    return g_pages.c_str();
 }

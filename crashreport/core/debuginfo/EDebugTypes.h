@@ -140,11 +140,23 @@ public:
     void SortByAddress();
 };
 
+// Where one unit record of a module's debug information lies (built on the
+// first lookup, so that later ones skip the walk over every unit).
+struct TDebugUnitPlace {
+    std::uint32_t CodeStart = 0;
+    std::uint32_t CodeSize = 0;
+    std::uint32_t RecordOffset = 0; // from the start of the debug information
+};
+
 struct TOspreyExtraInformation {
     std::uint16_t OspreyVersion = 0;
     TDateTime CompilationDate = 0;
     std::unique_ptr<TOspreyModuleOptions> Options; // created as TOspreyModuleOptionsEx
     std::unique_ptr<MemoryStream> DebugInformation; // nullptr when the module has none
+    // The units of DebugInformation in rising order of CodeStart; empty until
+    // the first lookup; DebugInformation's owner clears it with the stream.
+    std::vector<TDebugUnitPlace> UnitPlaces;
+    std::uint32_t LargestUnit = 0;
 };
 
 // One loaded module. Freeing it frees its exports, options, debug data and

@@ -23,6 +23,7 @@
 #include "cleaner/engine/SharedState.h"
 #include "cleaner/engine/TSearchUnit.h"
 #include "platform/Format.h"
+#include "platform/Handles.h"
 #include "platform/StringList.h"
 
 namespace {
@@ -388,6 +389,25 @@ TEST_F(CleanNowTest, EachMethodLogsItsOwnTexts)
         EXPECT_FALSE(PathExists(f + L"junk.tmp"));
         EXPECT_EQ(std::count(view.calls.begin(), view.calls.end(), "remove"), 1);
     }
+}
+
+// An index file held open by its browser is an expected failure: Clean Now
+// skips it and goes on, and no exception is thrown and caught on the way.
+TEST_F(CleanNowTest, ALockedCookieIndexIsSkippedWithoutAnException)
+{
+    const std::wstring f = kvtest::ScratchFolder(L"cleannow-locked-index");
+    kvtest::ScopedValue<std::wstring> cookies(kv::IECookiesFolder, f + L"cookies\\");
+    kvtest::PutFile(f + L"cookies\\index.dat", "Client UrlCache MMF Ver 5.2");
+    kv::FileHandle holder(
+        ::CreateFileW((f + L"cookies\\index.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder.IsValid());
+    kv::TCleanNowRequest request = JunkOnly({}, kv::cmDeletePermanently);
+    request.CheckedRows[kv::ctCookies] = true;
+    RecordingCleanView view;
+    EXPECT_NO_THROW(kv::RunCleanNow(view, request));
+    EXPECT_EQ(view.calls.back(), "finished");
+    holder.Reset();
+    EXPECT_EQ(ReadBytes(f + L"cookies\\index.dat"), "Client UrlCache MMF Ver 5.2");
 }
 
 TEST_F(CleanNowTest, DecliningThePermanentDeleteSkipsOnlyTheJunkFiles)

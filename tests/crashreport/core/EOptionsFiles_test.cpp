@@ -129,6 +129,18 @@ TEST(EOptionsFiles, IniStrings)
     kv::crashreport::WriteIniString(file, "Dialog", "Email", "someone@example.org");
     EXPECT_EQ(kv::crashreport::ReadIniString(file, "Dialog", "Email", "none"), "someone@example.org");
     EXPECT_EQ(kv::crashreport::ReadIniString(file, "Dialog", "Missing", "none"), "none");
+    EXPECT_EQ(kv::crashreport::ReadIniString(Scratch(L"ini-none") + "absent.ini", "Dialog", "Email", "none"), "none");
+}
+
+// Read by the program's own INI reader: quotes go, names ignore case, and a
+// value is cut to what a 2048-character buffer holds.
+TEST(EOptionsFiles, IniStringsFromAHandWrittenFile)
+{
+    const std::string file = Scratch(L"ini-hand") + "OspreyLog.ini";
+    kvtest::WriteBytes(kv::AnsiToWide(file), "; set by hand\r\n[dialog]\r\nEMAIL = \"quoted@example.org\" \r\n"
+                                             "Long=" + std::string(3000, 'x') + "\r\n");
+    EXPECT_EQ(kv::crashreport::ReadIniString(file, "Dialog", "Email", "none"), "quoted@example.org");
+    EXPECT_EQ(kv::crashreport::ReadIniString(file, "Dialog", "Long", ""), std::string(2047, 'x'));
 }
 
 } // namespace

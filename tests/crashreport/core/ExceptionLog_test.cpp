@@ -65,6 +65,12 @@ const ReporterCase kCases[] = {
     {"DllRaiseForwarded", kWithData, L"dll-raise", 0, "forwarded-record 0EEDFADE 7\ndone\n"},
     {"DllSlotReportForwarded", kWithData, L"dll-slot", 0,
      "report handled=0 raiser=1 class=ProbeDllError stack=*\ndone\n"},
+    // A web program's output passes the reporter's sink: a CGI program's
+    // through the WriteFile hook, an ISAPI extension's through the wrapper of
+    // its detoured entry point, which leaves the server's WriteClient serving.
+    {"WriteFileReachesTheSink", kWithData, L"write-file", 0, "write-file sink=Content-Type: text/html\ndone\n"},
+    {"IsapiWrapper", kWithData, L"isapi", 0,
+     "isapi status=success served=<html>page</html> sink=[client]<html>page</html>\ndone\n"},
     // Without data the reporter stays off: no cell changes; the filter still
     // ends the process with the fault's code.
     {"NoDataImportCellsUntouched", kWithoutData, L"import-cells", 0,

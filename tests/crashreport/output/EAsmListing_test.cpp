@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "crashreport/core/EHook.h"
 #include "crashreport/output/EAsmListing.h"
 
 namespace {
@@ -156,6 +157,40 @@ TEST_F(AsmListing, StringPreview)
     const std::string text = Build(address);
     EXPECT_NE(text.find("; 'Hi.there' <-- EXCEPTION"), std::string::npos) << text;
     EXPECT_NE(text.find("; '" + std::string(32, 'x') + "'..."), std::string::npos) << text;
+}
+
+} // namespace
+
+namespace {
+
+__attribute__((noinline)) int ListedFunction(int value)
+{
+    int total = 0;
+    for (int i = 0; i < value; ++i) total += i * value ^ (total >> 3);
+    return total;
+}
+
+// Real compiled code: the chain of instruction lengths from up to 70 bytes
+// before lands on the address, and the faulting line is the address's.
+TEST(AsmListingRealCode, FindsTheInstructionBoundary)
+{
+    const auto* function = reinterpret_cast<const std::uint8_t*>(&ListedFunction);
+    ASSERT_GT(ListedFunction(7), 0);
+    int offset = 0;
+    for (int i = 0; i < 4; ++i) {
+        int length = 0;
+        ASSERT_TRUE(kv::crashreport::GetInstructionLength(function + offset, length));
+        offset += length;
+    }
+    std::string heading;
+    const std::string text = kv::crashreport::BuildAssemblerSection(function + offset, heading);
+    char address[16];
+    std::snprintf(address, sizeof address, "%08X  ",
+                  static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(function + offset)));
+    const std::size_t line = text.find(address);
+    ASSERT_NE(line, std::string::npos) << text;
+    EXPECT_NE(text.find("<-- EXCEPTION", line), std::string::npos) << text;
+    EXPECT_LT(text.find("<-- EXCEPTION", line), text.find("\r\n", line)) << text;
 }
 
 } // namespace

@@ -232,6 +232,34 @@ TEST(DebugInfoFactory, ChoosesTheFirstKindWithData)
     }
 }
 
+// TD32 data with directory entries of another size is not valid: the
+// factory moves on to the JCL data beside it.
+TEST(DebugInfoFactory, UnknownTD32DirectoryFallsThrough)
+{
+    const HMODULE module = LoadCopy("badtds\\dbg_badtds.dll");
+    ASSERT_NE(module, nullptr);
+    EXPECT_FALSE(TELDebugInfoTD32(module).ValidData());
+    std::unique_ptr<TELDebugInfoSource> source;
+    ASSERT_TRUE(CreateDebugInfoSource(module, source));
+    EXPECT_NE(dynamic_cast<TELDebugInfoJedy*>(source.get()), nullptr);
+    source.reset();
+    ::FreeLibrary(module);
+}
+
+// A "JCLDEBUG" section of the module is read before a ".jdbg" file.
+TEST(DebugInfoFactory, JclSectionBeforeFile)
+{
+    const HMODULE module = LoadCopy("jclsection\\dbg_jclsection.dll");
+    ASSERT_NE(module, nullptr);
+    TELDebugInfoJedy source(module);
+    ASSERT_TRUE(source.ValidData());
+    TELLocationInfo info;
+    ASSERT_TRUE(source.GetLocationInfo(reinterpret_cast<const std::uint8_t*>(module) + 0x1000 + 0x20, info));
+    EXPECT_EQ(info.UnitName, "Alpha"); // the edge table's, held by the section
+    EXPECT_EQ(info.ProcedureName, "Alpha.First");
+    ::FreeLibrary(module);
+}
+
 TEST(DebugInfoFactory, NoDataGivesNoSource)
 {
     const HMODULE module = LoadCopy("none\\dbg_none.dll");

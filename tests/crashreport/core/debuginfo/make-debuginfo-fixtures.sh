@@ -38,3 +38,35 @@ variant emptymap dbg_emptymap tds
 mkdir -p "$root/edge"
 cp "$dll" "$root/edge/dbg_edge.dll"
 cp "$root/edge.map" "$root/edge/dbg_edge.map"
+
+# TD32 data whose directory entries are not 12 bytes, beside JCL data: the
+# factory goes on to the JCL reader.
+mkdir -p "$root/badtds"
+cp "$dll" "$root/badtds/dbg_badtds.dll"
+cp "$root/dll.jdbg" "$root/badtds/dbg_badtds.jdbg"
+python3 - "$root/dll.tds" "$root/badtds/dbg_badtds.tds" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+directory = struct.unpack_from("<I", data, 4)[0]
+struct.pack_into("<H", data, directory + 2, 16)
+open(sys.argv[2], "wb").write(data)
+PY
+
+# A "JCLDEBUG" section (holding the edge table's data) and a ".jdbg" file
+# (the DLL's own): the section is read.
+mkdir -p "$root/jclsection"
+section_at=$(i686-w64-mingw32-objdump -h "$dll" | python3 -c '
+import sys
+ends = [int(f[3], 16) + int(f[2], 16) for f in (l.split() for l in sys.stdin) if len(f) > 3 and f[0].isdigit()]
+print(hex((max(ends) + 0xFFF) & ~0xFFF))')
+i686-w64-mingw32-objcopy --add-section JCLDEBUG="$root/edge.jdbg" \
+  --set-section-flags JCLDEBUG=contents,alloc,load,readonly,data \
+  --change-section-address JCLDEBUG="$section_at" "$dll" "$root/jclsection/dbg_jclsection.dll"
+cp "$root/dll.jdbg" "$root/jclsection/dbg_jclsection.jdbg"
+
+# A GNU ld map beside an executable would be taken for the linker map the
+# reader parses (and answer nothing): the build must never leave one.
+if ls "$KV_BUILD"/bin/*.map >/dev/null 2>&1; then
+  echo "the build left a linker map beside its executables: $(ls "$KV_BUILD"/bin/*.map)" >&2
+  exit 1
+fi
