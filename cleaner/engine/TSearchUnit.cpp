@@ -352,7 +352,8 @@ void TSearchEngine::AddScanItem(const std::wstring& folder, const WIN32_FIND_DAT
     row.Size = FormatThousands(size);
     row.Modified = FileTimeToText(entry.ftLastWriteTime);
     row.Filter = rule;
-    const std::int64_t found = ScanFoundSize += FileSizeOnDisk(path, size);
+    row.SizeOnDisk = FileSizeOnDisk(path, size);
+    const std::int64_t found = ScanFoundSize += row.SizeOnDisk;
     AddRow(row, Format(foundSizeText_, {FormatFileSize(found)}));
 }
 

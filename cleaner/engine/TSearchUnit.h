@@ -79,6 +79,7 @@ struct TScanResult {
     std::wstring Size;     // logical size, "###,##0"; "0" for an empty folder
     std::wstring Modified; // last-write time, "YYYY-MM-DD hh:mm:ss" (UTC fields)
     std::wstring Filter;   // the include mask that matched, or one of the bracketed texts above
+    std::int64_t SizeOnDisk = 0; // what the row adds to the found and checked totals
 };
 
 // The window side of a scan. Every method runs on the main thread.

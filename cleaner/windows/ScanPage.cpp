@@ -100,7 +100,7 @@ TScanPage::TScanPage(TMainForm& mainForm, forms::Panel& host) : TMainFormPage(ma
     ScanListView->AddColumn(L"Filter", kFilterColumnMinWidth);
     ScanListView->OnClick = [this] { ScanListViewClick(); };
     ScanListView->OnChange = [this](int index) { ScanListViewChange(index); };
-    ScanListView->OnItemChecked = [this](int) { ScanListViewItemChecked(); };
+    ScanListView->OnItemChecked = [this](int row) { ScanListViewItemChecked(row); };
     ScanListView->OnColumnClick = [this](int column) { ScanListViewColumnClick(column); };
     ScanListView->OnMouseDown = [this](forms::MouseButton button, UINT, int x, int y) {
         ScanListViewMouseDown(button, x, y);
@@ -200,11 +200,29 @@ void TScanPage::RemoveAllButtonClick() { CheckAll(false); }
 void TScanPage::UpdateJunkTotal()
 {
     if (ScanListView->Count() == 0) return;
+    JunkTotalSize = CheckedRowsDiskSize();
+    ShowJunkTotal();
+}
+
+void TScanPage::ShowJunkTotal()
+{
+    MainForm.IndexLabel->SetText(Format(LanguageText(stFoundSize), {FormatFileSize(JunkTotalSize)}));
+}
+
+std::int64_t TScanPage::CheckedRowsDiskSize()
+{
     std::int64_t total = 0;
     for (int row = 0; row < ScanListView->Count(); ++row)
-        if (ScanListView->Checked(row)) total += FileSizeOnDisk(RowPath(row));
-    JunkTotalSize = total;
-    MainForm.IndexLabel->SetText(Format(LanguageText(stFoundSize), {FormatFileSize(total)}));
+        if (ScanListView->Checked(row)) total += RowDiskSize(row);
+    return total;
+}
+
+std::int64_t TScanPage::RowDiskSize(int row)
+{
+    const std::wstring path = RowPath(row);
+    const auto known = rowDiskSizes_.find(path);
+    if (known != rowDiskSizes_.end()) return known->second;
+    return rowDiskSizes_[path] = FileSizeOnDisk(path);
 }
 
 void TScanPage::ResetScanColumns()
@@ -244,6 +262,7 @@ void TScanPage::FlashTimerTimer()
 {
     forms::Label& title = *MainForm.MenuCaptionLabel;
     title.SetText(title.Text().empty() ? LanguageText(spWorking) : std::wstring());
+    if (scanning_) ScanListView->RepaintWhileRedrawOff();
 }
 
 TScanOptions TScanPage::ReadScanOptions()
@@ -267,6 +286,9 @@ TScanOptions TScanPage::ReadScanOptions()
 
     MainForm.EnableNavigation(false);
     ScanListView->Clear();
+    rowDiskSizes_.clear();
+    // Each insert would repaint the list; the title flash repaints it instead.
+    ScanListView->SetRedraw(false);
     LastChangedIndex = -1;
     MainForm.IndexLabel->SetText(LanguageText(stSearching));
     MainForm.FlashTimer.Start();
@@ -279,6 +301,7 @@ void TScanPage::ShowCurrentPath(const std::wstring& text) { MainForm.HintLabel->
 void TScanPage::AddScanItem(const TScanResult& row, const std::wstring& status)
 {
     ScanListView->AddItem(row.Caption, {row.Location, row.Size, row.Modified, row.Filter}, row.ImageIndex, true);
+    rowDiskSizes_[row.Location + row.Caption] = row.SizeOnDisk;
     if (!status.empty()) MainForm.IndexLabel->SetText(status);
 }
 
@@ -290,6 +313,9 @@ void TScanPage::ScanSkipped(const TSkipList& skipped)
 void TScanPage::ScanFinished(const std::wstring& status)
 {
     scanning_ = false;
+    ScanListView->SetRedraw(true);
+    // Marks changed while the scan ran were not counted as they changed.
+    if (ScanListView->Count() > 0) JunkTotalSize = CheckedRowsDiskSize();
     MainForm.JobLog.push_back(status);
     MainForm.IndexLabel->SetText(status);
     MainForm.HintLabel->SetText(L"");
@@ -310,17 +336,21 @@ std::wstring TScanPage::LanguageText(int index) { return kv::LanguageText(index)
 
 void TScanPage::ScanListViewClick()
 {
-    if (!MainForm.StopButton->Enabled()) UpdateJunkTotal();
+    // The total already follows every mark (see ScanListViewItemChecked).
+    if (!MainForm.StopButton->Enabled() && ScanListView->Count() > 0) ShowJunkTotal();
 }
 
 void TScanPage::ScanListViewChange(int index) { LastChangedIndex = index; }
 
-void TScanPage::ScanListViewItemChecked()
+void TScanPage::ScanListViewItemChecked(int row)
 {
     // The list changes a mark after its click (and the keyboard changes marks
-    // with no click at all): the total follows every mark a person changes.
+    // with no click at all): the total follows every mark a person changes,
+    // one row at a time.
     if (markingRows_ || StopRequested != 1) return;
-    UpdateJunkTotal();
+    const std::int64_t size = RowDiskSize(row);
+    JunkTotalSize += ScanListView->Checked(row) ? size : -size;
+    ShowJunkTotal();
 }
 
 void TScanPage::ScanListViewMouseDown(forms::MouseButton button, int x, int y)

@@ -7,7 +7,9 @@
 //
 // The page is the scan thread's window (TScanView): every call of it runs on
 // the main thread.
+#include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cleaner/engine/TSearchUnit.h"
@@ -82,7 +84,7 @@ public:
     void ResetScanColumns();
     void ScanListViewClick();
     void ScanListViewChange(int index);
-    void ScanListViewItemChecked();
+    void ScanListViewItemChecked(int row);
     void ScanListViewMouseDown(forms::MouseButton button, int x, int y);
     void ScanListViewColumnClick(int column);
     int ScanListViewCompare(const forms::ListView::Row& a, const forms::ListView::Row& b) const;
@@ -108,6 +110,12 @@ private:
     void MarkRows(bool checked, bool selectedOnly);
     // Location + name of a row.
     std::wstring RowPath(int row) const;
+    // A row's size on disk: the scan's own figure, measured only for a row
+    // the scan did not add.
+    std::int64_t RowDiskSize(int row);
+    // The checked rows' sizes on disk, from the figures kept per row.
+    std::int64_t CheckedRowsDiskSize();
+    void ShowJunkTotal();
     // Deletes, last to first, every row whose column equals `text` exactly.
     void DeleteRowsWhere(int column, const std::wstring& text);
     // The total and the check buttons follow what is left.
@@ -117,6 +125,9 @@ private:
 
     bool scanning_ = false;
     bool markingRows_ = false;
+    // Size on disk per row path: a mark changed by hand moves the total by
+    // one row instead of measuring every checked file again.
+    std::unordered_map<std::wstring, std::int64_t> rowDiskSizes_;
 };
 
 } // namespace kv

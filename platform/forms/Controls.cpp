@@ -1115,6 +1115,19 @@ RECT ListView::ItemRect(int index, int part) const
 
 void ListView::MakeVisible(int index) { ::SendMessageW(Handle(), LVM_ENSUREVISIBLE, index, FALSE); }
 
+void ListView::SetRedraw(bool redraw)
+{
+    ::SendMessageW(Handle(), WM_SETREDRAW, redraw ? TRUE : FALSE, 0);
+    if (redraw) ::InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+void ListView::RepaintWhileRedrawOff()
+{
+    SetRedraw(true);
+    ::UpdateWindow(Handle());
+    ::SendMessageW(Handle(), WM_SETREDRAW, FALSE, 0);
+}
+
 ListView::Row ListView::GetRow(int index) const
 {
     Row row;

@@ -406,6 +406,11 @@ public:
     int SelCount() const;
     RECT ItemRect(int index, int part = LVIR_BOUNDS) const;
     void MakeVisible(int index);
+    // While redraw is off, added rows are not painted (each insert would
+    // repaint the list); turning it on again repaints once.
+    void SetRedraw(bool redraw);
+    // Paints the rows added so far and leaves redraw off.
+    void RepaintWhileRedrawOff();
 
     // Sorts the rows with `compare` (<0, 0, >0); rows keep their marks and selection.
     void Sort(const std::function<int(const Row&, const Row&)>& compare);

@@ -316,6 +316,29 @@ TEST_F(ScanPageTest, CheckMarksFollowTheSelectionAndTheTotalFollowsTheMarks)
     EXPECT_EQ(kv::JunkTotalSize.load(), one + two + three);
 }
 
+TEST_F(ScanPageTest, AMarkChangedByHandMovesTheTotalByThatRowAlone)
+{
+    const std::wstring tree = kvtest::ScratchFolder(L"ScanPageRunningTotal");
+    MakeFile(tree + L"one.tmp", 100);
+    MakeFile(tree + L"two.tmp", 3000);
+    OpenScanning(tree, {{true, L"*.tmp", L"t"}});
+    Scan();
+    ASSERT_EQ(Results().Count(), 2);
+    // The list is drawn again once the scan has added its rows.
+    EXPECT_TRUE(::IsWindowVisible(Results().Handle()));
+    const std::int64_t one = kv::FileSizeOnDisk(tree + L"one.tmp"), two = kv::FileSizeOnDisk(tree + L"two.tmp");
+
+    // A file that grows after the scan keeps the size the scan listed: a
+    // click on another row measures that row only.
+    MakeFile(tree + L"one.tmp", 200000);
+    SelectOnly(-1);
+    kvtest::ClickCheckBox(Results(), RowOf(L"two.tmp"));
+    EXPECT_EQ(kv::JunkTotalSize.load(), one);
+    EXPECT_EQ(Status(), TotalText(one));
+    kvtest::ClickCheckBox(Results(), RowOf(L"two.tmp"));
+    EXPECT_EQ(kv::JunkTotalSize.load(), one + two);
+}
+
 // ---------------------------------------------------------------------------
 // Sorting
 
