@@ -187,19 +187,23 @@ struct TOspreyProcessInfo {
     std::uint32_t Threads = 0;
 };
 
+class TOspreyModulesList : public TOspreyOwnedList<TOspreyModuleInfo> {
+public:
+    TOspreyModuleInfo* FindByHandle(HMODULE handle) const;
+    // Rising, unsigned order of Handle.
+    void SortByHandle();
+};
+
 // One call stack, one entry per line.
 class TOspreyStackList : public TOspreyOwnedList<TOspreyDebugInfo> {
 public:
     // A new entry with the source's detail, module, address, names and line;
     // its other fields are zero.
     TOspreyDebugInfo* AddFrom(const TOspreyDebugInfo& source);
-};
 
-class TOspreyModulesList : public TOspreyOwnedList<TOspreyModuleInfo> {
-public:
-    TOspreyModuleInfo* FindByHandle(HMODULE handle) const;
-    // Rising, unsigned order of Handle.
-    void SortByHandle();
+    // Module records made for entries that know only their module (a scan
+    // without the address lookup); they live as long as the list.
+    TOspreyModulesList OwnModules;
 };
 
 class TOspreyProcessesList : public TOspreyOwnedList<TOspreyProcessInfo> {
