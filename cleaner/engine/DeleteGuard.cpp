@@ -56,11 +56,11 @@ std::wstring FinalFolderPath(const std::wstring& folder) { return CanonicalFolde
 
 // Wine lists a Unix symbolic link to a file as a plain file and deletes its
 // target through any handle; only the final path of the entry gives it away.
-bool IsHiddenFileLink(const std::wstring& folder, const std::wstring& name)
+// `finalFolder` is FinalPath(folder).
+bool IsHiddenFileLink(const std::wstring& folder, const std::wstring& finalFolder, const std::wstring& name)
 {
     if (!RunningOnWine()) return false;
     const std::wstring final = FinalPath(folder + name, FILE_FLAG_OPEN_REPARSE_POINT);
-    const std::wstring finalFolder = FinalPath(folder);
     if (final.empty() || finalFolder.empty()) return true;
     return UpperCase(final) != UpperCase(WithTrailingBackslash(finalFolder) + name);
 }
@@ -126,7 +126,15 @@ bool IsWalkableFolder(const WIN32_FIND_DATAW& entry) { return IsRealSubFolder(en
 
 bool IsLinkInFolder(const std::wstring& folder, const WIN32_FIND_DATAW& entry)
 {
-    return IsLinkEntry(entry) || IsHiddenFileLink(folder, entry.cFileName);
+    return TFolderLinks(folder).IsLink(entry);
+}
+
+bool TFolderLinks::IsLink(const WIN32_FIND_DATAW& entry)
+{
+    if (IsLinkEntry(entry)) return true;
+    if (!RunningOnWine()) return false;
+    if (!finalFolder_) finalFolder_ = FinalPath(folder_);
+    return IsHiddenFileLink(folder_, *finalFolder_, entry.cFileName);
 }
 
 TDeleteGuard::TDeleteGuard(const std::wstring& backupFolder)

@@ -17,6 +17,7 @@
 // - every entry is removed through a checked folder (CheckedFolder.h).
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,17 @@ bool IsWalkableFolder(const WIN32_FIND_DATAW& entry);
 // An entry of `folder` that is a link of any kind, including the links to
 // files that Wine lists as plain files.
 bool IsLinkInFolder(const std::wstring& folder, const WIN32_FIND_DATAW& entry);
+// The same for many entries of one folder: the folder's own final path is
+// found once, at the first entry that needs it.
+class TFolderLinks {
+public:
+    explicit TFolderLinks(std::wstring folder) : folder_(std::move(folder)) {}
+    bool IsLink(const WIN32_FIND_DATAW& entry);
+
+private:
+    std::wstring folder_;
+    std::optional<std::wstring> finalFolder_;
+};
 
 class TDeleteGuard {
 public:

@@ -113,6 +113,7 @@ void FolderSizeByMask(const std::wstring& folder, std::int64_t& total, bool only
                       bool withSubFolders)
 {
     if (folder.size() <= 2) return;
+    TFolderLinks links(folder);
     ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
         if (IsWalkableFolder(entry)) {
             if (withSubFolders) FolderSizeByMask(folder + entry.cFileName + L"\\", total, onlyWritable, mask, true);
@@ -120,7 +121,7 @@ void FolderSizeByMask(const std::wstring& folder, std::int64_t& total, bool only
         }
         if (!IsPlainFileEntry(entry) || !MatchWildcard(mask, LowerCase(entry.cFileName))) return;
         // A link frees no space of its own and is never removed through.
-        if (IsLinkInFolder(folder, entry)) return;
+        if (links.IsLink(entry)) return;
         const std::wstring path = folder + entry.cFileName;
         if (onlyWritable && !CanOpenFile(path)) return;
         total += FileSizeOnDisk(path, ListedSize(entry));

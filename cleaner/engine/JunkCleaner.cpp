@@ -72,14 +72,15 @@ public:
         result.name = path.substr(folderText.size());
         if (path.empty() || !IsPlainEntryName(result.name)) return refuse(TSkipReason::NotPlainName);
         if (path.size() >= MAX_PATH) return refuse(TSkipReason::PathTooLong);
-        if (guard_.IsInsideProtectedFolder(folderText) ||
-            (item.IsEmptyFolder && guard_.IsInsideProtectedFolder(path + L"\\")))
+        TFolderState& state = FolderState(folderText);
+        if (state.isProtected || (item.IsEmptyFolder && guard_.IsInsideProtectedFolder(path + L"\\")))
             return refuse(TSkipReason::ProtectedFolder);
         // Listed before the folder is opened for deleting: Wine lists no folder
         // that is open so. A folder that fills up after this stays all the same,
         // since a folder goes only when empty.
         if (item.IsEmptyFolder && !IsFolderEmpty(path + L"\\")) return refuse(std::nullopt);
-        const TCheckedFolder& folder = Folder(folderText);
+        if (!state.checked) state.checked = std::make_unique<TCheckedFolder>(folderText);
+        const TCheckedFolder& folder = *state.checked;
         result.folder = &folder;
         std::optional<TSkipReason> refusal;
         result.opened = folder.OpenEntry(result.name, item.IsEmptyFolder, &refusal);
@@ -102,16 +103,25 @@ public:
     const TDeleteGuard& Guard() const noexcept { return guard_; }
 
 private:
-    const TCheckedFolder& Folder(const std::wstring& folder)
+    // What is known of one folder of the rows, found at its first row. The
+    // protected-folder verdict (two long-name lookups and a final path) holds
+    // for all its rows: an entry is reached only through the checked folder,
+    // whose final path must stay the spelling the verdict judged.
+    struct TFolderState {
+        bool isProtected = false;
+        std::unique_ptr<TCheckedFolder> checked;
+    };
+
+    TFolderState& FolderState(const std::wstring& folder)
     {
-        std::unique_ptr<TCheckedFolder>& checked = folders_[UpperCase(folder)];
-        if (!checked) checked = std::make_unique<TCheckedFolder>(folder);
-        return *checked;
+        const auto [place, isNew] = folders_.try_emplace(UpperCase(folder));
+        if (isNew) place->second.isProtected = guard_.IsInsideProtectedFolder(folder);
+        return place->second;
     }
 
     std::wstring backup_;
     TDeleteGuard guard_;
-    std::map<std::wstring, std::unique_ptr<TCheckedFolder>> folders_;
+    std::map<std::wstring, TFolderState> folders_;
 };
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

@@ -179,6 +179,40 @@ TEST(JunkCleaner, LinksStayWhateverTheMethodAndTheirTargetsToo)
     }
 }
 
+// A folder is judged once for all its rows: every row in a protected folder
+// stays, the later ones as well as the first, whichever rows come between.
+TEST(JunkCleaner, EveryRowOfAProtectedFolderStaysNotOnlyTheFirst)
+{
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(::GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    for (const wchar_t* method : {L"recycle", L"backup", L"delete"}) {
+        SCOPED_TRACE(method);
+        const std::wstring sealed = std::wstring(windows) + L"\\kvtest-sealed-rows-" + method + L"-";
+        const std::wstring junk = kvtest::ScratchFolder(std::wstring(L"sealed-rows-") + method) + L"junk\\";
+        const std::wstring backup = kvtest::ScratchFolder(std::wstring(L"sealed-rows-backup-") + method);
+        const std::vector<std::wstring> kept = {sealed + L"1.tmp", sealed + L"2.tmp", sealed + L"3.tmp"};
+        const std::vector<std::wstring> junkFiles = {junk + L"1.tmp", junk + L"2.tmp"};
+        for (const std::wstring& path : kept) kvtest::PutFile(path, "sealed");
+        for (const std::wstring& path : junkFiles) kvtest::PutFile(path, "junk");
+        const std::vector<kv::TJunkItem> rows = {Checked(kept[0]), Checked(junkFiles[0]), Checked(kept[1]),
+                                                 Checked(junkFiles[1]), Checked(kept[2])};
+        kv::TJunkOutcome outcome;
+        if (std::wstring(method) == L"recycle") outcome = kv::RecycleJunk(rows, backup);
+        if (std::wstring(method) == L"backup") outcome = kv::MoveJunkToBackup(rows, {backup, L"Backup.txt"}, L"");
+        if (std::wstring(method) == L"delete") outcome = kv::DeleteJunkPermanently(rows, backup);
+        EXPECT_EQ(AsSet(outcome.cleaned), AsSet(junkFiles));
+        EXPECT_EQ(AsSet(outcome.kept), AsSet(kept));
+        ASSERT_EQ(outcome.skipped.size(), kept.size());
+        for (const kv::TSkippedEntry& skipped : outcome.skipped)
+            EXPECT_EQ(skipped.reason, kv::TSkipReason::ProtectedFolder) << kv::WideToUtf8(skipped.path);
+        for (const std::wstring& path : kept) {
+            EXPECT_EQ(ReadBytes(path), "sealed") << kv::WideToUtf8(path);
+            ::DeleteFileW(path.c_str());
+        }
+        kvtest::RemoveTrashedFrom(junk);
+    }
+}
+
 TEST(JunkCleaner, ASecondBackupOfTheSamePathNeverReplacesTheFirst)
 {
     const std::wstring root = kvtest::ScratchFolder(L"backup-twice");

@@ -32,7 +32,8 @@ protected:
         kv::DeleteRegistryTree(HKEY_CURRENT_USER, root_);
         kv::CookieKeepList.clear();
     }
-    void TearDown() override { kv::DeleteRegistryTree(HKEY_CURRENT_USER, TestRootBase); }
+    // Only the test's own key: other test programs work below TestRootBase at the same time.
+    void TearDown() override { kv::DeleteRegistryTree(HKEY_CURRENT_USER, root_); }
 
     kv::RegistryKey Key(const wchar_t* sub) const { return kv::RegistryKey::Create(HKEY_CURRENT_USER, root_ + sub); }
     void WriteRaw(const wchar_t* sub, const wchar_t* name, std::string_view bytes) const
