@@ -19,6 +19,7 @@
 #include "crashreport/core/EFrameworkHandlers.h"
 #include "crashreport/core/EObjects.h"
 #include "crashreport/core/ExceptionLog.h"
+#include "crashreport/core/capture/ECapture.h"
 #include "platform/Exceptions.h"
 #include "platform/ProgramPhase.h"
 #include "platform/TextCodec.h"
@@ -231,6 +232,21 @@ bool ReportInlineFlag(const cr::CaughtException& caught)
     return true;
 }
 
+// The report throws and catches on its own thread, with "catch handled
+// exceptions" on: the capture keeps the raising thread's record and stack.
+bool ReportRaisesInside(const cr::CaughtException& caught)
+{
+    Log(Where(caught));
+    const void* before = cr::LastException().Object;
+    try {
+        throw ProbeError();
+    } catch (const ProbeError&) {
+    }
+    Log(std::string("last=") + (cr::LastException().Object == before ? "kept" : "replaced") +
+        " saved-stack-of=" + ThreadName(cr::SavedStackSnapshot().ThreadId) + "\n");
+    return false;
+}
+
 bool ReportCounted(const cr::CaughtException&)
 {
     Log("report\n");
@@ -258,6 +274,12 @@ int RunCase(const std::string& c)
         RaiseOnMainThread();
     } else if (c == "reentry") {
         cr::SetReportProcedure(ReportAndReenter);
+        RaiseOnMainThread();
+    } else if (c == "raise-inside-report") {
+        auto options = cr::CurrentOspreyLogOptions()->BehaviourOptions();
+        options.Include(cr::boCatchHandledExceptions);
+        cr::CurrentOspreyLogOptions()->SetBehaviourOptions(options);
+        cr::SetReportProcedure(ReportRaisesInside);
         RaiseOnMainThread();
     } else if (c == "reentry-inline") {
         cr::SetReportProcedure(ReportAndReenter);

@@ -27,6 +27,10 @@ const ManagerCase kCases[] = {
     // front door) gets false at once and nothing more is reported.
     {"ReentryOnTheExceptionThreadGivesFalse", L"reentry", 0,
      "report on=exception-thread of=main\ninner=0 manager=0 inline=0\ndone\n"},
+    // What the report raises on its own thread is no new capture: the raising
+    // thread's record and stack copy stay the report's.
+    {"RaiseInsideTheReportLeavesTheCaptureAlone", L"raise-inside-report", 0,
+     "report on=exception-thread of=main\nlast=kept saved-stack-of=main\ndone\n"},
     // A memory-leak report runs on the capturing thread itself.
     {"ReentryInlineGivesFalse", L"reentry-inline", 0, "report on=raising of=main\ninner=0 manager=0 inline=1\nresult=0\ndone\n"},
     // Once a dialog has painted, the waiting main thread dispatches its
