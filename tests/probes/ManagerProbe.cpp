@@ -23,6 +23,7 @@
 #include "platform/Exceptions.h"
 #include "platform/ProgramPhase.h"
 #include "platform/TextCodec.h"
+#include "ProbeSupport.h"
 
 // Outside the anonymous namespace: the reporter reads their class names.
 class ProbeError : public kv::Exception {
@@ -48,11 +49,7 @@ void Log(const std::string& line)
     ::WriteFile(g_log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
-[[gnu::noinline]] void WriteThroughNull()
-{
-    volatile int* volatile nowhere = nullptr;
-    *nowhere = 1;
-}
+using kvprobe::WriteThroughNull;
 
 // The main thread's exception, through the guard of every window procedure:
 // the application's handler slot (the reporter) reports it.
@@ -350,8 +347,7 @@ int RunCase(const std::string& c)
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) return 98;
-    g_log = ::CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    g_log = kvprobe::OpenProbeLog(argv[2]);
     if (g_log == INVALID_HANDLE_VALUE) return 97;
     kv::MarkProgramStarted();
     if (!cr::ReporterActive()) return 96;
