@@ -133,7 +133,7 @@ bool ExceptionManager(const void* object, const void* address, TRaiserType raise
     if (const auto forward = reinterpret_cast<ExceptionManagerExport>(MainModuleExport("ExceptionManager")))
         return forward(object, address, raiserType, ReporterModule()) != 0;
     if (!HandlingEnabled() || !IsThreadIncluded(::GetCurrentThreadId())) return true;
-    const LastExceptionInfo last = LastException();
+    const LastExceptionInfo last = ThreadLastException();
     if (!IsReportableObject(object) && !IsReportableObject(last.Object)) return true;
     if (!IsValidObject(object)) {
         object = last.Object;

@@ -5,6 +5,7 @@
 #include "crashreport/core/EExceptionManager.h"
 #include "crashreport/core/ExceptionLog.h"
 #include "crashreport/core/capture/ECapture.h"
+#include "crashreport/core/capture/EThreadState.h"
 #include "platform/Exceptions.h"
 
 namespace kv::crashreport {
@@ -30,6 +31,12 @@ void RunPreviousApplicationHandler(const std::exception_ptr& error)
 bool Report(const std::exception_ptr& error, TRaiserType raiserType)
 {
     const void* object = runtime::ExceptionObjectOf(error);
+    // Reported at its raise already (no handler of the program would take
+    // it, such as a stack overflow): the slot it reaches afterwards passes it on.
+    if (ThreadExceptionState* state = ExistingThreadState(); state && object && state->ReportedAtRaise == object) {
+        state->ReportedAtRaise = nullptr;
+        return state->ReportedAtRaiseResult;
+    }
     return ExceptionManager(object, RaiseAddressOf(object), raiserType, ReporterModule());
 }
 

@@ -112,7 +112,12 @@ ThreadExceptionClassRecord* ThreadClassRecord()
     return state ? &state->Reported : nullptr;
 }
 
-const void* CurrentRaiseAddress() { return RaiseAddressOf(LastException().Object); }
+// The calling thread's own raise first: threads that raise at once each keep theirs.
+const void* CurrentRaiseAddress()
+{
+    const void* object = ThreadLastException().Object;
+    return RaiseAddressOf(object ? object : LastException().Object);
+}
 
 NT_TIB* ThreadInformationBlock() noexcept { return reinterpret_cast<NT_TIB*>(::NtCurrentTeb()); }
 
@@ -248,6 +253,8 @@ void StartCrashReporter()
             ::VirtualAlloc(nullptr, kSavedStackSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
         g_savedStack = {};
     }
+    // 3-4. The handled-exception cache, the handler routines it recognises.
+    InitializeHandledAnalysis();
 
     // 6. Without reporter data nothing else is installed.
     if (!ModuleCarriesReporterData(OwnModule())) {

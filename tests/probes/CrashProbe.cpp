@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <httpext.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "crashreport/core/ECore.h"
+#include "crashreport/core/EErrors.h"
 #include "crashreport/core/EExceptionManager.h"
 #include "crashreport/core/EFrameworkHandlers.h"
 #include "crashreport/core/EObjects.h"
@@ -274,6 +276,109 @@ BOOL WINAPI ServerWriteClient(HCONN, LPVOID buffer, LPDWORD bytes, DWORD)
     return Recurse(depth - 1) + frame[0];
 }
 
+// A thread of its own (no guard at its start) whose code runs one guarded
+// callback that faults: only that guard takes the fault.
+DWORD WINAPI GuardedFaultOnly(void*)
+{
+    kv::GuardedCallback([] { WriteThroughNull(); });
+    return 0;
+}
+
+int RunRawThreadGuardedFaultCase()
+{
+    HANDLE thread = ::CreateThread(nullptr, 0, GuardedFaultOnly, nullptr, 0, nullptr);
+    if (!thread) return 40;
+    ::WaitForSingleObject(thread, 10000);
+    ::CloseHandle(thread);
+    return 0;
+}
+
+[[gnu::noinline]] int Overflow(int depth)
+{
+    volatile char frame[512];
+    frame[depth % 512] = static_cast<char>(depth);
+    return Overflow(depth + 1) + frame[0];
+}
+
+class OverflowingWorker : public kv::WorkerThread {
+protected:
+    void Execute() override { Overflow(0); }
+};
+
+int RunWorkerOverflowCase()
+{
+    const DWORD id = kv::WorkerThread::Start<OverflowingWorker>()->ThreadId();
+    HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, id);
+    if (!thread) return 41;
+    const DWORD waited = ::WaitForSingleObject(thread, 20000);
+    ::CloseHandle(thread);
+    return waited == WAIT_OBJECT_0 ? 0 : 42;
+}
+
+// Twenty threads raise at once, each its own object from one of two places;
+// each then waits in its catch block until all have raised, and checks that
+// its thread still knows its own exception and where it was raised.
+struct OwnRecordRun {
+    HANDLE go = nullptr;
+    HANDLE allRaised = nullptr;
+    volatile LONG raised = 0;
+    volatile LONG own = 0;
+};
+constexpr LONG kRaisingThreads = 20;
+
+struct NumberedError : std::runtime_error {
+    explicit NumberedError(int n) : std::runtime_error("numbered"), number(n) {}
+    int number;
+};
+[[gnu::noinline]] void ThrowFromFirstPlace(int n) { throw NumberedError(n); }
+[[gnu::noinline]] void ThrowFromSecondPlace(int n) { throw NumberedError(n); }
+
+// The function whose code holds `address`: the nearest start below it.
+bool RaisedIn(const void* address, void (*expected)(int), void (*other)(int))
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    const auto mine = reinterpret_cast<std::uintptr_t>(expected), theirs = reinterpret_cast<std::uintptr_t>(other);
+    if (at <= mine) return false;
+    return theirs >= at || theirs < mine;
+}
+
+DWORD WINAPI RaiseAtOnce(void* parameter)
+{
+    auto* run = static_cast<OwnRecordRun*>(parameter);
+    static volatile LONG next = 0;
+    const int n = static_cast<int>(::InterlockedIncrement(&next));
+    void (*place)(int) = n % 2 ? ThrowFromFirstPlace : ThrowFromSecondPlace;
+    void (*other)(int) = n % 2 ? ThrowFromSecondPlace : ThrowFromFirstPlace;
+    ::WaitForSingleObject(run->go, 10000);
+    try {
+        place(n);
+    } catch (const NumberedError& error) {
+        if (::InterlockedIncrement(&run->raised) == kRaisingThreads) ::SetEvent(run->allRaised);
+        ::WaitForSingleObject(run->allRaised, 10000);
+        const cr::LastExceptionInfo last = cr::ThreadLastException();
+        if (last.Object == &error && RaisedIn(cr::RaiseAddressOf(&error), place, other) &&
+            RaisedIn(kv::crashreport::CurrentExceptionAddress(), place, other))
+            ::InterlockedIncrement(&run->own);
+    }
+    return 0;
+}
+
+int RunOwnRecordsCase()
+{
+    OwnRecordRun run;
+    run.go = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    run.allRaised = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[kRaisingThreads];
+    for (HANDLE& thread : threads) thread = ::CreateThread(nullptr, 0, RaiseAtOnce, &run, 0, nullptr);
+    ::SetEvent(run.go);
+    ::WaitForMultipleObjects(kRaisingThreads, threads, TRUE, 20000);
+    for (HANDLE thread : threads) ::CloseHandle(thread);
+    char line[64];
+    std::snprintf(line, sizeof line, "own-record %ld/%ld\n", run.own, kRaisingThreads);
+    Log("%s", line);
+    return 0;
+}
+
 int RunCase(const wchar_t* name)
 {
     const std::wstring c = name;
@@ -423,6 +528,12 @@ int RunCase(const wchar_t* name)
         return RunWindowCase(kFaultMessage);
     } else if (c == L"worker") {
         return RunWorkerCase();
+    } else if (c == L"raw-thread-guarded-av") {
+        return RunRawThreadGuardedFaultCase();
+    } else if (c == L"worker-overflow") {
+        return RunWorkerOverflowCase();
+    } else if (c == L"own-records") {
+        return RunOwnRecordsCase();
     } else if (c == L"guarded-av") {
         kv::GuardedCallback([] { WriteThroughNull(); });
     } else if (c == L"unguarded-av") {

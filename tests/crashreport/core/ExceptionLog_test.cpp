@@ -53,6 +53,18 @@ const ReporterCase kCases[] = {
      "done\n"},
     {"UnguardedAccessViolation", kWithData, L"unguarded-av", 0xC0000005,
      "report handled=0 raiser=0 class=kv::EAccessViolation stack=*\n"},
+    // A fault off the main thread is judged by the handler chain as it stood
+    // at the fault: the guard that took it is on it, so only its slot reports.
+    {"RawThreadGuardedFaultLeftToTheGuard", kWithData, L"raw-thread-guarded-av", 0,
+     "report handled=0 raiser=1 class=kv::EAccessViolation stack=*\nslot N2kv16EAccessViolationE code C0000005\n"
+     "done\n"},
+    // A stack overflow is reported at once, whatever handler would take it;
+    // the thread's slot then passes it on without a second report.
+    {"WorkerStackOverflowReportedOnce", kWithData, L"worker-overflow", 0,
+     "report handled=0 raiser=0 class=kv::EStackOverflow stack=*\nthread-slot N2kv14EStackOverflowE code C00000FD\n"
+     "done\n"},
+    // Twenty threads raising at once each keep their own last exception.
+    {"TwentyThreadsKeepTheirOwnLastException", kWithData, L"own-records", 0, "own-record 20/20\ndone\n"},
     {"ThreadNamingUnseen", kWithData, L"thread-name", 0, "saved-record 00000000\ndone\n"},
     // Each of the six import cells holds its hook once the reporter runs, and
     // its old value (kernel32's procedure) once it has stopped.
