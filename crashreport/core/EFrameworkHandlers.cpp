@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "crashreport/core/EErrors.h"
 #include "crashreport/core/EExceptionManager.h"
 #include "crashreport/core/ExceptionLog.h"
 #include "crashreport/core/capture/ECapture.h"
@@ -30,6 +31,12 @@ void RunPreviousApplicationHandler(const std::exception_ptr& error)
 
 bool Report(const std::exception_ptr& error, TRaiserType raiserType)
 {
+    // A handler slot reached from the code of a report is the reporter's own
+    // failure: the application's handler is the reporter itself.
+    if (ReportRunsOnThisThread()) {
+        ReportOwnFailure(error, "ExceptionManager");
+        return false;
+    }
     const void* object = runtime::ExceptionObjectOf(error);
     // Reported at its raise already (no handler of the program would take
     // it, such as a stack overflow): the slot it reaches afterwards passes it on.
