@@ -225,6 +225,16 @@ std::size_t ReadSavedStack(void* buffer, std::size_t size) noexcept
     return count;
 }
 
+std::size_t ReadSavedStackOf(DWORD threadId, const void* address, void* buffer, std::size_t size) noexcept
+{
+    Locked locked(g_savedStackLock);
+    if (!g_savedStackBuffer || !address || g_savedStack.ThreadId != threadId || g_savedStack.Address != address)
+        return 0;
+    const std::size_t count = std::min(size, g_savedStack.Length);
+    std::memcpy(buffer, g_savedStackBuffer, count);
+    return count;
+}
+
 void StartCrashReporter()
 {
     // 1. The link cursor; the reporter's own failures go to its internal-error report.

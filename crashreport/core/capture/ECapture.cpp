@@ -14,6 +14,7 @@
 #include "crashreport/core/EObjects.h"
 #include "crashreport/core/ESystem.h"
 #include "crashreport/core/ExceptionLog.h"
+#include "crashreport/core/capture/ERaisingStack.h"
 #include "crashreport/core/capture/EThreadState.h"
 #include "platform/Exceptions.h"
 #include "platform/runtime/RuntimeObserver.h"
@@ -124,8 +125,10 @@ void ReportUnhandledRaise(ThreadExceptionState* state, const void* object, const
                           TAsynchronousException kind)
 {
     if (state && state->StackPoint == 0) state->StackPoint = state->RaiseFrame;
+    const TReportStack carried = CarriedStackForReport(object);
+    if (kind == aeNone) kind = carried.AsynchronousKind;
     const bool result = ProcessCaughtException(object, address, isNative, nullptr, false, kind, ReporterModule(),
-                                               rtUnknown, nullptr, nullptr, 0, 0);
+                                               rtUnknown, nullptr, nullptr, carried.StackPoint, carried.TopOfStack);
     if (state) {
         state->ReportedAtRaise = object;
         state->ReportedAtRaiseResult = result;
@@ -141,7 +144,7 @@ bool AlreadyReportedOnThread(const ThreadExceptionState* state, const void* obje
 
 // ---- The runtime observer
 
-void OnRaised(void* object, const std::type_info* type, const runtime::RaiseSite& site, runtime::RaiseKind) noexcept
+void OnRaised(void* object, const std::type_info* type, const runtime::RaiseSite& site, runtime::RaiseKind kind) noexcept
 {
     if (!ReporterActive()) return;
     ThreadExceptionState* state = CurrentThreadState();
@@ -160,8 +163,19 @@ void OnRaised(void* object, const std::type_info* type, const runtime::RaiseSite
     GeneralRaiseNotify(kNativeExceptionCode, EXCEPTION_NONCONTINUABLE, 7, false, arguments);
     RaiseGuard guard(state);
     if (!guard.Held()) return;
+    if (kind == runtime::RaiseKind::CarriedBack) {
+        // Raised where the method ran: its address and stack are the first throw's.
+        TakeCarriedException(object);
+        RecordLastException(object, state->CarriedAddress ? state->CarriedAddress : site.ReturnAddress, true);
+        return;
+    }
     RecordLastException(object, site.ReturnAddress, true);
     if (ShouldFilterOnThisThread(object, type)) SaveRaisingThreadStack(site.ReturnAddress, true);
+}
+
+void OnCarried(void* object, const std::type_info*) noexcept
+{
+    if (ReporterActive() && !ReportRunsOnThisThread()) NoteCarriedException(object);
 }
 
 void OnNoHandler(void* object, const std::type_info*) noexcept
@@ -190,16 +204,18 @@ void OnHandled(void* object, const std::type_info*) noexcept
     const void* address = RaiseAddressOf(object);
     if (AlreadyReportedOnThread(state, object, address)) return;
     if (state->ExceptionRecord.ExceptionCode == kThreadNamingException) return;
+    // Taken only to be thrown again on the thread that waits for it.
+    if (IsCarriedException(object)) return;
     try {
-        const SavedStackInfo saved = SavedStackSnapshot();
-        ProcessCaughtException(object, address, !ObjectInheritsFromName(object, "EExternal"), nullptr, true, aeNone,
-                               ReporterModule(), rtUnknown, nullptr, nullptr, saved.Start,
-                               saved.Start + static_cast<std::uint32_t>(saved.Length));
+        const TReportStack stack = RaisingStackForReport(object, address);
+        ProcessCaughtException(object, address, !ObjectInheritsFromName(object, "EExternal"), nullptr, true,
+                               stack.AsynchronousKind, ReporterModule(), rtUnknown, nullptr, nullptr, stack.StackPoint,
+                               stack.TopOfStack);
     } catch (...) {
     }
 }
 
-const runtime::RuntimeObserver kCaptureObserver{OnRaised, OnNoHandler, OnHandled};
+const runtime::RuntimeObserver kCaptureObserver{OnRaised, OnNoHandler, OnHandled, OnCarried};
 
 // ---- The vectored handler: keeps what a processor fault looked like at its
 // first sight, before any handler unwinds its frames.

@@ -55,6 +55,15 @@ struct ThreadExceptionState {
     // receives it afterwards does not report it again.
     const void* ReportedAtRaise = nullptr;
     bool ReportedAtRaiseResult = true; // that report's handling result
+    // A copy of the raising stack for a report made inside a catch block
+    // (taken from the process's saved copy, which the next raise replaces).
+    std::uint8_t* ReportStack = nullptr;
+    // The exception a method run on another thread raised for this one,
+    // thrown again here, and the copy of the stack at its first throw.
+    const void* CarriedObject = nullptr;
+    const void* CarriedAddress = nullptr;
+    std::uint8_t* CarriedStack = nullptr;
+    std::uint32_t CarriedLength = 0;
 };
 
 // The calling thread's state; nullptr only when the heap refuses the block.
