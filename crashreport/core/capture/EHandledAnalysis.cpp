@@ -10,6 +10,7 @@
 #include "crashreport/core/ESystem.h"
 #include "crashreport/core/ExceptionLog.h"
 #include "crashreport/core/capture/EThreadState.h"
+#include "platform/runtime/SpinLock.h"
 #include "platform/runtime/SehGuard.h"
 
 namespace kv::crashreport {
@@ -75,14 +76,6 @@ struct TCacheEntry {
 SRWLOCK g_cacheLock = SRWLOCK_INIT;
 TCacheEntry g_cache[kHandledCacheSize];
 int g_cacheCount = 0;
-
-class CacheHold {
-public:
-    CacheHold() noexcept { ::AcquireSRWLockExclusive(&g_cacheLock); }
-    ~CacheHold() { ::ReleaseSRWLockExclusive(&g_cacheLock); }
-    CacheHold(const CacheHold&) = delete;
-    CacheHold& operator=(const CacheHold&) = delete;
-};
 
 // ---- The process's settings
 
@@ -195,7 +188,7 @@ THandledAnalysis WalkHandlerChain(const void* object, const TSehChainSnapshot& c
 bool HandledCacheLookup(const std::type_info* exceptionClass, const void* address, std::uint32_t chainHead,
                         THandledAnalysis& found)
 {
-    CacheHold hold;
+    ExclusiveSrwHold hold(g_cacheLock);
     for (int i = 0; i < g_cacheCount; ++i) {
         const TCacheEntry& entry = g_cache[i];
         if (entry.ExceptionClass != exceptionClass || entry.Address != address || entry.ChainHead != chainHead)
@@ -209,7 +202,7 @@ bool HandledCacheLookup(const std::type_info* exceptionClass, const void* addres
 void HandledCacheAdd(const std::type_info* exceptionClass, const void* address, std::uint32_t chainHead,
                      const THandledAnalysis& analysis)
 {
-    CacheHold hold;
+    ExclusiveSrwHold hold(g_cacheLock);
     if (g_cacheCount == kHandledCacheSize) {
         std::memmove(&g_cache[0], &g_cache[1], (kHandledCacheSize - 1) * sizeof g_cache[0]);
         --g_cacheCount;
@@ -221,13 +214,13 @@ void HandledCacheAdd(const std::type_info* exceptionClass, const void* address, 
 
 void HandledCacheClear() noexcept
 {
-    CacheHold hold;
+    ExclusiveSrwHold hold(g_cacheLock);
     g_cacheCount = 0;
 }
 
 int HandledCacheCount() noexcept
 {
-    CacheHold hold;
+    ExclusiveSrwHold hold(g_cacheLock);
     return g_cacheCount;
 }
 

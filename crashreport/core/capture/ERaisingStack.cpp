@@ -6,6 +6,7 @@
 #include "crashreport/core/ExceptionLog.h"
 #include "crashreport/core/capture/ECapture.h"
 #include "crashreport/core/capture/EThreadState.h"
+#include "platform/runtime/SpinLock.h"
 
 namespace kv::crashreport {
 namespace {
@@ -58,14 +59,6 @@ TCarried g_carried[kCarriedSlots];
 int g_carriedCount = 0;
 SRWLOCK g_carriedLock = SRWLOCK_INIT;
 
-class CarriedHold {
-public:
-    CarriedHold() noexcept { ::AcquireSRWLockExclusive(&g_carriedLock); }
-    ~CarriedHold() { ::ReleaseSRWLockExclusive(&g_carriedLock); }
-    CarriedHold(const CarriedHold&) = delete;
-    CarriedHold& operator=(const CarriedHold&) = delete;
-};
-
 int FindCarried(const void* object) noexcept
 {
     for (int i = 0; i < g_carriedCount; ++i)
@@ -111,7 +104,7 @@ void NoteCarriedException(const void* object) noexcept
     const std::size_t length =
         stack ? ReadSavedStackOf(::GetCurrentThreadId(), KeptAddress(object, address), stack, kSavedStackSize) : 0;
     if (length == 0) FreeStackBlock(stack);
-    CarriedHold hold;
+    ExclusiveSrwHold hold(g_carriedLock);
     if (const int known = FindCarried(object); known >= 0) {
         TCarried replaced = RemoveCarried(known);
         FreeStackBlock(replaced.Stack);
@@ -126,7 +119,7 @@ void NoteCarriedException(const void* object) noexcept
 bool IsCarriedException(const void* object) noexcept
 {
     if (!object) return false;
-    CarriedHold hold;
+    ExclusiveSrwHold hold(g_carriedLock);
     return FindCarried(object) >= 0;
 }
 
@@ -136,7 +129,7 @@ void TakeCarriedException(const void* object) noexcept
     if (!state || !object) return;
     TCarried taken{object, nullptr, nullptr, 0};
     {
-        CarriedHold hold;
+        ExclusiveSrwHold hold(g_carriedLock);
         if (const int index = FindCarried(object); index >= 0) taken = RemoveCarried(index);
     }
     FreeStackBlock(state->CarriedStack);
