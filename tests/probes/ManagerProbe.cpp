@@ -264,6 +264,31 @@ bool Direct(const void* object, cr::TAsynchronousException kind = cr::aeNone)
                                       nullptr, 0, 0);
 }
 
+DWORD WINAPI ReportFromWorker(void*)
+{
+    ProbeError error;
+    Direct(&error);
+    return 0;
+}
+
+// A worker's report while the focus is in a main-thread edit: the main
+// thread either answers what is sent to it or only waits for the worker.
+void ReportFromWorkerWhileMainThread(bool serves)
+{
+    CreateProbeWindow(0, L"Secret 42");
+    cr::SetReportProcedure(ReportActiveControl);
+    HANDLE worker = ::CreateThread(nullptr, 0, ReportFromWorker, nullptr, 0, nullptr);
+    if (serves) {
+        while (::MsgWaitForMultipleObjects(1, &worker, FALSE, 10000, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+            MSG message;
+            ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+    } else {
+        ::WaitForSingleObject(worker, 10000);
+    }
+    ::CloseHandle(worker);
+}
+
 int RunCase(const std::string& c)
 {
     if (c == "thread") {
@@ -303,6 +328,8 @@ int RunCase(const std::string& c)
         Log("focus=" + std::string(::GetFocus() == g_edit ? "edit" : "elsewhere") + "\n");
         cr::SetReportProcedure(ReportActiveControl);
         RaiseOnMainThread();
+    } else if (c == "worker-main-serves" || c == "worker-main-waits") {
+        ReportFromWorkerWhileMainThread(c == "worker-main-serves");
     } else if (c == "abort") {
         cr::SetReportProcedure(ReportCounted);
         kv::EAbort abort;

@@ -49,6 +49,10 @@ const ManagerCase kCases[] = {
     {"PasswordEditGivesAsterisks", L"password-edit", 0, "focus=edit\nclass=Edit text=*********\ndone\n"},
     {"PlainEditGivesItsText", L"plain-edit", 0, "focus=edit\nclass=Edit text=Secret 42\ndone\n"},
     {"MultiLineEditGivesNoText", L"multiline-edit", 0, "focus=edit\nclass=Edit text=\ndone\n"},
+    // A worker's report reads the focused main-thread edit when the main
+    // thread answers, and goes on without its text when it only waits.
+    {"WorkerReportReadsTheFocusedEditOfTheMainThread", L"worker-main-serves", 0, "class=Edit text=Secret 42\ndone\n"},
+    {"WorkerReportGoesOnWhenTheMainThreadDoesNotAnswer", L"worker-main-waits", 0, "class=Edit text=\ndone\n"},
     // A silent abort, and any class derived from it, is never reported; the
     // handler slot passes it on to the program's own handler.
     {"AbortIsNotReported", L"abort", 0, "abort=1 derived=1\nslot Operation aborted\ndone\n"},
