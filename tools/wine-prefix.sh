@@ -45,13 +45,16 @@ fi
 # after the server has started, since Wine's start-up may add entries.
 restrict_drives() {
   devices=$WINEPREFIX/dosdevices
+  # A right D: stays in place: a program of a parallel build step may be
+  # reading through it at this very moment.
   for entry in "$devices"/*; do
     case "$(basename "$entry")" in
       c:) ;;
+      d:) [ "$(readlink "$entry")" = "$KV_SCRATCH/drive-d" ] || rm -f "$entry" ;;
       *) rm -f "$entry" ;;
     esac
   done
-  ln -sfn "$KV_SCRATCH/drive-d" "$devices/d:"
+  [ -L "$devices/d:" ] || ln -s "$KV_SCRATCH/drive-d" "$devices/d:"
   for entry in "$devices"/*; do
     target=$(readlink -f "$entry")
     case "$target/" in

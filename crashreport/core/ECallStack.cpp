@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "crashreport/core/ESystem.h"
+#include "crashreport/core/EThreadsList.h"
 
 namespace kv::crashreport {
 namespace {
@@ -218,6 +219,18 @@ void CleanCallStack(TOspreyStackList& list, int firstNewIndex, const TOspreyScan
     }
     DropRepeatedAddresses(list, firstNewIndex);
     DropStaleEntriesBeforeCallTargets(list);
+}
+
+void AddCreatorStack(TOspreyStackList& list, const TOspreyThreadInfo& record)
+{
+    if (!record.CallerStackDump || record.CallerStackDump->empty()) return;
+    const auto start = reinterpret_cast<std::uint32_t>(record.CallerStackDump->data());
+    TOspreyScanSettings settings;
+    settings.FollowCallTargets = true;
+    settings.GetDebugInfo = true;
+    settings.RunningThread = false;
+    settings.ThreadID = record.CallerID;
+    ScanStackForCalls(list, nullptr, start, settings, start + static_cast<std::uint32_t>(record.CallerStackDump->size()));
 }
 
 } // namespace kv::crashreport

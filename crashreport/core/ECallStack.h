@@ -10,6 +10,8 @@
 
 namespace kv::crashreport {
 
+struct TOspreyThreadInfo;
+
 // No scan reads more of a stack than this.
 constexpr std::uint32_t MaxScannedStackBytes = 102400;
 // A list takes entries while it holds at most this many.
@@ -41,6 +43,9 @@ std::unique_ptr<TOspreyStackList> BuildRawCallStack(const void* address, std::ui
 void ScanStackForCalls(TOspreyStackList& list, const void* address, std::uint32_t start,
                        TOspreyScanSettings& settings, std::uint32_t top);
 void AddStackEntry(TOspreyStackList& list, std::uint32_t address, bool isErrorLine, TOspreyScanSettings& settings);
+// The stack of the thread that resumed the record's thread, as it was copied
+// then: its entries carry the resumer's id and are not the running thread's.
+void AddCreatorStack(TOspreyStackList& list, const TOspreyThreadInfo& record);
 // Marks false hits from `firstNewIndex` on as ddNone; they stay in the list.
 void CleanCallStack(TOspreyStackList& list, int firstNewIndex, const TOspreyScanSettings& settings);
 

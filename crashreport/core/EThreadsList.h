@@ -6,7 +6,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <typeinfo>
 #include <vector>
+
+#include "platform/Handles.h"
 
 namespace kv::crashreport {
 
@@ -29,6 +32,14 @@ struct TOspreyThreadInfo {
     // readable after the live list dropped the record.
     std::shared_ptr<const std::vector<std::uint8_t>> CallerStackDump;
     bool IsACopy = false; // copied from another module's registry
+    // The registry's own handle of the thread, kept open while any copy of
+    // the record lives: the creator may close its handle at once, and a
+    // report still has to suspend and read the thread. Empty for the main
+    // thread, whose handle the reporter keeps.
+    std::shared_ptr<const kv::KernelHandle> OwnedHandle;
+    // The worker's class, taken when the object was complete (at its first
+    // resume): by then the thread may free the object at any time.
+    const std::type_info* ThreadClass = nullptr;
 };
 
 class TOspreyThreadsList {

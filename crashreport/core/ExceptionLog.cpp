@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "crashreport/core/ECallStack.h"
 #include "crashreport/core/ECore.h"
 #include "crashreport/core/EErrors.h"
 #include "crashreport/core/EExceptionManager.h"
@@ -17,8 +18,11 @@
 #include "crashreport/core/ESystem.h"
 #include "crashreport/core/EWindows.h"
 #include "crashreport/core/capture/ECapture.h"
+#include "crashreport/core/capture/EThreadHooks.h"
 #include "crashreport/core/capture/EThreadState.h"
 #include "crashreport/core/debuginfo/EDebug.h"
+#include "crashreport/core/debuginfo/EDebugInfoSource.h"
+#include "crashreport/core/debuginfo/EModules.h"
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/Format.h"
@@ -43,7 +47,6 @@ std::uint32_t g_mainThreadStackTop = 0;
 TDateTime g_startTime = 0;
 std::uint16_t g_linkCursor = 0;
 std::unique_ptr<TOspreyModuleOptionsEx> g_options;
-std::vector<std::string> g_ownUnitNames;
 
 // The locks live as long as the process: a hook that tested ReporterActive
 // just before shut-down may still be waiting on one, and finds under it that
@@ -84,16 +87,6 @@ std::uint8_t* g_savedStackBuffer = nullptr;
 SavedStackInfo g_savedStack;
 
 
-// The reporter's own source units: an address in one of them is shown only
-// as a module address, except in the reporter's report of its own failure.
-constexpr const char* kOwnUnits[] = {
-    "EAbout",    "EBase64",   "EBaseModule", "ERuntimeDebug", "ECheck",        "ECmdLine",     "ECommon",
-    "EConsts",   "ECore",     "ECrc32",      "EDebug",        "EDesign",       "EDisAsm",      "EEncrypt",
-    "EHash",     "EHook",     "EIDEOptions", "ELang",         "ELeaks",        "EListView",    "ELogManager",
-    "EMain",     "EMessages", "EOption",     "EParser",       "EResource",     "ESockets",     "EToolsAPI",
-    "EToolServices", "ETypes", "EVariables", "EWait",         "EWebTools",     "ExceptionLog", "EXMLBuilder",
-    "EZip",      "EZlib"};
-constexpr const char* kUnitSourceExtension = ".cpp";
 
 HMODULE OwnModule() noexcept { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
@@ -136,13 +129,6 @@ void CopyStackBytes(void* argument)
 void CopyFaulted(void* argument, const EXCEPTION_RECORD*, const CONTEXT*)
 {
     static_cast<CopyRequest*>(argument)->length = 0;
-}
-
-void BuildOwnUnitNames()
-{
-    g_ownUnitNames.clear();
-    for (const char* unit : kOwnUnits) g_ownUnitNames.push_back(std::string(unit) + kUnitSourceExtension);
-    std::sort(g_ownUnitNames.begin(), g_ownUnitNames.end());
 }
 
 // Each hook on its own: a failure leaves the others in place and start-up goes on.
@@ -273,10 +259,16 @@ void StartCrashReporter()
         return;
     }
 
-    // Other modules' data versions and passwords through the events.
+    // Other modules' data versions and passwords through the events; the
+    // map, JCL and TD32 readers for modules without data of their own; call
+    // stacks described through the embedded data.
     InstallReporterDataEvents();
+    InstallOutsideDebugSources();
+    SetStackAddressLookup(GetDebugInfoOfAddress);
 
-    // 7. The options in force, the main thread's stack top.
+    // 7. The modules list (a report fills it), the options in force, the
+    // main thread's stack top.
+    CreateModulesLists();
     g_options = std::make_unique<TOspreyModuleOptionsEx>(WideToAnsi(std::wstring(L"")));
     SetCurrentOspreyLogOptions(g_options.get());
     g_mainThreadStackTop = reinterpret_cast<std::uint32_t>(GetStackTop());
@@ -287,13 +279,16 @@ void StartCrashReporter()
     ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(), &g_mainThreadHandle, 0x4A,
                       FALSE, 0);
 
-    // 10. The last failure, the excluded threads, the own units.
+    // 9. The registry of threads, with the main thread's record.
+    StartThreadsList(g_mainThreadId, g_mainThreadHandle, g_mainThreadStackTop);
+
+    // 10. The last failure, the excluded threads. The reporter's own units
+    // (shown only as module addresses) are the debug lookup's IsHiddenUnit.
     ClearLastWarning();
     {
         Locked locked(g_excludedLock);
         g_excludedThreads = new std::vector<DWORD>();
     }
-    BuildOwnUnitNames();
 
     // 11.
     g_handlingEnabled = true;
@@ -312,7 +307,9 @@ void StopCrashReporter()
         // Hooks test the flag under their locks: from here on they pass through.
         g_reporterActive = false;
         LeaveMainLock();
-        // 2.
+        // 2. The registry goes before the main thread's handle it holds.
+        StopThreadsList();
+        SetStackAddressLookup(nullptr);
         if (g_mainThreadHandle) ::CloseHandle(g_mainThreadHandle);
         g_mainThreadHandle = nullptr;
         // 3.
@@ -325,7 +322,6 @@ void StopCrashReporter()
             delete g_excludedThreads;
             g_excludedThreads = nullptr;
         }
-        g_ownUnitNames.clear();
         // 7.
         SetCurrentOspreyLogOptions(nullptr);
         g_options.reset();

@@ -5,6 +5,7 @@
 // exported undecorated (--kill-at) with the reporter's register convention.
 #include "crashreport/core/EEvents.h"
 #include "crashreport/core/capture/ECapture.h"
+#include "crashreport/core/capture/EThreadHooks.h"
 
 namespace cr = kv::crashreport;
 
@@ -31,3 +32,17 @@ ExceptionManager(const void* object, const void* address, std::uint8_t raiserTyp
 {
     return cr::ExceptionManager(object, address, static_cast<cr::TRaiserType>(raiserType), moduleHandle) ? 1 : 0;
 }
+
+// The threads another module's reporter sees made, resumed and ended.
+extern "C" __declspec(dllexport) void KV_REGISTER_CALL OspreyLog_CallCreateThread(const cr::TOspreyThreadInfo* record)
+{
+    cr::CallCreateThread(record);
+}
+
+extern "C" __declspec(dllexport) void KV_REGISTER_CALL OspreyLog_CallResumeThread(HANDLE handle,
+                                                                                 const cr::TOspreyThreadInfo* record)
+{
+    cr::CallResumeThread(handle, record);
+}
+
+extern "C" __declspec(dllexport) void KV_REGISTER_CALL OspreyLog_CallExitThread() { cr::CallExitThread(); }

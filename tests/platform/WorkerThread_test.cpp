@@ -197,4 +197,99 @@ TEST(WorkerThread, EndsThroughTheImportedExitThread)
     EXPECT_EQ(g_exitingThread.load(), workerId.load());
 }
 
+// ---- Threads their caller owns
+
+class OwnedThread : public kv::WorkerThread {
+public:
+    OwnedThread(std::atomic<int>* destroyed, HANDLE release) : destroyed_(destroyed), release_(release) {}
+    ~OwnedThread() override { ++*destroyed_; }
+
+    std::atomic<bool> executed{false};
+    std::atomic<int> priorityInside{0};
+    std::atomic<bool> sawTerminated{false};
+
+protected:
+    void Execute() override
+    {
+        executed = true;
+        priorityInside = ::GetThreadPriority(::GetCurrentThread());
+        while (release_ && ::WaitForSingleObject(release_, 5) == WAIT_TIMEOUT)
+            if (Terminated()) {
+                sawTerminated = true;
+                return;
+            }
+    }
+
+private:
+    std::atomic<int>* destroyed_;
+    HANDLE release_;
+};
+
+TEST(OwnedWorkerThread, OutlivesItsExecuteUntilReleased)
+{
+    std::atomic<int> destroyed{0};
+    {
+        auto thread = kv::WorkerThread::Create<OwnedThread>(&destroyed, nullptr);
+        EXPECT_FALSE(thread->executed) << "it waits for Resume";
+        thread->Resume();
+        EXPECT_EQ(thread->WaitFor(), 0u);
+        EXPECT_TRUE(thread->executed);
+        EXPECT_EQ(::WaitForSingleObject(thread->Handle(), 0), WAIT_OBJECT_0) << "the thread has ended";
+        EXPECT_EQ(destroyed.load(), 0) << "the object is the caller's";
+    }
+    EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(OwnedWorkerThread, NeverResumedEndsWithoutExecute)
+{
+    std::atomic<int> destroyed{0};
+    HANDLE handle = nullptr;
+    {
+        auto thread = kv::WorkerThread::Create<OwnedThread>(&destroyed, nullptr);
+        ::DuplicateHandle(::GetCurrentProcess(), thread->Handle(), ::GetCurrentProcess(), &handle, SYNCHRONIZE, FALSE,
+                          0);
+    }
+    kv::KernelHandle ended(handle);
+    EXPECT_EQ(::WaitForSingleObject(ended.Get(), 0), WAIT_OBJECT_0) << "released only after its thread ended";
+    EXPECT_EQ(destroyed.load(), 1);
+}
+
+TEST(OwnedWorkerThread, TerminateAsksExecuteToEnd)
+{
+    std::atomic<int> destroyed{0};
+    kv::KernelHandle never(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    auto thread = kv::WorkerThread::Create<OwnedThread>(&destroyed, never.Get());
+    thread->Resume();
+    for (int i = 0; i < 1000 && !thread->executed; ++i) ::Sleep(2);
+    EXPECT_FALSE(thread->Terminated());
+    thread->Terminate();
+    EXPECT_TRUE(thread->Terminated());
+    EXPECT_EQ(thread->WaitFor(), 0u);
+    EXPECT_TRUE(thread->sawTerminated);
+}
+
+TEST(OwnedWorkerThread, PriorityIsTheThreads)
+{
+    std::atomic<int> destroyed{0};
+    auto thread = kv::WorkerThread::Create<OwnedThread>(&destroyed, nullptr);
+    thread->SetPriority(THREAD_PRIORITY_HIGHEST);
+    EXPECT_EQ(thread->Priority(), THREAD_PRIORITY_HIGHEST);
+    thread->Resume();
+    thread->WaitFor();
+    EXPECT_EQ(thread->priorityInside.load(), THREAD_PRIORITY_HIGHEST);
+}
+
+// A thread that can no longer end by itself is ended at once, with the code given.
+TEST(OwnedWorkerThread, KillEndsAStuckThread)
+{
+    std::atomic<int> destroyed{0};
+    kv::KernelHandle never(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    auto thread = kv::WorkerThread::Create<OwnedThread>(&destroyed, never.Get());
+    thread->Resume();
+    for (int i = 0; i < 1000 && !thread->executed; ++i) ::Sleep(2);
+    thread->Kill(5);
+    EXPECT_EQ(thread->WaitFor(), 5u);
+    EXPECT_FALSE(thread->sawTerminated);
+}
+
 } // namespace

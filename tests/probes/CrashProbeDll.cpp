@@ -71,3 +71,20 @@ extern "C" __declspec(dllexport) const char* ProbeDllWatchPages(int start)
     }
     return g_pages.c_str();
 }
+
+namespace {
+DWORD WINAPI WaitInDll(void* release)
+{
+    ::WaitForSingleObject(static_cast<HANDLE>(release), 10000);
+    return 0;
+}
+} // namespace
+
+// A thread made inside the DLL (through the DLL's own hooks), suspended until
+// ProbeDllResumeThread; it waits for `release`.
+extern "C" __declspec(dllexport) HANDLE ProbeDllCreateThread(HANDLE release, DWORD* id)
+{
+    return ::CreateThread(nullptr, 0, WaitInDll, release, CREATE_SUSPENDED, id);
+}
+
+extern "C" __declspec(dllexport) void ProbeDllResumeThread(HANDLE thread) { ::ResumeThread(thread); }

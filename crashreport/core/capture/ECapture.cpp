@@ -15,6 +15,7 @@
 #include "crashreport/core/ESystem.h"
 #include "crashreport/core/ExceptionLog.h"
 #include "crashreport/core/capture/ERaisingStack.h"
+#include "crashreport/core/capture/EThreadHooks.h"
 #include "crashreport/core/capture/EThreadState.h"
 #include "platform/Exceptions.h"
 #include "platform/runtime/RuntimeObserver.h"
@@ -141,6 +142,19 @@ bool AlreadyReportedOnThread(const ThreadExceptionState* state, const void* obje
     return static_cast<std::uint32_t>(state->Reported.Value) == reinterpret_cast<std::uint32_t>(address) &&
            ClassNameOf(object) == state->Reported.ClassName;
 }
+
+} // namespace
+
+bool AlreadyReportedOnThisThread(const void* object, const void* address) noexcept
+{
+    try {
+        return AlreadyReportedOnThread(ExistingThreadState(), object, address);
+    } catch (...) {
+        return false;
+    }
+}
+
+namespace {
 
 // ---- The runtime observer
 
@@ -579,7 +593,8 @@ BOOL WINAPI HookedWriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD wr
 HANDLE WINAPI HookedCreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                                  LPVOID parameter, DWORD flags, LPDWORD threadId)
 {
-    return RealProcedure(g_realCreateThread, "CreateThread")(attributes, stackSize, start, parameter, flags, threadId);
+    return OnCreateThread(RealProcedure(g_realCreateThread, "CreateThread"), attributes, stackSize, start, parameter,
+                          flags, threadId);
 }
 
 BOOL WINAPI HookedWriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD reserved)
@@ -600,10 +615,14 @@ DWORD WINAPI HookedHttpExtensionProc(EXTENSION_CONTROL_BLOCK* block)
     return g_previousHttpExtensionProc ? g_previousHttpExtensionProc(block) : HSE_STATUS_ERROR;
 }
 
-DWORD WINAPI HookedResumeThread(HANDLE thread) { return RealProcedure(g_realResumeThread, "ResumeThread")(thread); }
+DWORD WINAPI HookedResumeThread(HANDLE thread)
+{
+    return OnResumeThread(RealProcedure(g_realResumeThread, "ResumeThread"), thread);
+}
 
 void WINAPI HookedExitThread(DWORD exitCode)
 {
+    OnThreadExit();
     // The thread's reporter block dies with it.
     ReleaseThreadState();
     RealProcedure(g_realExitThread, "ExitThread")(exitCode);
