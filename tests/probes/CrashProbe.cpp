@@ -178,8 +178,13 @@ int FirstThrowFramesIn(std::uint32_t from, std::uint32_t to)
     return found;
 }
 
+// A case of its own may take the reports (and silence the slots' lines).
+bool (*g_reportHook)(const cr::CaughtException& caught) = nullptr;
+bool g_quietSlots = false;
+
 bool RecordReport(const cr::CaughtException& caught)
 {
+    if (g_reportHook) return g_reportHook(caught);
     char line[256];
     std::snprintf(line, sizeof line, "report handled=%d raiser=%d class=%s stack=%u\n", caught.Handled ? 1 : 0,
                   static_cast<int>(caught.RaiserType), cr::ClassNameOf(caught.Object).c_str(),
@@ -216,6 +221,7 @@ const kv::runtime::RuntimeObserver kRecorder{
 
 void LogSlot(const char* slot, const std::exception_ptr& error)
 {
+    if (g_quietSlots) return;
     const std::type_info* type = kv::runtime::ExceptionTypeOf(error);
     try {
         kv::runtime::RethrowForInspection(error);
@@ -390,8 +396,9 @@ struct OwnRecordRun {
 constexpr LONG kRaisingThreads = 20;
 
 struct NumberedError : std::runtime_error {
-    explicit NumberedError(int n) : std::runtime_error("numbered"), number(n) {}
+    explicit NumberedError(int n) : std::runtime_error("numbered"), number(n), thread(::GetCurrentThreadId()) {}
     int number;
+    DWORD thread;
 };
 [[gnu::noinline]] void ThrowFromFirstPlace(int n) { throw NumberedError(n); }
 [[gnu::noinline]] void ThrowFromSecondPlace(int n) { throw NumberedError(n); }
@@ -424,6 +431,58 @@ DWORD WINAPI RaiseAtOnce(void* parameter)
             ::InterlockedIncrement(&run->own);
     }
     return 0;
+}
+
+// Twenty workers raise at once and leave their exceptions to the threads'
+// slot: each report is made for its own thread, with its own raise address.
+struct OwnReports {
+    HANDLE go = nullptr;
+    volatile LONG reports = 0, ownThread = 0, ownAddress = 0;
+};
+OwnReports g_ownReports;
+
+bool CountOwnReport(const cr::CaughtException& caught)
+{
+    ::InterlockedIncrement(&g_ownReports.reports);
+    const auto* error = static_cast<const NumberedError*>(caught.Object);
+    if (caught.ThreadID == error->thread) ::InterlockedIncrement(&g_ownReports.ownThread);
+    void (*place)(int) = error->number % 2 ? ThrowFromFirstPlace : ThrowFromSecondPlace;
+    void (*other)(int) = error->number % 2 ? ThrowFromSecondPlace : ThrowFromFirstPlace;
+    if (RaisedIn(caught.Address, place, other)) ::InterlockedIncrement(&g_ownReports.ownAddress);
+    return true;
+}
+
+class NumberedWorker : public kv::WorkerThread {
+public:
+    explicit NumberedWorker(int number) : number_(number) {}
+
+protected:
+    void Execute() override
+    {
+        ::WaitForSingleObject(g_ownReports.go, 10000);
+        (number_ % 2 ? ThrowFromFirstPlace : ThrowFromSecondPlace)(number_);
+    }
+
+private:
+    int number_;
+};
+
+int RunOwnReportsCase()
+{
+    g_reportHook = CountOwnReport;
+    g_quietSlots = true;
+    g_ownReports.go = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[kRaisingThreads];
+    for (int i = 0; i < kRaisingThreads; ++i)
+        threads[i] = ::OpenThread(SYNCHRONIZE, FALSE, kv::WorkerThread::Start<NumberedWorker>(i + 1)->ThreadId());
+    ::SetEvent(g_ownReports.go);
+    const DWORD waited = ::WaitForMultipleObjects(kRaisingThreads, threads, TRUE, 30000);
+    for (HANDLE thread : threads) ::CloseHandle(thread);
+    char line[96];
+    std::snprintf(line, sizeof line, "reports %ld own-thread %ld own-address %ld\n", g_ownReports.reports,
+                  g_ownReports.ownThread, g_ownReports.ownAddress);
+    Log("%s", line);
+    return waited == WAIT_TIMEOUT ? 45 : 0;
 }
 
 int RunOwnRecordsCase()
@@ -643,6 +702,8 @@ int RunCase(const wchar_t* name)
         return RunWorkerOverflowCase();
     } else if (c == L"own-records") {
         return RunOwnRecordsCase();
+    } else if (c == L"own-reports") {
+        return RunOwnReportsCase();
     } else if (c == L"guarded-av") {
         kv::GuardedCallback([] { WriteThroughNull(); });
     } else if (c == L"unguarded-av") {

@@ -65,6 +65,9 @@ const ReporterCase kCases[] = {
      "done\n"},
     // Twenty threads raising at once each keep their own last exception.
     {"TwentyThreadsKeepTheirOwnLastException", kWithData, L"own-records", 0, "own-record 20/20\ndone\n"},
+    // ...and their reports, one each, name the thread and the place it raised at.
+    {"TwentyThreadsReportTheirOwnRaise", kWithData, L"own-reports", 0,
+     "reports 20 own-thread 20 own-address 20\ndone\n"},
     // A report made after the raising frames are gone (at the end of a
     // catch block that overwrote them, in the application's slot) scans the
     // copy of the stack taken at the raise: it holds the return addresses
