@@ -67,6 +67,14 @@ std::string ThreadName(DWORD thread)
 // ---- Windows of the main thread that the report looks at
 
 constexpr UINT kMarker = WM_APP + 1;
+// Markers counted in runs: the waiting thread sleeps 10 ms between turns,
+// while one turn dispatches its messages back to back.
+constexpr UINT kCountedMarker = WM_APP + 2;
+constexpr int kCountedMarkers = 30;
+int g_countedSeen = 0;
+int g_runLength = 0;
+int g_longestRun = 0;
+LARGE_INTEGER g_lastCounted{};
 HWND g_window = nullptr;
 HWND g_edit = nullptr;
 HANDLE g_markerServed = nullptr;
@@ -81,6 +89,17 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         case kMarker:
             ::SetEvent(g_markerServed);
             return 0;
+        case kCountedMarker: {
+            LARGE_INTEGER now, frequency;
+            ::QueryPerformanceCounter(&now);
+            ::QueryPerformanceFrequency(&frequency);
+            const bool sameTurn = g_countedSeen > 0 && (now.QuadPart - g_lastCounted.QuadPart) * 1000 < 3 * frequency.QuadPart;
+            g_runLength = sameTurn ? g_runLength + 1 : 1;
+            g_longestRun = g_runLength > g_longestRun ? g_runLength : g_longestRun;
+            g_lastCounted = now;
+            if (++g_countedSeen == kCountedMarkers) ::SetEvent(g_markerServed);
+            return 0;
+        }
         case WM_PAINT: {
             PAINTSTRUCT paint;
             ::BeginPaint(window, &paint);
@@ -180,6 +199,17 @@ bool ReportWhilePainting(const cr::CaughtException& caught)
     Log(std::string("before-paint=") + (heldBeforePaint ? "held" : "dispatched") + " marker=" +
         (served ? "served" : "unserved") + " input=" + std::to_string(g_inputSeen) +
         " painted=" + (painted ? ThreadName(g_paintThread) : "never") + "\n");
+    return false;
+}
+
+bool ReportWithManyMessages(const cr::CaughtException& caught)
+{
+    Log(Where(caught));
+    for (int i = 0; i < kCountedMarkers; ++i) ::PostMessageW(g_window, kCountedMarker, 0, 0);
+    cr::SetDialogPainted(true);
+    const bool all = WaitFor(g_markerServed);
+    Log(std::string("served=") + (all ? "all" : std::to_string(g_countedSeen)) +
+        " longest-turn=" + (g_longestRun <= 11 ? "at-most-11" : std::to_string(g_longestRun)) + "\n");
     return false;
 }
 
@@ -317,6 +347,10 @@ int RunCase(const std::string& c)
     } else if (c == "keeps-painting") {
         CreateProbeWindow(0, nullptr);
         cr::SetReportProcedure(ReportWhilePainting);
+        RaiseOnMainThread();
+    } else if (c == "many-messages") {
+        CreateProbeWindow(0, nullptr);
+        cr::SetReportProcedure(ReportWithManyMessages);
         RaiseOnMainThread();
     } else if (c == "reads-main-window") {
         CreateProbeWindow(0, nullptr);

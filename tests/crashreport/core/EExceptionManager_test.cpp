@@ -41,6 +41,10 @@ const ManagerCase kCases[] = {
     // input to them is dropped.
     {"RaisingThreadKeepsPainting", L"keeps-painting", 0,
      "report on=exception-thread of=main\nbefore-paint=held marker=served input=0 painted=main\ndone\n"},
+    // At most 11 messages a turn, so that the raising thread keeps running the
+    // events handed to it.
+    {"AtMostElevenMessagesATurn", L"many-messages", 0,
+     "report on=exception-thread of=main\nserved=all longest-turn=at-most-11\ndone\n"},
     // The report reads a main-thread window's text while the main thread
     // waits and no dialog has painted yet.
     {"ReportReadsTheMainWindowsText", L"reads-main-window", 0,
