@@ -25,6 +25,12 @@ void ShowExceptionMessage(const std::exception_ptr& error)
 
 Exception::Exception(std::wstring message) : message_(std::move(message)), narrow_(WideToAnsi(message_)) {}
 
+void Exception::SetMessage(std::wstring message)
+{
+    narrow_ = WideToAnsi(message);
+    message_ = std::move(message);
+}
+
 std::wstring ExceptionMessage(const std::exception_ptr& error)
 {
     if (!error) return std::wstring();

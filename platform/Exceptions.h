@@ -20,6 +20,8 @@ class Exception : public std::exception {
 public:
     explicit Exception(std::wstring message);
     const std::wstring& Message() const noexcept { return message_; }
+    // For the handlers that mark an exception as they pass it on.
+    void SetMessage(std::wstring message);
     // The message in the ANSI code page.
     const char* what() const noexcept override { return narrow_.c_str(); }
 

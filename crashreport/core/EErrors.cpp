@@ -208,6 +208,26 @@ std::string InternalErrorReportText(const InternalErrorFacts& f)
 
 bool InternalErrorReportRunning() noexcept { return g_internalErrorRunning.load(); }
 
+void ReportOwnFailure(const std::exception_ptr& error, std::string_view section) noexcept
+{
+    const auto report = [section] {
+        try {
+            if (const InternalErrorHandler handler = g_internalErrorHandler.load())
+                handler(section);
+            else
+                ReportInternalError(section);
+        } catch (...) {
+        }
+    };
+    if (!error) return report();
+    try {
+        // The handlers read the failure as the exception being handled.
+        RethrowForInspection(error);
+    } catch (...) {
+        report();
+    }
+}
+
 void ReportInternalError(std::string_view section)
 {
     if (CurrentExceptionInheritsFrom("EAbort") || CurrentExceptionInheritsFrom("EOspreySocketError")) return;

@@ -2,6 +2,7 @@
 // How the crash reporter treats its own failures: GuardedCall around every
 // unit start and end, the last warning of a failed step, and the internal
 // error report a developer sees under a debugger.
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -53,6 +54,10 @@ CurrentExceptionFacts DescribeCurrentException();
 // executable's ".log" and offers to mail it.
 void ReportInternalError(std::string_view section);
 bool InternalErrorReportRunning() noexcept;
+// A failure of the reporter's own code, carried as `error`: to the installed
+// internal-error handler, else to ReportInternalError; never to the
+// application's handler slot (which is the reporter). Never throws.
+void ReportOwnFailure(const std::exception_ptr& error, std::string_view section) noexcept;
 
 struct InternalErrorFacts {
     std::string Date, OS, Dump, Section, LastExcept, AddressText, ClassName, Message, CallStack;

@@ -162,9 +162,9 @@ void SetEventDuplicateCheck(TEventProcedure check) noexcept;
 void BeginWaitingForReport();
 void EndWaitingForReport();
 bool RunPendingEventProcedure();
-// Until the exception manager waits for its report thread itself: after
-// BeginWaitingForReport, waits for `thread`, running handed-over events every
-// 10 ms, then ends the waiting.
+// The events' part of the exception manager's wait, for a caller that needs
+// nothing else of it: after BeginWaitingForReport, waits for `thread`,
+// running handed-over events every 10 ms, then ends the waiting.
 void WaitForReportThread(HANDLE thread);
 
 // ---- Calls from another module's reporter (the exports)

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "crashreport/core/EErrors.h"
 #include "crashreport/core/EExceptionManager.h"
 #include "crashreport/core/ExceptionLog.h"
 #include "crashreport/core/capture/ECapture.h"
@@ -29,6 +30,12 @@ void RunPreviousApplicationHandler(const std::exception_ptr& error)
 
 bool Report(const std::exception_ptr& error, TRaiserType raiserType)
 {
+    // A handler slot reached from the code of a report is the reporter's own
+    // failure: the application's handler is the reporter itself.
+    if (ReportRunsOnThisThread()) {
+        ReportOwnFailure(error, "ExceptionManager");
+        return false;
+    }
     const void* object = runtime::ExceptionObjectOf(error);
     return ExceptionManager(object, RaiseAddressOf(object), raiserType, ReporterModule());
 }

@@ -240,6 +240,7 @@ void StartCrashReporter()
     SetRestartFolder(folder);
     g_mainThreadId = ::GetCurrentThreadId();
     if (ThreadExceptionState* state = CurrentThreadState()) ClearSyntheticRaise(*state);
+    SetDialogPainted(false);
 
     // 3. The saved stack.
     {

@@ -32,6 +32,7 @@
 #include "platform/WorkerThread.h"
 #include "platform/runtime/RuntimeObserver.h"
 #include "platform/runtime/SehGuard.h"
+#include "ProbeSupport.h"
 
 // Outside the anonymous namespace: the log shows their plain mangled names.
 class ProbeError : public std::runtime_error {
@@ -164,11 +165,7 @@ void LogSlot(const char* slot, const std::exception_ptr& error)
 
 [[gnu::noinline]] void Throw() { throw ProbeError(); }
 
-[[gnu::noinline]] void WriteThroughNull()
-{
-    volatile int* volatile nowhere = nullptr;
-    *nowhere = 1;
-}
+using kvprobe::WriteThroughNull;
 
 [[gnu::noinline]] void ThrowingNoexcept() noexcept { Throw(); }
 
@@ -442,8 +439,7 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) return 98;
     g_logPath = argv[2];
-    g_log = ::CreateFileW(argv[2], FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    g_log = kvprobe::OpenProbeLog(argv[2]);
     if (g_log == INVALID_HANDLE_VALUE) return 97;
     kv::MarkProgramStarted();
     const bool reporter = cr::ReporterActive();

@@ -148,7 +148,7 @@ void OnRaised(void* object, const std::type_info* type, const runtime::RaiseSite
 {
     if (!ReporterActive()) return;
     ThreadExceptionState* state = CurrentThreadState();
-    if (!state) return;
+    if (!state || state->HandlingInProgress) return;
     state->RaiseFrame = site.Esp;
     state->RaiseRegister = site.Ecx;
     const ULONG_PTR arguments[7] = {reinterpret_cast<ULONG_PTR>(site.ReturnAddress),
@@ -170,7 +170,7 @@ void OnRaised(void* object, const std::type_info* type, const runtime::RaiseSite
 
 void OnNoHandler(void* object, const std::type_info*) noexcept
 {
-    if (!ReporterActive()) return;
+    if (!ReporterActive() || ReportRunsOnThisThread()) return;
     ThreadExceptionState* state = CurrentThreadState();
     RaiseGuard guard(state);
     if (!guard.Held() || !ShouldFilterOnThisThread(object)) return;
@@ -185,7 +185,7 @@ void OnNoHandler(void* object, const std::type_info*) noexcept
 // is reported as handled, unless this thread already reported it.
 void OnHandled(void* object, const std::type_info*) noexcept
 {
-    if (!ReporterActive()) return;
+    if (!ReporterActive() || ReportRunsOnThisThread()) return;
     const TOspreyModuleOptions* options = CurrentOspreyLogOptions();
     if (!options || !options->BehaviourOptions().Contains(boCatchHandledExceptions)) return;
     ThreadExceptionState* state = CurrentThreadState();
@@ -222,7 +222,7 @@ LONG CALLBACK ReporterVectoredHandler(EXCEPTION_POINTERS* pointers)
     const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
     if (ReporterActive() && !IsForeignOrQuiet(record->ExceptionCode)) {
         ThreadExceptionState* state = CurrentThreadState();
-        if (state && !state->Probing && state->RaiseGuard == 0) {
+        if (state && !state->Probing && !state->HandlingInProgress && state->RaiseGuard == 0) {
             std::memcpy(&state->ExceptionRecord, record, kRecordCopySize);
             std::memcpy(&state->Context, pointers->ContextRecord, kContextCopySize);
             state->Context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
@@ -335,6 +335,7 @@ const void* ForwardedExceptObject(const EXCEPTION_RECORD* record, const CONTEXT*
 
 void RaiseNotify(const void* object, const void* address, bool isNative)
 {
+    if (ReportRunsOnThisThread()) return;
     ThreadExceptionState* state = CurrentThreadState();
     RaiseGuard guard(state);
     if (!guard.Held()) return;
@@ -415,7 +416,7 @@ void ExceptProcHook()
     void* object = runtime::CaughtExceptionObject();
     const void* address = RaiseAddressOf(object);
     ThreadExceptionState* state = CurrentThreadState();
-    if (ReporterActive() && object && !AlreadyReportedOnThread(state, object, address)) {
+    if (ReporterActive() && object && !ReportRunsOnThisThread() && !AlreadyReportedOnThread(state, object, address)) {
         RaiseGuard guard(state);
         if (guard.Held() && ShouldFilterOnThisThread(object)) {
             try {
