@@ -6,6 +6,7 @@
 #include "crashreport/core/EExceptionManager.h"
 #include "crashreport/core/ExceptionLog.h"
 #include "crashreport/core/capture/ECapture.h"
+#include "crashreport/core/capture/EThreadState.h"
 #include "platform/Exceptions.h"
 
 namespace kv::crashreport {
@@ -37,6 +38,12 @@ bool Report(const std::exception_ptr& error, TRaiserType raiserType)
         return false;
     }
     const void* object = runtime::ExceptionObjectOf(error);
+    // Reported at its raise already (no handler of the program would take
+    // it, such as a stack overflow): the slot it reaches afterwards passes it on.
+    if (ThreadExceptionState* state = ExistingThreadState(); state && object && state->ReportedAtRaise == object) {
+        state->ReportedAtRaise = nullptr;
+        return state->ReportedAtRaiseResult;
+    }
     return ExceptionManager(object, RaiseAddressOf(object), raiserType, ReporterModule());
 }
 
