@@ -239,6 +239,11 @@ std::int64_t SizeOnDisk(const std::wstring& path, std::int64_t size)
 {
     if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
     if (size < 0) size = FileSizeOf(path);
+    return ClusterRoundedSize(path, size);
+}
+
+std::int64_t ClusterRoundedSize(const std::wstring& path, std::int64_t size)
+{
     wchar_t drive = path.empty() ? L'C' : static_cast<wchar_t>(UpperCase(path.substr(0, 1))[0]);
     if (drive < L'A' || drive > L'Z') drive = L'C';
     const std::int64_t cluster = ClusterSizes[drive - L'A'];

@@ -48,6 +48,9 @@ std::wstring FileTimeToText(const FILETIME& time);
 std::int64_t FileSizeOf(const std::wstring& path);
 std::int64_t SizeOnDisk(const std::wstring& path, std::int64_t size);
 std::int64_t FileSizeOnDisk(const std::wstring& path, std::int64_t size = -1);
+// `size` rounded up to the cluster size of the path's drive, for a file known
+// to exist (no look-up of the file).
+std::int64_t ClusterRoundedSize(const std::wstring& path, std::int64_t size);
 std::uint32_t GetClusterSize(const std::wstring& root);
 // Windows 95/98 only: the boot sector's cluster size; throws kv::Exception.
 std::uint32_t GetClusterSize9x(int driveNumber);

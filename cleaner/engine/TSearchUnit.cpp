@@ -352,7 +352,9 @@ void TSearchEngine::AddScanItem(const std::wstring& folder, const WIN32_FIND_DAT
     row.Size = FormatThousands(size);
     row.Modified = FileTimeToText(entry.ftLastWriteTime);
     row.Filter = rule;
-    row.SizeOnDisk = FileSizeOnDisk(path, size);
+    // The file was opened a moment ago: asking whether it exists would cost a
+    // look-up per hit, about as much as the walk spends on the hit otherwise.
+    row.SizeOnDisk = ClusterRoundedSize(path, size);
     const std::int64_t found = ScanFoundSize += row.SizeOnDisk;
     AddRow(row, Format(foundSizeText_, {FormatFileSize(found)}));
 }
