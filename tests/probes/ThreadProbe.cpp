@@ -379,6 +379,24 @@ const void* RoutineEnd(const void* code)
     return end;
 }
 
+bool IsOwnLiveStack(const SeenReport& report, const Thrower& thrower)
+{
+    return report.topOfStack == thrower.stackBase && report.stackPoint < thrower.stackBase &&
+           report.stackPoint > thrower.stackBase - 0x100000;
+}
+
+// A report made in the worker's catch, when the process's copy of the stack
+// at the raise is of that thread and that address, scans the copy (the catch
+// has overwritten the live frames): a block of at most 102400 bytes that lies
+// on no thrower's stack.
+bool IsRaisingStackCopy(const SeenReport& report)
+{
+    if (report.topOfStack <= report.stackPoint || report.topOfStack - report.stackPoint > 102400) return false;
+    for (const Thrower& thrower : g_throwers)
+        if (report.stackPoint < thrower.stackBase && report.stackPoint > thrower.stackBase - 0x100000) return false;
+    return true;
+}
+
 void RunThrowersCase()
 {
     g_go = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -401,9 +419,7 @@ void RunThrowersCase()
         for (const Thrower& thrower : g_throwers) {
             if (thrower.id != report.threadId) continue;
             if (report.address > thrower.code && report.address < RoutineEnd(thrower.code)) ++ownAddress;
-            if (report.topOfStack == thrower.stackBase && report.stackPoint < thrower.stackBase &&
-                report.stackPoint > thrower.stackBase - 0x100000)
-                ++ownStack;
+            if (IsOwnLiveStack(report, thrower) || IsRaisingStackCopy(report)) ++ownStack;
         }
     }
     Log("reports=" + std::to_string(g_reports.size()));
