@@ -28,7 +28,9 @@ LRESULT CALLBACK SyncWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         try {
             (*pending->method)();
         } catch (...) {
+            // Not handled here: thrown again on the thread that waits.
             pending->error = std::current_exception();
+            runtime::NoteCarriedException(pending->error);
         }
         return 0;
     }
@@ -91,7 +93,7 @@ void RunOnMainThread(const std::function<void()>& method)
     if (!window) throw Exception(L"No main-thread window to synchronise with");
     PendingMethod pending{&method, nullptr};
     ::SendMessageW(window, kRunMethodMessage, 0, reinterpret_cast<LPARAM>(&pending));
-    if (pending.error) RethrowException(pending.error);
+    if (pending.error) runtime::RethrowCarriedBack(pending.error);
 }
 
 } // namespace kv

@@ -15,6 +15,7 @@
 #include "crashreport/core/ESystem.h"
 #include "crashreport/core/ExceptionLog.h"
 #include "crashreport/core/capture/ECapture.h"
+#include "crashreport/core/capture/ERaisingStack.h"
 #include "crashreport/core/capture/EThreadState.h"
 #include "platform/Exceptions.h"
 #include "platform/TextCodec.h"
@@ -492,7 +493,7 @@ bool ExceptionManager(const void* object, const void* address, TRaiserType raise
     if (const auto forward = reinterpret_cast<ExceptionManagerExport>(MainModuleExport("ExceptionManager")))
         return forward(object, address, raiserType, ReporterModule()) != 0;
     if (!HandlingEnabled() || !IsThreadIncluded(::GetCurrentThreadId())) return true;
-    const LastExceptionInfo last = LastException();
+    const LastExceptionInfo last = ThreadLastException();
     if (!IsReportableObject(object) && !IsReportableObject(last.Object)) return true;
     if (!IsValidObject(object)) {
         object = last.Object;
@@ -501,8 +502,11 @@ bool ExceptionManager(const void* object, const void* address, TRaiserType raise
     const bool isNative = LastNativeFlagOfModule(address, IsNativeRaisedException(object));
     if (ThreadExceptionState* state = CurrentThreadState(); state && state->StackPoint == 0)
         state->StackPoint = CurrentStackPosition();
-    return ProcessCaughtException(object, address, isNative, nullptr, false, aeNone, moduleHandle, raiserType, nullptr,
-                                  nullptr, 0, 0);
+    // A handler's own calls have overwritten the raising frames: the copy
+    // taken at the raise is scanned (and a carried-back exception is marked).
+    const TReportStack stack = RaisingStackForReport(object, address);
+    return ProcessCaughtException(object, address, isNative, nullptr, false, stack.AsynchronousKind, moduleHandle,
+                                  raiserType, nullptr, nullptr, stack.StackPoint, stack.TopOfStack);
 }
 
 void ReportOSException(const void* object, const void* address)

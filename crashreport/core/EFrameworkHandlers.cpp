@@ -6,6 +6,7 @@
 #include "crashreport/core/EExceptionManager.h"
 #include "crashreport/core/ExceptionLog.h"
 #include "crashreport/core/capture/ECapture.h"
+#include "crashreport/core/capture/EThreadState.h"
 #include "platform/Exceptions.h"
 
 namespace kv::crashreport {
@@ -37,6 +38,12 @@ bool Report(const std::exception_ptr& error, TRaiserType raiserType)
         return false;
     }
     const void* object = runtime::ExceptionObjectOf(error);
+    // Reported at its raise already (no handler of the program would take
+    // it, such as a stack overflow): the slot it reaches afterwards passes it on.
+    if (ThreadExceptionState* state = ExistingThreadState(); state && object && state->ReportedAtRaise == object) {
+        state->ReportedAtRaise = nullptr;
+        return state->ReportedAtRaiseResult;
+    }
     return ExceptionManager(object, RaiseAddressOf(object), raiserType, ReporterModule());
 }
 
@@ -50,10 +57,7 @@ void ApplicationHandler(const std::exception_ptr& error)
 // (the reporter's too) is passed by.
 void ThreadHandler(const std::exception_ptr& error)
 {
-    // A stack overflow was reported when it was raised; the guard that
-    // catches it afterwards does not report it a second time.
-    const void* object = runtime::ExceptionObjectOf(error);
-    if (!AlreadyReportedOnThisThread(object, RaiseAddressOf(object)) && !Report(error, rtUnknown)) return;
+    if (!Report(error, rtUnknown)) return;
     if (const ApplicationExceptionHandler previous = g_previousThread.load())
         previous(error);
     else

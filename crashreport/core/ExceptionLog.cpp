@@ -105,7 +105,12 @@ ThreadExceptionClassRecord* ThreadClassRecord()
     return state ? &state->Reported : nullptr;
 }
 
-const void* CurrentRaiseAddress() { return RaiseAddressOf(LastException().Object); }
+// The calling thread's own raise first: threads that raise at once each keep theirs.
+const void* CurrentRaiseAddress()
+{
+    const void* object = ThreadLastException().Object;
+    return RaiseAddressOf(object ? object : LastException().Object);
+}
 
 NT_TIB* ThreadInformationBlock() noexcept { return reinterpret_cast<NT_TIB*>(::NtCurrentTeb()); }
 
@@ -206,6 +211,16 @@ std::size_t ReadSavedStack(void* buffer, std::size_t size) noexcept
     return count;
 }
 
+std::size_t ReadSavedStackOf(DWORD threadId, const void* address, void* buffer, std::size_t size) noexcept
+{
+    Locked locked(g_savedStackLock);
+    if (!g_savedStackBuffer || !address || g_savedStack.ThreadId != threadId || g_savedStack.Address != address)
+        return 0;
+    const std::size_t count = std::min(size, g_savedStack.Length);
+    std::memcpy(buffer, g_savedStackBuffer, count);
+    return count;
+}
+
 void StartCrashReporter()
 {
     // 1. The link cursor; the reporter's own failures go to its internal-error report.
@@ -235,6 +250,8 @@ void StartCrashReporter()
             ::VirtualAlloc(nullptr, kSavedStackSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
         g_savedStack = {};
     }
+    // 3-4. The handled-exception cache, the handler routines it recognises.
+    InitializeHandledAnalysis();
 
     // 6. Without reporter data nothing else is installed.
     if (!ModuleCarriesReporterData(OwnModule())) {

@@ -40,6 +40,9 @@ void SaveStackCopy(std::uint32_t start, const void* address) noexcept;
 SavedStackInfo SavedStackSnapshot() noexcept;
 // Copies up to `size` bytes of the saved stack into `buffer`; the count copied.
 std::size_t ReadSavedStack(void* buffer, std::size_t size) noexcept;
+// The same, only when the copy is of `threadId`'s raise at `address` (the
+// address as kept: a native raise's minus 5); 0 otherwise.
+std::size_t ReadSavedStackOf(DWORD threadId, const void* address, void* buffer, std::size_t size) noexcept;
 
 // ---- Start and end
 // The unit start of the reporter's main unit: StartCrashReporter under

@@ -54,11 +54,12 @@ ___wrap___cxa_rethrow:
         LEAVE_SITE
         jmp     ___real___cxa_rethrow
 
-/* void kv_rethrow_recorded(const std::exception_ptr* error) */
+/* void kv_rethrow_recorded(const std::exception_ptr* error, RaiseKind kind) */
         .globl  _kv_rethrow_recorded
         .def    _kv_rethrow_recorded; .scl 2; .type 32; .endef
 _kv_rethrow_recorded:
         TAKE_SITE
+        pushl   12(%ebp)
         pushl   8(%ebp)
         pushl   %eax
         call    _kv_runtime_on_rethrow_exception

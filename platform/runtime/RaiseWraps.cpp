@@ -133,6 +133,12 @@ void* CaughtExceptionObject() noexcept
 
 const std::type_info* CaughtExceptionType() noexcept { return TypeOfObject(CaughtExceptionObject()); }
 
+void NoteCarriedException(const std::exception_ptr& error) noexcept
+{
+    const RuntimeObserver* observer = g_observer.load();
+    if (observer && observer->Carried && error) observer->Carried(ExceptionObjectOf(error), ExceptionTypeOf(error));
+}
+
 } // namespace kv::runtime
 
 using namespace kv::runtime;
@@ -155,11 +161,11 @@ void kv_runtime_on_rethrow(const RaiseSite* site) noexcept
     if (void* object = CaughtExceptionObject()) observer->Raised(object, TypeOfObject(object), *site, RaiseKind::Rethrow);
 }
 
-void kv_runtime_on_rethrow_exception(const RaiseSite* site, const std::exception_ptr* error) noexcept
+void kv_runtime_on_rethrow_exception(const RaiseSite* site, const std::exception_ptr* error, RaiseKind kind) noexcept
 {
     const RuntimeObserver* observer = g_observer.load();
     if (!observer || !observer->Raised || !*error) return;
-    observer->Raised(ExceptionObjectOf(*error), ExceptionTypeOf(*error), *site, RaiseKind::RethrowException);
+    observer->Raised(ExceptionObjectOf(*error), ExceptionTypeOf(*error), *site, kind);
 }
 
 [[noreturn]] void kv_runtime_rethrow_exception(const std::exception_ptr* error) { std::rethrow_exception(*error); }

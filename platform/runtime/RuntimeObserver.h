@@ -26,6 +26,7 @@ enum class RaiseKind : std::uint8_t {
     Throw,            // a throw expression
     Rethrow,          // "throw;" inside a catch block
     RethrowException, // an exception carried in a std::exception_ptr thrown again
+    CarriedBack,      // an exception a method raised on another thread for this one, thrown again here
 };
 
 // Each member may be nullptr. They run on the raising thread, inside the
@@ -36,6 +37,9 @@ struct RuntimeObserver {
     void (*NoHandler)(void* object, const std::type_info* type) noexcept;
     // A catch block ended without throwing the exception on.
     void (*Handled)(void* object, const std::type_info* type) noexcept;
+    // A catch block took the exception only to carry it to the thread that
+    // waits for this one, which throws it again (RethrowCarriedBack).
+    void (*Carried)(void* object, const std::type_info* type) noexcept = nullptr;
 };
 
 // Installs the observer (nullptr: none) and returns the previous one. The
@@ -56,7 +60,7 @@ const std::type_info* CaughtExceptionType() noexcept;
 
 extern "C" {
 // Implemented in assembly (they take the caller's registers): see below.
-[[noreturn]] void kv_rethrow_recorded(const std::exception_ptr* error);
+[[noreturn]] void kv_rethrow_recorded(const std::exception_ptr* error, kv::runtime::RaiseKind kind);
 [[noreturn]] void kv_rethrow_for_inspection(const std::exception_ptr* error);
 }
 
@@ -65,7 +69,19 @@ namespace kv::runtime {
 // std::rethrow_exception does not pass the throw wraps: this throws the
 // exception again as a new raise that the observer sees (the carried-back
 // failure of a callback, a worker's failure raised on the waiting thread).
-[[noreturn]] inline void RethrowException(const std::exception_ptr& error) { kv_rethrow_recorded(&error); }
+[[noreturn]] inline void RethrowException(const std::exception_ptr& error)
+{
+    kv_rethrow_recorded(&error, RaiseKind::RethrowException);
+}
+
+// Inside the catch block that takes an exception to carry it to the waiting
+// thread: tells the observer (Carried).
+void NoteCarriedException(const std::exception_ptr& error) noexcept;
+// On the waiting thread: the carried exception raised again (CarriedBack).
+[[noreturn]] inline void RethrowCarriedBack(const std::exception_ptr& error)
+{
+    kv_rethrow_recorded(&error, RaiseKind::CarriedBack);
+}
 
 // Throws the exception again only to classify it in a catch block right
 // there: the observer sees neither a raise nor the end of that catch block.

@@ -3,7 +3,7 @@
  * Stack frame of kv_seh_guard (the registration record is its start, so the
  * establisher frame the system hands to the handler is its address):
  *   +0    next record on the fs:[0] chain
- *   +4    handler (kv_seh_guard_handler)
+ *   +4    handler (kv_seh_guard_entry, a jump to kv_seh_guard_handler)
  *   +8    the guard's ebp, to resume with
  *   +12   the fault's EXCEPTION_RECORD, copied (80 bytes)
  *   +92   the fault's CONTEXT, copied (204 bytes, up to ExtendedRegisters)
@@ -30,7 +30,7 @@ _kv_seh_guard:
         subl    $FRAME_SIZE, %esp
         movl    %fs:0, %eax
         movl    %eax, FRAME_NEXT(%esp)
-        movl    $_kv_seh_guard_handler, FRAME_HANDLER(%esp)
+        movl    $_kv_seh_guard_entry, FRAME_HANDLER(%esp)
         movl    %ebp, FRAME_EBP(%esp)
         movl    %esp, %fs:0
         pushl   12(%ebp)
@@ -63,6 +63,16 @@ _kv_seh_guard:
         addl    $12, %esp
         movl    $1, %eax
         jmp     .Lleave
+
+/* The record names a 5-byte jump to the handler rather than the handler
+   itself: that is the shape of a bare except block's record, which is how
+   the crash reporter's look at a thread's handler chain recognises the
+   guard (the jump's target tells the kind of handler). */
+        .globl  _kv_seh_guard_entry
+        .def    _kv_seh_guard_entry; .scl 2; .type 32; .endef
+_kv_seh_guard_entry:
+        .byte   0xE9                            /* jmp rel32, never the short form */
+        .long   _kv_seh_guard_handler - . - 4
 
         .globl  _kv_seh_guard_handler
         .def    _kv_seh_guard_handler; .scl 2; .type 32; .endef

@@ -19,8 +19,10 @@ using KvFaultSink = void (*)(void* argument, const EXCEPTION_RECORD* record, con
 // exception out: the guard is no C++ frame.
 int kv_seh_guard(KvGuardedBody body, void* argument, KvFaultSink onFault);
 
-// The guard's handler, for tests that classify fs:[0] records.
+// The guard's handler, and what its fs:[0] record names: a jump to it, five
+// bytes long (the shape by which a thread's handler chain is classified).
 EXCEPTION_DISPOSITION kv_seh_guard_handler(EXCEPTION_RECORD* record, void* frame, CONTEXT* context, void* dispatcher);
+void kv_seh_guard_entry();
 }
 
 namespace kv {

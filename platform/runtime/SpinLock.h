@@ -27,4 +27,17 @@ private:
     volatile LONG held_ = 0;
 };
 
+// The exclusive side of a slim reader/writer lock for one scope (a static
+// SRWLOCK_INIT lock needs no set-up and never allocates).
+class ExclusiveSrwHold {
+public:
+    explicit ExclusiveSrwHold(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    ~ExclusiveSrwHold() { ::ReleaseSRWLockExclusive(&lock_); }
+    ExclusiveSrwHold(const ExclusiveSrwHold&) = delete;
+    ExclusiveSrwHold& operator=(const ExclusiveSrwHold&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
 } // namespace kv

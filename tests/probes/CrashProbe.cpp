@@ -11,7 +11,9 @@
 // report procedure records instead of reporting).
 #include <windows.h>
 #include <httpext.h>
+#include <unwind.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "crashreport/core/ECore.h"
+#include "crashreport/core/EErrors.h"
 #include "crashreport/core/EExceptionManager.h"
 #include "crashreport/core/EFrameworkHandlers.h"
 #include "crashreport/core/EObjects.h"
@@ -117,6 +120,64 @@ bool g_raiseInsideReport = false;
 // Set: the report signals it has begun and takes its time.
 HANDLE g_reportBegun = nullptr;
 
+// The return addresses the unwinder sees in the three frames under a throw
+// (an oracle apart from the reporter's own stack code), taken just before it.
+struct FirstThrowFrames {
+    std::uintptr_t returns[3];
+    int count;
+};
+FirstThrowFrames g_firstThrow{};
+bool g_checkFirstThrow = false;
+
+_Unwind_Reason_Code CollectFrame(_Unwind_Context* context, void* argument)
+{
+    // The first two frames are the collector's caller and the raising function.
+    if ((*static_cast<int*>(argument))++ < 2) return _URC_NO_REASON;
+    g_firstThrow.returns[g_firstThrow.count++] = _Unwind_GetIP(context);
+    return g_firstThrow.count < 3 ? _URC_NO_REASON : _URC_END_OF_STACK;
+}
+
+[[gnu::noinline]] void CollectFirstThrowFrames()
+{
+    g_firstThrow.count = 0;
+    int seen = 0;
+    _Unwind_Backtrace(CollectFrame, &seen);
+}
+
+volatile int g_depthSink = 0;
+[[gnu::noinline]] void ThrowFromDepth()
+{
+    CollectFirstThrowFrames();
+    throw ProbeError();
+}
+[[gnu::noinline]] int Depth3()
+{
+    ThrowFromDepth();
+    return g_depthSink + 3;
+}
+[[gnu::noinline]] int Depth2() { return Depth3() + g_depthSink; }
+[[gnu::noinline]] int Depth1() { return Depth2() + g_depthSink; }
+
+// Overwrites the stack below the caller, where the frames of a throw were.
+[[gnu::noinline]] void Scribble()
+{
+    volatile char area[32768];
+    for (std::size_t i = 0; i < sizeof area; ++i) area[i] = 0;
+}
+
+// How many of the first throw's return addresses the report's stack range holds.
+int FirstThrowFramesIn(std::uint32_t from, std::uint32_t to)
+{
+    int found = 0;
+    for (int i = 0; i < g_firstThrow.count; ++i)
+        for (std::uint32_t at = from; at + 4 <= to; at += 4)
+            if (*reinterpret_cast<const std::uint32_t*>(at) == g_firstThrow.returns[i]) {
+                ++found;
+                break;
+            }
+    return found;
+}
+
 bool RecordReport(const cr::CaughtException& caught)
 {
     char line[256];
@@ -125,6 +186,12 @@ bool RecordReport(const cr::CaughtException& caught)
                   static_cast<unsigned>(cr::SavedStackSnapshot().Length));
     DWORD written = 0;
     ::WriteFile(g_log, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+    if (g_checkFirstThrow) {
+        std::snprintf(line, sizeof line, "first-throw frames %d/%d asynchronous=%d\n",
+                      FirstThrowFramesIn(caught.StackPoint, caught.TopOfStack), g_firstThrow.count,
+                      static_cast<int>(caught.AsynchronousException));
+        Log("%s", line);
+    }
     if (g_reportBegun) {
         ::SetEvent(g_reportBegun);
         ::Sleep(300);
@@ -269,6 +336,138 @@ BOOL WINAPI ServerWriteClient(HCONN, LPVOID buffer, LPDWORD bytes, DWORD)
     frame[0] = static_cast<char>(depth);
     if (depth == 0) Throw();
     return Recurse(depth - 1) + frame[0];
+}
+
+// A thread of its own (no guard at its start) whose code runs one guarded
+// callback that faults: only that guard takes the fault.
+DWORD WINAPI GuardedFaultOnly(void*)
+{
+    kv::GuardedCallback([] { WriteThroughNull(); });
+    return 0;
+}
+
+int RunRawThreadGuardedFaultCase()
+{
+    HANDLE thread = ::CreateThread(nullptr, 0, GuardedFaultOnly, nullptr, 0, nullptr);
+    if (!thread) return 40;
+    ::WaitForSingleObject(thread, 10000);
+    ::CloseHandle(thread);
+    return 0;
+}
+
+[[gnu::noinline]] int Overflow(int depth)
+{
+    volatile char frame[512];
+    frame[depth % 512] = static_cast<char>(depth);
+    // Without end while the sink is not negative (it never is).
+    return g_depthSink >= 0 ? Overflow(depth + 1) + frame[0] : depth;
+}
+
+class OverflowingWorker : public kv::WorkerThread {
+protected:
+    void Execute() override { Overflow(0); }
+};
+
+int RunWorkerOverflowCase()
+{
+    const DWORD id = kv::WorkerThread::Start<OverflowingWorker>()->ThreadId();
+    HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, id);
+    if (!thread) return 41;
+    const DWORD waited = ::WaitForSingleObject(thread, 20000);
+    ::CloseHandle(thread);
+    return waited == WAIT_OBJECT_0 ? 0 : 42;
+}
+
+// Twenty threads raise at once, each its own object from one of two places;
+// each then waits in its catch block until all have raised, and checks that
+// its thread still knows its own exception and where it was raised.
+struct OwnRecordRun {
+    HANDLE go = nullptr;
+    HANDLE allRaised = nullptr;
+    volatile LONG raised = 0;
+    volatile LONG own = 0;
+};
+constexpr LONG kRaisingThreads = 20;
+
+struct NumberedError : std::runtime_error {
+    explicit NumberedError(int n) : std::runtime_error("numbered"), number(n) {}
+    int number;
+};
+[[gnu::noinline]] void ThrowFromFirstPlace(int n) { throw NumberedError(n); }
+[[gnu::noinline]] void ThrowFromSecondPlace(int n) { throw NumberedError(n); }
+
+// The function whose code holds `address`: the nearest start below it.
+bool RaisedIn(const void* address, void (*expected)(int), void (*other)(int))
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
+    const auto mine = reinterpret_cast<std::uintptr_t>(expected), theirs = reinterpret_cast<std::uintptr_t>(other);
+    if (at <= mine) return false;
+    return theirs >= at || theirs < mine;
+}
+
+DWORD WINAPI RaiseAtOnce(void* parameter)
+{
+    auto* run = static_cast<OwnRecordRun*>(parameter);
+    static volatile LONG next = 0;
+    const int n = static_cast<int>(::InterlockedIncrement(&next));
+    void (*place)(int) = n % 2 ? ThrowFromFirstPlace : ThrowFromSecondPlace;
+    void (*other)(int) = n % 2 ? ThrowFromSecondPlace : ThrowFromFirstPlace;
+    ::WaitForSingleObject(run->go, 10000);
+    try {
+        place(n);
+    } catch (const NumberedError& error) {
+        if (::InterlockedIncrement(&run->raised) == kRaisingThreads) ::SetEvent(run->allRaised);
+        ::WaitForSingleObject(run->allRaised, 10000);
+        const cr::LastExceptionInfo last = cr::ThreadLastException();
+        if (last.Object == &error && RaisedIn(cr::RaiseAddressOf(&error), place, other) &&
+            RaisedIn(kv::crashreport::CurrentExceptionAddress(), place, other))
+            ::InterlockedIncrement(&run->own);
+    }
+    return 0;
+}
+
+int RunOwnRecordsCase()
+{
+    OwnRecordRun run;
+    run.go = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    run.allRaised = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[kRaisingThreads];
+    for (HANDLE& thread : threads) thread = ::CreateThread(nullptr, 0, RaiseAtOnce, &run, 0, nullptr);
+    ::SetEvent(run.go);
+    ::WaitForMultipleObjects(kRaisingThreads, threads, TRUE, 20000);
+    for (HANDLE thread : threads) ::CloseHandle(thread);
+    char line[64];
+    std::snprintf(line, sizeof line, "own-record %ld/%ld\n", run.own, kRaisingThreads);
+    Log("%s", line);
+    return 0;
+}
+
+// A worker runs a method on the main thread that throws three calls deep;
+// the main thread serves it until the worker ends.
+class SynchronizingWorker : public kv::WorkerThread {
+protected:
+    void Execute() override { Synchronize([] { Depth1(); }); }
+};
+
+int RunSynchronizeCase()
+{
+    kv::InitializeMainThread();
+    HANDLE thread = ::OpenThread(SYNCHRONIZE, FALSE, kv::WorkerThread::Start<SynchronizingWorker>()->ThreadId());
+    if (!thread) return 43;
+    const DWORD until = ::GetTickCount() + 20000;
+    while (::MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_ALLINPUT) != WAIT_OBJECT_0 &&
+           ::GetTickCount() < until)
+        kv::ProcessMessages();
+    const bool ended = ::WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    ::CloseHandle(thread);
+    return ended ? 0 : 44;
+}
+
+void CatchHandledExceptions()
+{
+    auto options = cr::CurrentOspreyLogOptions()->BehaviourOptions();
+    options.Include(cr::boCatchHandledExceptions);
+    cr::CurrentOspreyLogOptions()->SetBehaviourOptions(options);
 }
 
 int RunCase(const wchar_t* name)
@@ -420,6 +619,30 @@ int RunCase(const wchar_t* name)
         return RunWindowCase(kFaultMessage);
     } else if (c == L"worker") {
         return RunWorkerCase();
+    } else if (c == L"handled-scribbled") {
+        CatchHandledExceptions();
+        g_checkFirstThrow = true;
+        try {
+            Depth1();
+        } catch (const ProbeError&) {
+            Scribble();
+        }
+    } else if (c == L"slot-after-throw") {
+        g_checkFirstThrow = true;
+        kv::GuardedCallback([] { Depth1(); });
+    } else if (c == L"synchronize") {
+        g_checkFirstThrow = true;
+        return RunSynchronizeCase();
+    } else if (c == L"synchronize-handled-capture") {
+        CatchHandledExceptions();
+        g_checkFirstThrow = true;
+        return RunSynchronizeCase();
+    } else if (c == L"raw-thread-guarded-av") {
+        return RunRawThreadGuardedFaultCase();
+    } else if (c == L"worker-overflow") {
+        return RunWorkerOverflowCase();
+    } else if (c == L"own-records") {
+        return RunOwnRecordsCase();
     } else if (c == L"guarded-av") {
         kv::GuardedCallback([] { WriteThroughNull(); });
     } else if (c == L"unguarded-av") {

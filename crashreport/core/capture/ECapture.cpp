@@ -14,6 +14,7 @@
 #include "crashreport/core/EObjects.h"
 #include "crashreport/core/ESystem.h"
 #include "crashreport/core/ExceptionLog.h"
+#include "crashreport/core/capture/ERaisingStack.h"
 #include "crashreport/core/capture/EThreadHooks.h"
 #include "crashreport/core/capture/EThreadState.h"
 #include "platform/Exceptions.h"
@@ -120,20 +121,19 @@ bool ShouldFilterOnThisThread(const void* object, const std::type_info* type = n
     }
 }
 
-void RememberOnThread(ThreadExceptionState* state, const void* object, const void* address) noexcept
-{
-    if (!state) return;
-    state->LastObject = object;
-    state->LastAddress = address;
-}
-
 // The report of an exception that no handler of the program will take.
 void ReportUnhandledRaise(ThreadExceptionState* state, const void* object, const void* address, bool isNative,
                           TAsynchronousException kind)
 {
     if (state && state->StackPoint == 0) state->StackPoint = state->RaiseFrame;
-    ProcessCaughtException(object, address, isNative, nullptr, false, kind, ReporterModule(), rtUnknown, nullptr,
-                           nullptr, 0, 0);
+    const TReportStack carried = CarriedStackForReport(object);
+    if (kind == aeNone) kind = carried.AsynchronousKind;
+    const bool result = ProcessCaughtException(object, address, isNative, nullptr, false, kind, ReporterModule(),
+                                               rtUnknown, nullptr, nullptr, carried.StackPoint, carried.TopOfStack);
+    if (state) {
+        state->ReportedAtRaise = object;
+        state->ReportedAtRaiseResult = result;
+    }
 }
 
 bool AlreadyReportedOnThread(const ThreadExceptionState* state, const void* object, const void* address) noexcept
@@ -143,22 +143,9 @@ bool AlreadyReportedOnThread(const ThreadExceptionState* state, const void* obje
            ClassNameOf(object) == state->Reported.ClassName;
 }
 
-} // namespace
-
-bool AlreadyReportedOnThisThread(const void* object, const void* address) noexcept
-{
-    try {
-        return AlreadyReportedOnThread(ExistingThreadState(), object, address);
-    } catch (...) {
-        return false;
-    }
-}
-
-namespace {
-
 // ---- The runtime observer
 
-void OnRaised(void* object, const std::type_info* type, const runtime::RaiseSite& site, runtime::RaiseKind) noexcept
+void OnRaised(void* object, const std::type_info* type, const runtime::RaiseSite& site, runtime::RaiseKind kind) noexcept
 {
     if (!ReporterActive()) return;
     ThreadExceptionState* state = CurrentThreadState();
@@ -177,9 +164,19 @@ void OnRaised(void* object, const std::type_info* type, const runtime::RaiseSite
     GeneralRaiseNotify(kNativeExceptionCode, EXCEPTION_NONCONTINUABLE, 7, false, arguments);
     RaiseGuard guard(state);
     if (!guard.Held()) return;
+    if (kind == runtime::RaiseKind::CarriedBack) {
+        // Raised where the method ran: its address and stack are the first throw's.
+        TakeCarriedException(object);
+        RecordLastException(object, state->CarriedAddress ? state->CarriedAddress : site.ReturnAddress, true);
+        return;
+    }
     RecordLastException(object, site.ReturnAddress, true);
-    RememberOnThread(state, object, site.ReturnAddress);
     if (ShouldFilterOnThisThread(object, type)) SaveRaisingThreadStack(site.ReturnAddress, true);
+}
+
+void OnCarried(void* object, const std::type_info*) noexcept
+{
+    if (ReporterActive() && !ReportRunsOnThisThread()) NoteCarriedException(object);
 }
 
 void OnNoHandler(void* object, const std::type_info*) noexcept
@@ -208,16 +205,18 @@ void OnHandled(void* object, const std::type_info*) noexcept
     const void* address = RaiseAddressOf(object);
     if (AlreadyReportedOnThread(state, object, address)) return;
     if (state->ExceptionRecord.ExceptionCode == kThreadNamingException) return;
+    // Taken only to be thrown again on the thread that waits for it.
+    if (IsCarriedException(object)) return;
     try {
-        const SavedStackInfo saved = SavedStackSnapshot();
-        ProcessCaughtException(object, address, !ObjectInheritsFromName(object, "EExternal"), nullptr, true, aeNone,
-                               ReporterModule(), rtUnknown, nullptr, nullptr, saved.Start,
-                               saved.Start + static_cast<std::uint32_t>(saved.Length));
+        const TReportStack stack = RaisingStackForReport(object, address);
+        ProcessCaughtException(object, address, !ObjectInheritsFromName(object, "EExternal"), nullptr, true,
+                               stack.AsynchronousKind, ReporterModule(), rtUnknown, nullptr, nullptr, stack.StackPoint,
+                               stack.TopOfStack);
     } catch (...) {
     }
 }
 
-const runtime::RuntimeObserver kCaptureObserver{OnRaised, OnNoHandler, OnHandled};
+const runtime::RuntimeObserver kCaptureObserver{OnRaised, OnNoHandler, OnHandled, OnCarried};
 
 // ---- The vectored handler: keeps what a processor fault looked like at its
 // first sight, before any handler unwinds its frames.
@@ -242,6 +241,8 @@ LONG CALLBACK ReporterVectoredHandler(EXCEPTION_POINTERS* pointers)
             state->Context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
             state->StackPoint = pointers->ContextRecord->Esp;
             SaveStackCopy(pointers->ContextRecord->Esp, record->ExceptionAddress);
+            state->FaultChainAddress = record->ExceptionAddress;
+            SnapshotSehChain(CurrentSehChainHead(), state->FaultChain);
         }
     }
     ::SetLastError(lastError);
@@ -254,25 +255,47 @@ void TerminateHandler() { ExceptProcHook(); }
 
 void SetWebClientOutputSink(WebClientOutputSink sink) noexcept { g_webSink.store(sink); }
 
+namespace {
+
+void Record(LastExceptionInfo& last, const void* object, const void* address, bool isNative) noexcept
+{
+    if (address) last.LastNonNilAddress = address;
+    if (object) last.LastNonNilObject = object;
+    last.Address = address;
+    last.Object = object;
+    last.IsNative = isNative;
+}
+
+const void* AddressIn(const LastExceptionInfo& last, const void* object) noexcept
+{
+    if (last.Object == object) return last.Address;
+    if (last.LastNonNilObject == object) return last.LastNonNilAddress;
+    return nullptr;
+}
+
+} // namespace
+
 void RecordLastException(const void* object, const void* address, bool isNative) noexcept
 {
-    if (address) g_last.LastNonNilAddress = address;
-    if (object) g_last.LastNonNilObject = object;
-    g_last.Address = address;
-    g_last.Object = object;
-    g_last.IsNative = isNative;
+    Record(g_last, object, address, isNative);
+    if (ThreadExceptionState* state = CurrentThreadState()) Record(state->Last, object, address, isNative);
 }
 
 LastExceptionInfo LastException() noexcept { return g_last; }
 
+LastExceptionInfo ThreadLastException() noexcept
+{
+    const ThreadExceptionState* state = ExistingThreadState();
+    return state ? state->Last : LastExceptionInfo{};
+}
+
 const void* RaiseAddressOf(const void* object) noexcept
 {
     if (!object) return nullptr;
-    if (const ThreadExceptionState* state = ExistingThreadState(); state && state->LastObject == object)
-        return state->LastAddress;
-    if (g_last.Object == object) return g_last.Address;
-    if (g_last.LastNonNilObject == object) return g_last.LastNonNilAddress;
-    return nullptr;
+    if (const ThreadExceptionState* state = ExistingThreadState())
+        if (const void* address = AddressIn(state->Last, object)) return address;
+    // Another thread's raise (a carried exception, a report on the exception thread).
+    return AddressIn(g_last, object);
 }
 
 namespace {
@@ -354,7 +377,6 @@ void RaiseNotify(const void* object, const void* address, bool isNative)
     RaiseGuard guard(state);
     if (!guard.Held()) return;
     RecordLastException(object, address, isNative);
-    RememberOnThread(state, object, address);
     if (!ShouldFilterOnThisThread(object)) return;
     SaveRaisingThreadStack(address, isNative);
     TAsynchronousException kind = aeNone;
@@ -375,13 +397,6 @@ void RtlUnwindNotify(void*, void*, EXCEPTION_RECORD* record) noexcept
     if (record->ExceptionCode > 0xC0000004 && record->ExceptionCode <= 0xC000013A &&
         record->ExceptionFlags == EXCEPTION_UNWINDING)
         SaveRaisingThreadStack(record->ExceptionAddress, false);
-}
-
-bool CheckHandledByTryExcept(const void* object, const void*, bool, TAsynchronousException& asynchronousKind)
-{
-    asynchronousKind = aeNone;
-    // A stack overflow is always reported at once.
-    return !ObjectInheritsFromName(object, "EStackOverflow");
 }
 
 std::exception_ptr OspreyLog_CallExceptObject(const EXCEPTION_RECORD* record, const CONTEXT* context, bool notify)
@@ -407,7 +422,6 @@ std::exception_ptr OspreyLog_CallExceptObject(const EXCEPTION_RECORD* record, co
                                        !InUnitFinalization();
         if (mainThreadRunning) {
             RecordLastException(instance, record->ExceptionAddress, false);
-            RememberOnThread(state, instance, record->ExceptionAddress);
         } else if (notify) {
             RaiseNotify(instance, record->ExceptionAddress, false);
         }

@@ -13,6 +13,8 @@
 #include <httpext.h>
 
 #include "crashreport/core/EExceptionManager.h"
+#include "crashreport/core/capture/EHandledAnalysis.h"
+#include "crashreport/core/capture/EThreadState.h"
 
 namespace kv::crashreport {
 
@@ -20,23 +22,14 @@ constexpr DWORD kNativeExceptionCode = 0x0EEDFADE;
 constexpr DWORD kForeignNotificationCode = 0x0EEDFAE4;
 constexpr DWORD kForeignCxxExceptionCode = 0xE06D7363;
 
-// ---- The last exception raised in the process (plain stores, no lock)
-struct LastExceptionInfo {
-    const void* Object = nullptr;
-    const void* Address = nullptr;
-    bool IsNative = false;
-    const void* LastNonNilObject = nullptr;
-    const void* LastNonNilAddress = nullptr;
-};
+// ---- The last exception raised: the process's (plain stores, no lock) and
+// the calling thread's own, both written by each record.
 void RecordLastException(const void* object, const void* address, bool isNative) noexcept;
 LastExceptionInfo LastException() noexcept;
+LastExceptionInfo ThreadLastException() noexcept;
 // The address an object was raised at, as this thread or the process last
 // recorded it; nullptr when unknown.
 const void* RaiseAddressOf(const void* object) noexcept;
-
-// Whether the calling thread's last report was of this object at this
-// address (class and address compared).
-bool AlreadyReportedOnThisThread(const void* object, const void* address) noexcept;
 
 // ---- The raise filter
 // Fills the calling thread's synthetic record and registers for a native raise
@@ -50,13 +43,6 @@ void RaiseNotify(const void* object, const void* address, bool isNative);
 // here) towards its base, at most 102400 bytes.
 void SaveRaisingThreadStack(const void* address, bool isNative) noexcept;
 void RtlUnwindNotify(void* targetFrame, void* targetIp, EXCEPTION_RECORD* record) noexcept;
-
-// Whether a handler of the program will take the exception. The walk of the
-// thread's handler chain comes with the handled-exception analysis; until
-// then only the guards of this program call the exception-object procedure,
-// and a guard always takes what it is given.
-bool CheckHandledByTryExcept(const void* object, const void* address, bool forceHandled,
-                             TAsynchronousException& asynchronousKind);
 
 // ---- Captures passed on from the reporter of another module of the process
 // (its exports call these in the main module).

@@ -42,6 +42,8 @@ void ReleaseThreadState() noexcept
     ThreadExceptionState* state = ExistingThreadState();
     if (!state) return;
     StateSlot().Set(nullptr);
+    if (state->ReportStack) ::VirtualFree(state->ReportStack, 0, MEM_RELEASE);
+    if (state->CarriedStack) ::VirtualFree(state->CarriedStack, 0, MEM_RELEASE);
     ::HeapFree(::GetProcessHeap(), 0, state);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "crashreport/core/EObjects.h"
+#include "crashreport/core/capture/EHandledAnalysis.h"
 
 namespace kv::crashreport {
 
@@ -18,6 +19,15 @@ constexpr std::size_t kContextCopySize = 204;
 constexpr std::size_t kRecordCopySize = 80;
 static_assert(offsetof(CONTEXT, ExtendedRegisters) == kContextCopySize);
 static_assert(sizeof(EXCEPTION_RECORD) == kRecordCopySize);
+
+// The last exception raised, as the process or one thread recorded it.
+struct LastExceptionInfo {
+    const void* Object = nullptr;
+    const void* Address = nullptr;
+    bool IsNative = false;
+    const void* LastNonNilObject = nullptr;
+    const void* LastNonNilAddress = nullptr;
+};
 
 struct ThreadExceptionState {
     std::uint32_t StackPoint = 0;    // where a report's stack walk starts (0: not set)
@@ -33,9 +43,27 @@ struct ThreadExceptionState {
     std::uint8_t Probing = 0;
     // The class and address of the last report this thread made.
     ThreadExceptionClassRecord Reported;
-    // The last object raised on this thread and its address.
-    const void* LastObject = nullptr;
-    const void* LastAddress = nullptr;
+    // The last exception raised on this thread: threads that raise at once
+    // each keep their own.
+    LastExceptionInfo Last;
+    // The handler chain as it stood when the vectored handler first saw the
+    // fault at FaultChainAddress (its records are unwound before the
+    // fault's object is made).
+    const void* FaultChainAddress = nullptr;
+    TSehChainSnapshot FaultChain;
+    // The object this thread reported at its raise: the handler slot that
+    // receives it afterwards does not report it again.
+    const void* ReportedAtRaise = nullptr;
+    bool ReportedAtRaiseResult = true; // that report's handling result
+    // A copy of the raising stack for a report made inside a catch block
+    // (taken from the process's saved copy, which the next raise replaces).
+    std::uint8_t* ReportStack = nullptr;
+    // The exception a method run on another thread raised for this one,
+    // thrown again here, and the copy of the stack at its first throw.
+    const void* CarriedObject = nullptr;
+    const void* CarriedAddress = nullptr;
+    std::uint8_t* CarriedStack = nullptr;
+    std::uint32_t CarriedLength = 0;
 };
 
 // The calling thread's state; nullptr only when the heap refuses the block.

@@ -53,6 +53,37 @@ const ReporterCase kCases[] = {
      "done\n"},
     {"UnguardedAccessViolation", kWithData, L"unguarded-av", 0xC0000005,
      "report handled=0 raiser=0 class=kv::EAccessViolation stack=*\n"},
+    // A fault off the main thread is judged by the handler chain as it stood
+    // at the fault: the guard that took it is on it, so only its slot reports.
+    {"RawThreadGuardedFaultLeftToTheGuard", kWithData, L"raw-thread-guarded-av", 0,
+     "report handled=0 raiser=1 class=kv::EAccessViolation stack=*\nslot N2kv16EAccessViolationE code C0000005\n"
+     "done\n"},
+    // A stack overflow is reported at once, whatever handler would take it;
+    // the thread's slot then passes it on without a second report.
+    {"WorkerStackOverflowReportedOnce", kWithData, L"worker-overflow", 0,
+     "report handled=0 raiser=0 class=kv::EStackOverflow stack=*\nthread-slot N2kv14EStackOverflowE code C00000FD\n"
+     "done\n"},
+    // Twenty threads raising at once each keep their own last exception.
+    {"TwentyThreadsKeepTheirOwnLastException", kWithData, L"own-records", 0, "own-record 20/20\ndone\n"},
+    // A report made after the raising frames are gone (at the end of a
+    // catch block that overwrote them, in the application's slot) scans the
+    // copy of the stack taken at the raise: it holds the return addresses
+    // the unwinder saw under the throw.
+    {"HandledCaptureScansTheRaisingStack", kWithData, L"handled-scribbled", 0,
+     "report handled=1 raiser=0 class=ProbeError stack=*\nfirst-throw frames 3/3 asynchronous=0\ndone\n"},
+    {"SlotScansTheRaisingStack", kWithData, L"slot-after-throw", 0,
+     "report handled=0 raiser=1 class=ProbeError stack=*\nfirst-throw frames 3/3 asynchronous=0\n"
+     "slot 10ProbeError\ndone\n"},
+    // A method run on the main thread for a worker throws: the exception is
+    // carried back and thrown again on the worker, where its report is
+    // marked as from a synchronized method and scans the first throw's stack.
+    {"SynchronizedMethodCarriedBack", kWithData, L"synchronize", 0,
+     "report handled=0 raiser=0 class=ProbeError stack=*\nfirst-throw frames 3/3 asynchronous=2\n"
+     "thread-slot 10ProbeError\ndone\n"},
+    // The catch that carries it back is no handler: no handled report there.
+    {"SynchronizedMethodNotHandledWhereItRan", kWithData, L"synchronize-handled-capture", 0,
+     "report handled=0 raiser=0 class=ProbeError stack=*\nfirst-throw frames 3/3 asynchronous=2\n"
+     "thread-slot 10ProbeError\ndone\n"},
     {"ThreadNamingUnseen", kWithData, L"thread-name", 0, "saved-record 00000000\ndone\n"},
     // Each of the six import cells holds its hook once the reporter runs, and
     // its old value (kernel32's procedure) once it has stopped.

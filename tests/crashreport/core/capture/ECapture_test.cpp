@@ -8,6 +8,7 @@
 
 #include "crashreport/core/capture/ECapture.h"
 #include "crashreport/core/capture/EThreadState.h"
+#include "platform/runtime/SehGuard.h"
 
 namespace {
 
@@ -75,10 +76,27 @@ TEST(ECaptureTest, StackOverflowIsNeverLeftToAHandler)
     record.ExceptionCode = EXCEPTION_STACK_OVERFLOW;
     kv::EStackOverflow overflow(L"Stack overflow", record);
     kv::EAccessViolation violation(L"Access violation", record);
-    cr::TAsynchronousException kind = cr::aeSafeCall;
-    EXPECT_FALSE(cr::CheckHandledByTryExcept(&overflow, nullptr, false, kind));
-    EXPECT_EQ(kind, cr::aeNone);
-    EXPECT_TRUE(cr::CheckHandledByTryExcept(&violation, nullptr, false, kind));
+    // Both raised under the program's structured-exception guard: it takes
+    // the violation, never the overflow.
+    cr::InitializeHandledAnalysis();
+    struct Verdicts {
+        kv::EStackOverflow* overflow;
+        kv::EAccessViolation* violation;
+        bool overflowHandled = true, violationHandled = false;
+        cr::TAsynchronousException kind = cr::aeSafeCall;
+    } verdicts{&overflow, &violation};
+    kv_seh_guard(
+        [](void* argument) {
+            auto* v = static_cast<Verdicts*>(argument);
+            v->overflowHandled = cr::CheckHandledByTryExcept(v->overflow, nullptr, false, v->kind);
+            cr::TAsynchronousException other = cr::aeNone;
+            v->violationHandled = cr::CheckHandledByTryExcept(v->violation, nullptr, false, other);
+        },
+        &verdicts, [](void*, const EXCEPTION_RECORD*, const CONTEXT*) {});
+    EXPECT_FALSE(verdicts.overflowHandled);
+    EXPECT_EQ(verdicts.kind, cr::aeNone);
+    EXPECT_TRUE(verdicts.violationHandled);
+    cr::HandledCacheClear();
 }
 
 } // namespace

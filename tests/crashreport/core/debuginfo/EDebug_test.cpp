@@ -570,6 +570,14 @@ TEST(ProgramReporterData, SampledAddressesMatchAddr2lineAndNm)
             continue;
         }
         ASSERT_TRUE(found);
+        if (IsHiddenUnit(row.File) && info.DebugDetail == ddSourceCode && !IsHiddenUnit(info.UnitName)) {
+            // addr2line's misread of file entry 1 (below) inside a hidden
+            // unit: the line table names a header, whose lines are shown.
+            ++fileOne;
+            std::printf("file entry 1: %08x addr2line %s, line table %s\n", row.Rva, row.File.c_str(), info.UnitName.c_str());
+            EXPECT_EQ(info.Line, row.Line);
+            continue;
+        }
         if (IsHiddenUnit(row.File)) {
             EXPECT_EQ(info.DebugDetail, ddModule);
             EXPECT_TRUE(info.UnitName.empty() && info.ProcedureName.empty());
