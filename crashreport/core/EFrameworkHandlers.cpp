@@ -57,10 +57,7 @@ void ApplicationHandler(const std::exception_ptr& error)
 // (the reporter's too) is passed by.
 void ThreadHandler(const std::exception_ptr& error)
 {
-    // A stack overflow was reported when it was raised; the guard that
-    // catches it afterwards does not report it a second time.
-    const void* object = runtime::ExceptionObjectOf(error);
-    if (!AlreadyReportedOnThisThread(object, RaiseAddressOf(object)) && !Report(error, rtUnknown)) return;
+    if (!Report(error, rtUnknown)) return;
     if (const ApplicationExceptionHandler previous = g_previousThread.load())
         previous(error);
     else

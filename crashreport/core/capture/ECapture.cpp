@@ -143,19 +143,6 @@ bool AlreadyReportedOnThread(const ThreadExceptionState* state, const void* obje
            ClassNameOf(object) == state->Reported.ClassName;
 }
 
-} // namespace
-
-bool AlreadyReportedOnThisThread(const void* object, const void* address) noexcept
-{
-    try {
-        return AlreadyReportedOnThread(ExistingThreadState(), object, address);
-    } catch (...) {
-        return false;
-    }
-}
-
-namespace {
-
 // ---- The runtime observer
 
 void OnRaised(void* object, const std::type_info* type, const runtime::RaiseSite& site, runtime::RaiseKind kind) noexcept

@@ -31,10 +31,6 @@ LastExceptionInfo ThreadLastException() noexcept;
 // recorded it; nullptr when unknown.
 const void* RaiseAddressOf(const void* object) noexcept;
 
-// Whether the calling thread's last report was of this object at this
-// address (class and address compared).
-bool AlreadyReportedOnThisThread(const void* object, const void* address) noexcept;
-
 // ---- The raise filter
 // Fills the calling thread's synthetic record and registers for a native raise
 // (code 0x0EEDFADE, flags 1, seven arguments: address, object, four registers,
