@@ -30,4 +30,24 @@ wait_for_port "$http_port"
 
 export KV_TEST_HTTP_PORT=$http_port
 export KV_TEST_HTTP_ROOT="C:\\kvtest\\http-root-$(basename "$exe" .exe)\\"
-"$tools/wine-run.sh" "$exe" "$@"
+
+# The test's output reaches ctest through a reader of our own: whatever the
+# test leaves running (a child of the program, a service Wine starts for it)
+# inherits that output, and ctest would wait for it to end. Once the test has
+# ended, what still holds its output is named and no longer waited for.
+output=$(mktemp -u "$KV_SCRATCH/test-output.XXXXXX")
+mkfifo "$output"
+cat "$output" &
+reader=$!
+trap 'kill $http_pid $reader 2>/dev/null || true; rm -f "$output"' EXIT
+status=0
+"$tools/wine-run.sh" "$exe" "$@" >"$output" 2>&1 || status=$?
+for _ in $(seq 50); do kill -0 $reader 2>/dev/null || break; sleep 0.1; done
+if kill -0 $reader 2>/dev/null; then
+  for fd in /proc/[0-9]*/fd/*; do
+    [ "$(readlink "$fd" 2>/dev/null)" = "$output" ] && echo "${fd#/proc/}"
+  done | cut -d/ -f1 | sort -u | while read -r pid; do
+    [ "$pid" = "$reader" ] || echo "with-test-servers: still running after the test ended: $pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" >&2
+  done || true
+fi
+exit $status

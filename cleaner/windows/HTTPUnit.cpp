@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/Format.h"
+#include "platform/Handles.h"
 #include "platform/MessageLoop.h"
 #include "platform/TextCodec.h"
 
@@ -50,35 +51,39 @@ private:
     SOCKET socket_;
 };
 
-bool WaitFor(SOCKET socket, bool forWrite, DWORD timeoutMs)
+// Every wait below names the socket once. Wine's server polls each entry of
+// a select on its own; with one socket in two sets (read and error, say) an
+// answer that arrives together with the peer's close can be seen for one
+// entry while the other is set up, the wait misses it and, once its time-out
+// strikes, the server of the whole prefix fails an internal check and ends.
+// Errors need no set of their own: a reset makes the socket readable (recv
+// then reports it), and the outcome of a connection comes as an event.
+bool WaitReadable(SOCKET socket, DWORD timeoutMs)
 {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(socket, &set);
-    fd_set errors;
-    FD_ZERO(&errors);
-    FD_SET(socket, &errors);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
     timeval wait{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
-    const int ready = ::select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, &errors, &wait);
-    return ready > 0 && FD_ISSET(socket, &set) && !FD_ISSET(socket, &errors);
+    return ::select(0, &readable, nullptr, nullptr, &wait) > 0 && FD_ISSET(socket, &readable);
 }
 
 // Connects within the time-out: a server that never answers the handshake
-// must not hold the thread.
+// must not hold the thread, and a refusal ends the wait at once.
 bool ConnectWithTimeout(SOCKET socket, const sockaddr_in& address, DWORD timeoutMs)
 {
-    u_long nonBlocking = 1;
-    ::ioctlsocket(socket, FIONBIO, &nonBlocking);
-    const int rc = ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    if (rc != 0 && ::WSAGetLastError() != WSAEWOULDBLOCK) return false;
-    if (rc != 0 && !WaitFor(socket, true, timeoutMs)) return false;
-    int error = 0;
-    int length = sizeof error;
-    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 || error != 0)
-        return false;
+    KernelHandle outcome(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!outcome || ::WSAEventSelect(socket, outcome.Get(), FD_CONNECT) != 0) return false;
+    bool connected = ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (!connected && ::WSAGetLastError() == WSAEWOULDBLOCK &&
+        ::WaitForSingleObject(outcome.Get(), timeoutMs) == WAIT_OBJECT_0) {
+        WSANETWORKEVENTS events{};
+        connected = ::WSAEnumNetworkEvents(socket, outcome.Get(), &events) == 0 &&
+                    (events.lNetworkEvents & FD_CONNECT) && events.iErrorCode[FD_CONNECT_BIT] == 0;
+    }
+    // Back to a plain blocking socket for the exchange.
+    ::WSAEventSelect(socket, nullptr, 0);
     u_long blocking = 0;
-    ::ioctlsocket(socket, FIONBIO, &blocking);
-    return true;
+    return ::ioctlsocket(socket, FIONBIO, &blocking) == 0 && connected;
 }
 
 bool SendAll(SOCKET socket, const std::string& data)
@@ -100,7 +105,7 @@ bool ReceiveAll(SOCKET socket, std::string& response, DWORD timeoutMs)
     char chunk[5119];
     for (;;) {
         const ULONGLONG now = ::GetTickCount64();
-        if (now >= deadline || !WaitFor(socket, false, static_cast<DWORD>(deadline - now))) return false;
+        if (now >= deadline || !WaitReadable(socket, static_cast<DWORD>(deadline - now))) return false;
         const int n = ::recv(socket, chunk, sizeof chunk, 0);
         if (n <= 0) return true; // closed by the peer, or a receive error: keep what arrived
         // Each chunk counts as text up to its first NUL byte.
