@@ -341,9 +341,10 @@ std::string GetActiveControlClass()
     return window ? WindowClassName(window) : std::string();
 }
 
-std::string GetActiveControlText()
+std::string GetActiveControlText() { return ActiveControlTextOf(FocusedWindow()); }
+
+std::string ActiveControlTextOf(HWND window)
 {
-    const HWND window = FocusedWindow();
     if (!window) return std::string();
     const std::string className = UpperTrimmed(WindowClassName(window));
     const bool isEdit = className.find("EDIT") != std::string::npos;

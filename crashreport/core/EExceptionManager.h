@@ -116,6 +116,7 @@ std::string GetActiveControlClass();
 // Its text (at most 256 characters): none for a multi-line edit, asterisks
 // for a password edit.
 std::string GetActiveControlText();
+std::string ActiveControlTextOf(HWND window);
 HWND ActiveControlWindow() noexcept;
 HCURSOR ActiveControlCursor() noexcept;
 

@@ -49,10 +49,10 @@ const ManagerCase kCases[] = {
     // waits and no dialog has painted yet.
     {"ReportReadsTheMainWindowsText", L"reads-main-window", 0,
      "report on=exception-thread of=main\ntext=Kestrel main\ndone\n"},
-    // The focused window of the raising thread: every window here is Unicode.
-    {"PasswordEditGivesAsterisks", L"password-edit", 0, "focus=edit\nclass=Edit text=*********\ndone\n"},
-    {"PlainEditGivesItsText", L"plain-edit", 0, "focus=edit\nclass=Edit text=Secret 42\ndone\n"},
-    {"MultiLineEditGivesNoText", L"multiline-edit", 0, "focus=edit\nclass=Edit text=\ndone\n"},
+    // The text of an edit: every window here is Unicode.
+    {"PasswordEditGivesAsterisks", L"password-edit", 0, "class=Edit text=*********\ndone\n"},
+    {"PlainEditGivesItsText", L"plain-edit", 0, "class=Edit text=Secret 42\ndone\n"},
+    {"MultiLineEditGivesNoText", L"multiline-edit", 0, "class=Edit text=\ndone\n"},
     // A worker's report reads the focused main-thread edit when the main
     // thread answers, and goes on without its text when it only waits.
     {"WorkerReportReadsTheFocusedEditOfTheMainThread", L"worker-main-serves", 0, "class=Edit text=Secret 42\ndone\n"},
