@@ -57,3 +57,15 @@ if [ ! -f "$zlib_src/contrib/minizip/zip.c" ]; then
   tar -xjf "$tmp"/zlib_*.orig.tar.bz2 -C "$zlib_src" --strip-components=1
   rm -rf "$tmp"
 fi
+
+# Wine's 32-bit side is an i386 Linux program: the kernel must run 32-bit x86
+# code (IA-32 emulation). Some hosts turn that off, and then every wine call
+# of the build (its data writer), of the program and of the tests fails with
+# "Exec format error" deep inside a step; say so here, once, plainly.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "setup: this machine cannot run 32-bit x86 programs, so Wine cannot run" \
+       "Kestrelvane, its build's data writer or its tests here." >&2
+  echo "setup: the kernel needs IA-32 emulation (ia32_emulation=on); what it says of it:" >&2
+  { dmesg 2>/dev/null | grep -i -E 'ia-?32|32-bit emulation' || echo "  (dmesg cannot be read)"; } | sed 's/^/  /' >&2
+  exit 3
+fi
