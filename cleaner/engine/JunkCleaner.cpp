@@ -169,11 +169,13 @@ bool StillInPlace(TJunkEntry& entry)
     return false;
 }
 
-// Opens the entry afresh right before it is acted on through the handle, so
-// that its check (its final path is its folder's and its name) and the act
-// come as close together as the system allows.
-bool Reopen(TJunkEntry& entry)
+// The entry's handle for the act. The inspection that opened and checked it
+// comes right before the act, row by row, so its handle is the one acted
+// through; only a handle dropped since (a path-based step tried first) is
+// opened and checked afresh.
+bool HoldOpen(TJunkEntry& entry)
 {
+    if (entry.opened && !entry.opened->isNativeLink) return true;
     entry.opened.reset();
     std::optional<TSkipReason> refusal;
     entry.opened = entry.folder->OpenEntry(entry.name, entry.kind == TEntryKind::EmptyFolder, &refusal);
@@ -187,24 +189,24 @@ bool Reopen(TJunkEntry& entry)
 // before, only when that cannot be (another volume).
 bool MoveThroughHandle(TJunkEntry& entry, const std::wstring& path, const std::wstring& target)
 {
-    if (!Reopen(entry)) return false;
+    if (!HoldOpen(entry)) return false;
     if (TCheckedFolder::RenameOpened(*entry.opened, target)) return true;
     entry.opened.reset();
     if (!StillInPlace(entry)) return false;
     return ::MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path)
+bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path, TWineTrash& trash)
 {
     // Under Wine the Trash takes the entry by a rename of its own handle;
     // elsewhere the shell's recycle bin works on the path, checked right before.
-    if (const auto slot = ReserveWineTrashSlot(path)) {
-        if (!Reopen(entry)) {
-            ReleaseWineTrashSlot(*slot);
+    if (const auto slot = trash.Reserve(path)) {
+        if (!HoldOpen(entry)) {
+            TWineTrash::Release(*slot);
             return false;
         }
         if (TCheckedFolder::RenameOpened(*entry.opened, slot->filePath)) return true;
-        ReleaseWineTrashSlot(*slot);
+        TWineTrash::Release(*slot);
     }
     entry.opened.reset();
     return StillInPlace(entry) && RecycleEntry(path);
@@ -212,11 +214,28 @@ bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path)
 
 bool DeleteThroughHandle(TJunkEntry& entry)
 {
-    if (!Reopen(entry)) return false;
+    if (!HoldOpen(entry)) return false;
     TCheckedEntry opened = std::move(*entry.opened);
     entry.opened.reset();
     return entry.folder->DeleteOpened(std::move(opened), entry.name, entry.kind == TEntryKind::EmptyFolder);
 }
+
+// The backup's folders made during one move: the rows of one folder share
+// their target folder, which is then made (and looked up) once, not per file.
+// A folder that vanished since only fails its entries' moves: they stay.
+class TBackupFolders {
+public:
+    void MakeFolderOf(const std::wstring& target)
+    {
+        const std::wstring folder = FolderOfPath(target);
+        if (folder.empty() || folder == last_) return;
+        CreateFolderPath(folder);
+        last_ = folder;
+    }
+
+private:
+    std::wstring last_;
+};
 
 bool HasCheckedEntryOf(const TCleanRequest& targets, const wchar_t* const* names, std::size_t count)
 {
@@ -362,8 +381,9 @@ TJunkItem JunkItemOf(const std::wstring& caption, const std::wstring& location, 
 
 TJunkOutcome RecycleJunk(const std::vector<TJunkItem>& items, const std::wstring& backupFolder)
 {
-    return ForEachChecked(items, backupFolder, [](const TJunkItem& item, TJunkEntry& entry, const TDeleteGuard&) {
-        return RecycleThroughHandle(entry, item.Path);
+    TWineTrash trash;
+    return ForEachChecked(items, backupFolder, [&](const TJunkItem& item, TJunkEntry& entry, const TDeleteGuard&) {
+        return RecycleThroughHandle(entry, item.Path, trash);
     });
 }
 
@@ -397,6 +417,7 @@ TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackup
     if (!WriteBackupLog(logPath, planned)) return refused;
 
     std::wstring moved;
+    TBackupFolders targetFolders;
     TJunkOutcome outcome = ForEachChecked(items, folder, [&](const TJunkItem& item, TJunkEntry& entry,
                                                              const TDeleteGuard&) {
         const std::wstring target = BackupCopyPath(folder, item.Path);
@@ -410,7 +431,7 @@ TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackup
             // holds these very bytes the entry is safe there already.
             gone = SameFileContents(item.Path, target) && DeleteThroughHandle(entry);
         } else {
-            CreateFolderPath(target);
+            targetFolders.MakeFolderOf(target);
             gone = MoveThroughHandle(entry, item.Path, target);
             // A copy to another drive whose source could not be deleted leaves two
             // copies; the entry counts as not moved and the copy is dropped.

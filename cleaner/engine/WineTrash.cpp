@@ -68,22 +68,55 @@ std::string TrashInfo(const std::string& unixPath)
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool IsAsciiName(const std::wstring& name)
+{
+    for (wchar_t c : name)
+        if (c < 0x20 || c > 0x7E) return false;
+    return true;
+}
+
 } // namespace
 
-std::optional<TTrashSlot> ReserveWineTrashSlot(const std::wstring& path)
+TWineTrash::TWineTrash()
 {
-    if (!RunningOnWine()) return std::nullopt;
-    const std::wstring trash = TrashFolder();
-    const std::string unixPath = UnixPathOf(path);
-    if (trash.empty() || unixPath.empty()) return std::nullopt;
-    ::CreateDirectoryW(trash.c_str(), nullptr);
-    ::CreateDirectoryW((trash + L"files").c_str(), nullptr);
-    ::CreateDirectoryW((trash + L"info").c_str(), nullptr);
+    if (!RunningOnWine()) return;
+    trash_ = TrashFolder();
+    if (trash_.empty()) return;
+    ::CreateDirectoryW(trash_.c_str(), nullptr);
+    ::CreateDirectoryW((trash_ + L"files").c_str(), nullptr);
+    ::CreateDirectoryW((trash_ + L"info").c_str(), nullptr);
+}
+
+// Wine spells a plain ASCII name the same on the host, so an entry of the
+// folder looked up last needs no lookup of its own; any other name (Wine
+// maps some characters to private ones) is looked up whole.
+std::string TWineTrash::HostPathOf(const std::wstring& path)
+{
+    const std::size_t cut = path.find_last_of(L'\\');
+    if (cut == std::wstring::npos) return UnixPathOf(path);
+    const std::wstring folder = path.substr(0, cut + 1);
+    const std::wstring name = path.substr(cut + 1);
+    if (name.empty() || !IsAsciiName(name)) return UnixPathOf(path);
+    if (folder != lastFolder_) {
+        std::string host = UnixPathOf(folder);
+        if (host.empty()) return UnixPathOf(path);
+        if (host.back() != '/') host += '/';
+        lastFolder_ = folder;
+        lastHostFolder_ = std::move(host);
+    }
+    return lastHostFolder_ + std::string(name.begin(), name.end());
+}
+
+std::optional<TTrashSlot> TWineTrash::Reserve(const std::wstring& path)
+{
+    if (trash_.empty()) return std::nullopt;
+    const std::string unixPath = HostPathOf(path);
+    if (unixPath.empty()) return std::nullopt;
     const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
     const std::string info = TrashInfo(unixPath);
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const std::wstring candidate = attempt == 0 ? name : Format(L"%s.%d", {name, attempt});
-        const TTrashSlot slot{trash + L"info\\" + candidate + L".trashinfo", trash + L"files\\" + candidate};
+        const TTrashSlot slot{trash_ + L"info\\" + candidate + L".trashinfo", trash_ + L"files\\" + candidate};
         if (Exists(slot.filePath)) continue;
         // The record reserves the name; CREATE_NEW never writes through
         // anything already there.
@@ -99,12 +132,16 @@ std::optional<TTrashSlot> ReserveWineTrashSlot(const std::wstring& path)
                               written == info.size();
         record.Reset();
         if (complete) return slot;
-        ReleaseWineTrashSlot(slot);
+        Release(slot);
         return std::nullopt;
     }
     return std::nullopt;
 }
 
-void ReleaseWineTrashSlot(const TTrashSlot& slot) { ::DeleteFileW(slot.infoPath.c_str()); }
+void TWineTrash::Release(const TTrashSlot& slot) { ::DeleteFileW(slot.infoPath.c_str()); }
+
+std::optional<TTrashSlot> ReserveWineTrashSlot(const std::wstring& path) { return TWineTrash().Reserve(path); }
+
+void ReleaseWineTrashSlot(const TTrashSlot& slot) { TWineTrash::Release(slot); }
 
 } // namespace kv

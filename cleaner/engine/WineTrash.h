@@ -13,15 +13,39 @@ namespace kv {
 
 // A place in the Trash for the entry formerly at `path`: its ".trashinfo"
 // record is written, the entry itself goes to `filePath` by
-// TCheckedFolder::RenameOpened. nullopt when this is not Wine or there is no
-// Trash to take it: the caller then uses the shell.
+// TCheckedFolder::RenameOpened.
 struct TTrashSlot {
     std::wstring infoPath;
     std::wstring filePath;
 };
+
+// The Trash for one run over many entries: found (and its two folders made)
+// once, and the host path of each entry's folder looked up once per folder.
+class TWineTrash {
+public:
+    TWineTrash();
+
+    // Whether the Trash can take entries: this is Wine and it has a Trash.
+    bool IsAvailable() const noexcept { return !trash_.empty(); }
+
+    // Reserves a slot for the entry at `path` (a full DOS path); nullopt when
+    // there is no Trash, the host path is unknown or no record can be
+    // written: the caller then uses the shell.
+    std::optional<TTrashSlot> Reserve(const std::wstring& path);
+    // Removes the record of a slot whose entry did not move (another file
+    // system, a refusal).
+    static void Release(const TTrashSlot& slot);
+
+private:
+    std::string HostPathOf(const std::wstring& path);
+
+    std::wstring trash_;          // "\\?\unix\...\Trash\", empty when there is none
+    std::wstring lastFolder_;     // the DOS folder whose host path is below
+    std::string lastHostFolder_;  // its host path, with a trailing "/"
+};
+
+// One slot on its own (a Trash found just for it).
 std::optional<TTrashSlot> ReserveWineTrashSlot(const std::wstring& path);
-// Removes the record of a slot whose entry did not move (another file
-// system, a refusal).
 void ReleaseWineTrashSlot(const TTrashSlot& slot);
 
 } // namespace kv

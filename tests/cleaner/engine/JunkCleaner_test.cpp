@@ -119,6 +119,65 @@ TEST(JunkCleaner, RecycleBinMethodPutsTheCheckedFilesInTheTrash)
     EXPECT_TRUE(kvtest::TrashedFrom(tree.root).empty());
 }
 
+// The bytes of a Trash record's path: its "%XX" escapes undone.
+std::string UnescapedTrashPath(const std::wstring& escaped)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] == L'%' && i + 2 < escaped.size()) {
+            const std::string hex{static_cast<char>(escaped[i + 1]), static_cast<char>(escaped[i + 2])};
+            bytes += static_cast<char>(std::stoi(hex, nullptr, 16));
+            i += 2;
+        } else {
+            bytes += static_cast<char>(escaped[i]);
+        }
+    }
+    return bytes;
+}
+
+// The host's path of a DOS path as Wine itself maps it (in the host's code page).
+std::string HostPathByWine(const std::wstring& path)
+{
+    using UnixNameProc = char*(CDECL*)(LPCWSTR);
+    const auto unixName = reinterpret_cast<UnixNameProc>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    if (!unixName) return std::string();
+    char* name = unixName(path.c_str());
+    if (!name) return std::string();
+    std::string host(name);
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return host;
+}
+
+TEST(JunkCleaner, EachTrashRecordNamesItsOwnEntrysFormerPlace)
+{
+    // Rows of two folders taking turns, plain and non-ASCII names: every
+    // record must name its own entry's place, as Wine maps it to the host.
+    const std::wstring root = kvtest::ScratchFolder(L"trash-records");
+    const std::vector<std::wstring> paths = {root + L"one\\plain.tmp", root + L"two\\plain.tmp",
+                                             root + L"one\\caf\u00e9.tmp", root + L"two\\\u65e5\u672c.tmp",
+                                             root + L"one\\second.tmp"};
+    const std::wstring rootTail = kvtest::UnixTail(root);
+    const std::string hostRootTail(rootTail.begin(), rootTail.end());
+    std::vector<kv::TJunkItem> rows;
+    std::map<std::string, std::string> expected; // host path from the root on -> contents
+    for (const std::wstring& path : paths) {
+        kvtest::PutFile(path, kv::WideToUtf8(path));
+        rows.push_back(Checked(path));
+        const std::string host = HostPathByWine(path);
+        ASSERT_NE(host.find(hostRootTail), std::string::npos) << host;
+        expected[host.substr(host.find(hostRootTail))] = kv::WideToUtf8(path);
+    }
+    const kv::TJunkOutcome outcome = kv::RecycleJunk(rows, root + L"backup\\");
+    EXPECT_EQ(outcome.cleaned, paths);
+
+    std::map<std::string, std::string> trashed;
+    for (const kvtest::TrashedFile& file : kvtest::TrashedFrom(root))
+        trashed[UnescapedTrashPath(file.originalTail)] = file.bytes;
+    EXPECT_EQ(trashed, expected);
+    kvtest::RemoveTrashedFrom(root);
+}
+
 TEST(JunkCleaner, DeletePermanentlyLeavesNothingInTheTrash)
 {
     const JunkTree tree(L"method-delete");
