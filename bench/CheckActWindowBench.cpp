@@ -90,9 +90,10 @@ int main(int argc, char** argv)
                                   operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI;
                                   return ::SHFileOperationW(&operation) == 0;
                               }));
+    kv::TWineTrash trash;
     results.push_back(Measure("recycle through the handle (Wine's Trash)", files, kFolder + L"trash\\",
-                              [](const kv::TCheckedFolder& folder, const std::wstring& name, double& start) {
-                                  const auto slot = kv::ReserveWineTrashSlot(folder.Path() + name);
+                              [&](const kv::TCheckedFolder& folder, const std::wstring& name, double& start) {
+                                  const auto slot = trash.Reserve(folder.Path() + name);
                                   start = Now();
                                   const auto entry = folder.OpenEntry(name, false);
                                   return slot && entry && kv::TCheckedFolder::RenameOpened(*entry, slot->filePath);

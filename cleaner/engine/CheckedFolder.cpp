@@ -190,10 +190,15 @@ TCheckedFolder::TCheckedFolder(const std::wstring& folder) : folder_(folder)
     usable_ = true;
 }
 
+bool TCheckedFolder::FolderUnchanged() const
+{
+    return UpperCase(WithoutTrailingBackslash(FinalPathOfHandle(handle_.Get()))) == expected_;
+}
+
 bool TCheckedFolder::StillInPlace() const
 {
     if (!usable_) return false;
-    if (UpperCase(WithoutTrailingBackslash(FinalPathOfHandle(handle_.Get()))) != expected_) return false;
+    if (!FolderUnchanged()) return false;
     const FileHandle again = OpenFolderItself(folder_);
     if (!again) return false;
     const auto tag = TagOf(again.Get());
@@ -216,25 +221,30 @@ std::optional<TCheckedEntry> TCheckedFolder::OpenEntry(std::wstring_view name, b
     }
     if (!IsPlainEntryName(name)) return refuse(TSkipReason::NotPlainName);
     if (folder_.size() + name.size() >= MAX_PATH) return refuse(TSkipReason::PathTooLong);
-    // The folder first, so that as little as possible comes between the
-    // entry's own check below and what the caller then does with it.
-    const std::wstring folderNow = UpperCase(WithoutTrailingBackslash(FinalPathOfHandle(handle_.Get())));
-    if (folderNow != expected_) return refuse(TSkipReason::FolderChanged);
+    // Opened first and checked last, so that nothing comes between the
+    // entry's own check and what the caller then does with it.
     TCheckedEntry entry;
     entry.handle = OpenRelative(handle_.Get(), name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                 kFileOpenReparsePoint | kFileOpenForBackupIntent |
                                     (directory ? kFileDirectoryFile : kFileNonDirectoryFile));
-    if (!entry.handle) return std::nullopt;
-    const auto tag = TagOf(entry.handle.Get());
-    if (!tag) return std::nullopt;
+    const auto tag = entry.handle ? TagOf(entry.handle.Get()) : std::nullopt;
+    if (!tag) {
+        if (!FolderUnchanged()) return refuse(TSkipReason::FolderChanged);
+        return std::nullopt;
+    }
     entry.attributes = tag->FileAttributes;
     entry.isNativeLink = IsReparse(tag->FileAttributes);
-    if (entry.isNativeLink) return entry;
+    if (entry.isNativeLink) {
+        if (!FolderUnchanged()) return refuse(TSkipReason::FolderChanged);
+        return entry;
+    }
     // The entry must live in this folder under this name: a link of Wine's
     // kind opens its target, and a folder swapped for a link on the way
-    // leads elsewhere; either way the final path is not this one.
-    if (UpperCase(FinalPathOfHandle(entry.handle.Get())) != folderNow + L"\\" + UpperCase(name))
-        return refuse(TSkipReason::Link);
+    // leads elsewhere; either way the final path is not this one. The
+    // entry's final path holds its folder's, so a match also shows the
+    // folder where it was checked; only a mismatch asks which of the two moved.
+    if (UpperCase(FinalPathOfHandle(entry.handle.Get())) != expected_ + L"\\" + UpperCase(name))
+        return refuse(FolderUnchanged() ? TSkipReason::Link : TSkipReason::FolderChanged);
     return entry;
 }
 
@@ -261,11 +271,15 @@ bool TCheckedFolder::DeleteOpened(TCheckedEntry checkedEntry, std::wstring_view 
         return false;
     }
     entry->handle.Reset();
-    // Wine removes a folder that is not empty only when the handle closes,
-    // and then not at all: look again.
+    // A file whose delete was accepted goes when its last handle closes, as
+    // with DeleteFile. Wine accepts the delete of a folder that is not empty
+    // and then, at the close, does not remove it: a folder is looked for
+    // again. (Not a file's: where a name is missing Wine reads the whole
+    // folder to rule out another case, which in a folder of thousands of
+    // files costs many times the delete itself.)
+    if (!directory) return true;
     return !OpenRelative(handle_.Get(), name, FILE_READ_ATTRIBUTES,
-                         kFileOpenReparsePoint | kFileOpenForBackupIntent |
-                             (directory ? kFileDirectoryFile : kFileNonDirectoryFile));
+                         kFileOpenReparsePoint | kFileOpenForBackupIntent | kFileDirectoryFile);
 }
 
 } // namespace kv

@@ -75,6 +75,9 @@ public:
     static bool RenameOpened(const TCheckedEntry& entry, const std::wstring& target);
 
 private:
+    // The folder's handle still has the final path it was checked with.
+    bool FolderUnchanged() const;
+
     std::wstring folder_;   // as given, trailing backslash
     std::wstring expected_; // its long spelling without trailing backslash, upper case
     FileHandle handle_;

@@ -185,28 +185,35 @@ bool HoldOpen(TJunkEntry& entry)
     return false;
 }
 
-// Moves the entry through its own handle; one path-based move, checked right
-// before, only when that cannot be (another volume).
-bool MoveThroughHandle(TJunkEntry& entry, const std::wstring& path, const std::wstring& target)
+// What became of a move: done; refused because something is at the target;
+// not done; or a path-based move to another volume that failed, which may
+// have left a copy at the (until then free) target.
+enum class TMoveResult { Moved, PlaceTaken, Failed, CopyMayBeLeft };
+
+// Moves the entry through its own handle, never onto something already at
+// `target`; one path-based move, checked right before, only when the handle
+// cannot be moved (another volume). Whether the place is free is learnt from
+// the rename: a look beforehand costs a read of the whole target folder under
+// Wine when the name is missing, as it nearly always is.
+TMoveResult MoveThroughHandle(TJunkEntry& entry, const std::wstring& path, const std::wstring& target)
 {
-    if (!HoldOpen(entry)) return false;
-    if (TCheckedFolder::RenameOpened(*entry.opened, target)) return true;
+    if (!HoldOpen(entry)) return TMoveResult::Failed;
+    if (TCheckedFolder::RenameOpened(*entry.opened, target)) return TMoveResult::Moved;
+    if (Exists(target)) return TMoveResult::PlaceTaken;
     entry.opened.reset();
-    if (!StillInPlace(entry)) return false;
-    return ::MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
+    if (!StillInPlace(entry)) return TMoveResult::Failed;
+    return ::MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE
+               ? TMoveResult::Moved
+               : TMoveResult::CopyMayBeLeft;
 }
 
 bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path, TWineTrash& trash)
 {
     // Under Wine the Trash takes the entry by a rename of its own handle;
     // elsewhere the shell's recycle bin works on the path, checked right before.
-    if (const auto slot = trash.Reserve(path)) {
-        if (!HoldOpen(entry)) {
-            TWineTrash::Release(*slot);
-            return false;
-        }
-        if (TCheckedFolder::RenameOpened(*entry.opened, slot->filePath)) return true;
-        TWineTrash::Release(*slot);
+    if (trash.IsAvailable()) {
+        if (!HoldOpen(entry)) return false;
+        if (trash.MoveIn(*entry.opened, path)) return true;
     }
     entry.opened.reset();
     return StillInPlace(entry) && RecycleEntry(path);
@@ -426,17 +433,26 @@ TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackup
         if (entry.kind == TEntryKind::EmptyFolder) {
             CreateFolderPath(target + L"\\");
             gone = FolderExists(target) && DeleteThroughHandle(entry);
-        } else if (Exists(target)) {
-            // The same path moved before: its copy is never replaced; when it
-            // holds these very bytes the entry is safe there already.
-            gone = SameFileContents(item.Path, target) && DeleteThroughHandle(entry);
         } else {
             targetFolders.MakeFolderOf(target);
-            gone = MoveThroughHandle(entry, item.Path, target);
-            // A copy to another drive whose source could not be deleted leaves two
-            // copies; the entry counts as not moved and the copy is dropped.
-            if (!gone && Exists(item.Path) && Exists(target) && SameFileContents(item.Path, target))
-                ::DeleteFileW(target.c_str());
+            switch (MoveThroughHandle(entry, item.Path, target)) {
+            case TMoveResult::Moved:
+                gone = true;
+                break;
+            case TMoveResult::PlaceTaken:
+                // The same path moved before: its copy is never replaced; when it
+                // holds these very bytes the entry is safe there already.
+                gone = SameFileContents(item.Path, target) && DeleteThroughHandle(entry);
+                break;
+            case TMoveResult::CopyMayBeLeft:
+                // A copy to another drive whose source could not be deleted leaves two
+                // copies; the entry counts as not moved and the copy is dropped.
+                if (Exists(item.Path) && Exists(target) && SameFileContents(item.Path, target))
+                    ::DeleteFileW(target.c_str());
+                break;
+            case TMoveResult::Failed:
+                break;
+            }
         }
         if (gone) moved += item.Path + L"\r\n";
         return gone;

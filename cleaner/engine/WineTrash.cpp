@@ -107,17 +107,24 @@ std::string TWineTrash::HostPathOf(const std::wstring& path)
     return lastHostFolder_ + std::string(name.begin(), name.end());
 }
 
+constexpr int kTrashNameAttempts = 1000;
+
 std::optional<TTrashSlot> TWineTrash::Reserve(const std::wstring& path)
+{
+    int attempt = 0;
+    return ReserveFrom(path, attempt);
+}
+
+std::optional<TTrashSlot> TWineTrash::ReserveFrom(const std::wstring& path, int& attempt)
 {
     if (trash_.empty()) return std::nullopt;
     const std::string unixPath = HostPathOf(path);
     if (unixPath.empty()) return std::nullopt;
     const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
     const std::string info = TrashInfo(unixPath);
-    for (int attempt = 0; attempt < 1000; ++attempt) {
+    for (; attempt < kTrashNameAttempts; ++attempt) {
         const std::wstring candidate = attempt == 0 ? name : Format(L"%s.%d", {name, attempt});
         const TTrashSlot slot{trash_ + L"info\\" + candidate + L".trashinfo", trash_ + L"files\\" + candidate};
-        if (Exists(slot.filePath)) continue;
         // The record reserves the name; CREATE_NEW never writes through
         // anything already there.
         FileHandle record(::CreateFileW(slot.infoPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -138,10 +145,22 @@ std::optional<TTrashSlot> TWineTrash::Reserve(const std::wstring& path)
     return std::nullopt;
 }
 
+bool TWineTrash::MoveIn(const TCheckedEntry& entry, const std::wstring& path)
+{
+    // Whether a name is free in "files" is learnt from the rename itself: a
+    // look beforehand costs a read of the whole folder under Wine when the
+    // name is missing, as it nearly always is. A name taken there without a
+    // record (left by another program) only moves on to the next one.
+    for (int attempt = 0; attempt < kTrashNameAttempts; ++attempt) {
+        const auto slot = ReserveFrom(path, attempt);
+        if (!slot) return false;
+        if (TCheckedFolder::RenameOpened(entry, slot->filePath)) return true;
+        Release(*slot);
+        if (!Exists(slot->filePath)) return false;
+    }
+    return false;
+}
+
 void TWineTrash::Release(const TTrashSlot& slot) { ::DeleteFileW(slot.infoPath.c_str()); }
-
-std::optional<TTrashSlot> ReserveWineTrashSlot(const std::wstring& path) { return TWineTrash().Reserve(path); }
-
-void ReleaseWineTrashSlot(const TTrashSlot& slot) { TWineTrash::Release(slot); }
 
 } // namespace kv

@@ -28,24 +28,27 @@ public:
     // Whether the Trash can take entries: this is Wine and it has a Trash.
     bool IsAvailable() const noexcept { return !trash_.empty(); }
 
-    // Reserves a slot for the entry at `path` (a full DOS path); nullopt when
-    // there is no Trash, the host path is unknown or no record can be
-    // written: the caller then uses the shell.
+    // Moves the opened entry formerly at `path` (a full DOS path) into the
+    // Trash by a rename of its handle, with its record; false when there is
+    // no Trash, the host path is unknown, no record can be written or the
+    // rename is refused (another file system): the caller then uses the shell.
+    bool MoveIn(const TCheckedEntry& entry, const std::wstring& path);
+
+    // A slot for the entry at `path`: its record written, its place in
+    // "files" named (a rename there never replaces what may lie in it).
     std::optional<TTrashSlot> Reserve(const std::wstring& path);
-    // Removes the record of a slot whose entry did not move (another file
-    // system, a refusal).
+    // Removes the record of a slot whose entry did not move.
     static void Release(const TTrashSlot& slot);
 
 private:
     std::string HostPathOf(const std::wstring& path);
+    // The first free record name from the `attempt`-th on; `attempt` is left
+    // at the one taken.
+    std::optional<TTrashSlot> ReserveFrom(const std::wstring& path, int& attempt);
 
     std::wstring trash_;          // "\\?\unix\...\Trash\", empty when there is none
     std::wstring lastFolder_;     // the DOS folder whose host path is below
     std::string lastHostFolder_;  // its host path, with a trailing "/"
 };
-
-// One slot on its own (a Trash found just for it).
-std::optional<TTrashSlot> ReserveWineTrashSlot(const std::wstring& path);
-void ReleaseWineTrashSlot(const TTrashSlot& slot);
 
 } // namespace kv
