@@ -2,6 +2,7 @@
 
 #include <winternl.h>
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -105,12 +106,15 @@ bool TCheckedFolder::RenameOpened(const TCheckedEntry& entry, const std::wstring
     if (!setInformation || !entry.handle || target.size() < 3) return false;
     // The native name of a full path: "\\?\X" and "C:\X" both become "\??\X".
     const std::wstring native = L"\\??\\" + (target.rfind(L"\\\\?\\", 0) == 0 ? target.substr(4) : target);
+    // The system's FILE_RENAME_INFORMATION: the name follows the length
+    // directly (offset 12 on 32-bit, 20 on 64-bit Windows).
     struct RenameHeader {
         BOOLEAN ReplaceIfExists;
         HANDLE RootDirectory;
         ULONG FileNameLength;
+        WCHAR FileName[1];
     };
-    const std::size_t nameOffset = (sizeof(RenameHeader) + sizeof(wchar_t) - 1) / sizeof(wchar_t) * sizeof(wchar_t);
+    const std::size_t nameOffset = offsetof(RenameHeader, FileName);
     std::vector<std::uint8_t> buffer(nameOffset + (native.size() + 1) * sizeof(wchar_t), 0);
     auto* header = reinterpret_cast<RenameHeader*>(buffer.data());
     header->ReplaceIfExists = FALSE;
