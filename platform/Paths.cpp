@@ -45,6 +45,7 @@ bool FileExists(const std::wstring& path) { return IsFile(::GetFileAttributesW(p
 bool FileExists(const std::string& path) { return IsFile(::GetFileAttributesA(path.c_str())); }
 bool FolderExists(const std::wstring& path) { return IsFolder(::GetFileAttributesW(path.c_str())); }
 bool FolderExists(const std::string& path) { return IsFolder(::GetFileAttributesA(path.c_str())); }
+bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::optional<std::string> ReadWholeFile(const std::wstring& path)
 {

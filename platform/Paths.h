@@ -19,6 +19,8 @@ bool FileExists(const std::string& path);
 // Whether a folder of that name exists (a trailing backslash is allowed).
 bool FolderExists(const std::wstring& path);
 bool FolderExists(const std::string& path);
+// Whether anything (a file or a folder) of that name exists.
+bool PathExists(const std::wstring& path);
 
 // The whole file's bytes; nothing when it cannot be read (or is over 2 GB).
 std::optional<std::string> ReadWholeFile(const std::wstring& path);

@@ -124,8 +124,6 @@ private:
     std::map<std::wstring, TFolderState> folders_;
 };
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // Works through the checked rows: `work` gets each entry that may be cleaned
 // and says whether it went. Entries refused on purpose are listed as skipped.
 template <class Work>
@@ -157,7 +155,7 @@ bool RecycleEntry(const std::wstring& path)
     // Failures are skipped silently: no error box may stop a clean (or a job).
     operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO | FOF_NOERRORUI;
     ::SHFileOperationW(&operation);
-    return !Exists(path);
+    return !PathExists(path);
 }
 
 // Right before a path-based act: the folder must still be the folder that
@@ -199,7 +197,7 @@ TMoveResult MoveThroughHandle(TJunkEntry& entry, const std::wstring& path, const
 {
     if (!HoldOpen(entry)) return TMoveResult::Failed;
     if (TCheckedFolder::RenameOpened(*entry.opened, target)) return TMoveResult::Moved;
-    if (Exists(target)) return TMoveResult::PlaceTaken;
+    if (PathExists(target)) return TMoveResult::PlaceTaken;
     entry.opened.reset();
     if (!StillInPlace(entry)) return TMoveResult::Failed;
     return ::MoveFileExW(path.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE
@@ -297,7 +295,7 @@ private:
     void CleanJunk()
     {
         const bool anyChecked = std::any_of(request_.Junk.begin(), request_.Junk.end(),
-                                            [](const TJunkItem& item) { return item.Checked && Exists(item.Path); });
+                                            [](const TJunkItem& item) { return item.Checked && PathExists(item.Path); });
         if (!anyChecked) {
             Line(cnNothingChecked);
             return;
@@ -447,7 +445,7 @@ TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackup
             case TMoveResult::CopyMayBeLeft:
                 // A copy to another drive whose source could not be deleted leaves two
                 // copies; the entry counts as not moved and the copy is dropped.
-                if (Exists(item.Path) && Exists(target) && SameFileContents(item.Path, target))
+                if (PathExists(item.Path) && PathExists(target) && SameFileContents(item.Path, target))
                     ::DeleteFileW(target.c_str());
                 break;
             case TMoveResult::Failed:

@@ -8,13 +8,9 @@
 #include "cleaner/engine/DeleteGuard.h"
 #include "platform/Format.h"
 #include "platform/Handles.h"
+#include "platform/Paths.h"
 
 namespace kv {
-namespace {
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-} // namespace
 
 std::wstring FreshNameBeside(const std::wstring& path)
 {
@@ -22,7 +18,7 @@ std::wstring FreshNameBeside(const std::wstring& path)
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::wstring fresh =
             Format(L"%s.%x-%x-%x.tmp", {path, ::GetCurrentProcessId(), ::GetTickCount(), ++counter});
-        if (!Exists(fresh)) return fresh;
+        if (!PathExists(fresh)) return fresh;
     }
     return std::wstring();
 }
@@ -76,11 +72,11 @@ bool ReplaceOwnUnicodeFile(const std::wstring& path, std::wstring_view text)
 
 bool RemoveOwnFile(const std::wstring& path)
 {
-    if (!Exists(path) || DeletePlainFile(path)) return true;
+    if (!PathExists(path) || DeletePlainFile(path)) return true;
     // A link (Wine deletes the target through any handle of it) is first
     // replaced by an empty file of our own.
     if (ReplaceOwnFile(path, std::string_view())) DeletePlainFile(path);
-    return !Exists(path);
+    return !PathExists(path);
 }
 
 } // namespace kv

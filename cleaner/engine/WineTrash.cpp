@@ -4,6 +4,7 @@
 
 #include "platform/Format.h"
 #include "platform/Handles.h"
+#include "platform/Paths.h"
 #include "platform/TextCodec.h"
 
 namespace kv {
@@ -65,8 +66,6 @@ std::string TrashInfo(const std::string& unixPath)
            Format("\nDeletionDate=%.4d-%.2d-%.2dT%.2d:%.2d:%.2d\n",
                   {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond});
 }
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsAsciiName(const std::wstring& name)
 {
@@ -156,7 +155,7 @@ bool TWineTrash::MoveIn(const TCheckedEntry& entry, const std::wstring& path)
         if (!slot) return false;
         if (TCheckedFolder::RenameOpened(entry, slot->filePath)) return true;
         Release(*slot);
-        if (!Exists(slot->filePath)) return false;
+        if (!PathExists(slot->filePath)) return false;
     }
     return false;
 }

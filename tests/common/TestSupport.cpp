@@ -110,6 +110,11 @@ int RunProcess(const std::wstring& commandLine, DWORD timeoutMs)
     return RunProcessServingWindows(commandLine, nullptr, timeoutMs);
 }
 
+int RunProbe(const std::wstring& probe, const std::wstring& argument, const std::wstring& logPath, DWORD timeoutMs)
+{
+    return RunProcess(L"\"" + ExecutableFolder() + probe + L"\" " + argument + L" \"" + logPath + L"\"", timeoutMs);
+}
+
 namespace {
 struct ThreadWork {
     const std::function<void(int)>* body;

@@ -28,6 +28,10 @@ std::wstring ProbePath();
 
 // Runs a command line and returns its exit code (-1 when it cannot start).
 int RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+// Runs a probe executable of the build, as the probes take their work: the
+// case's argument, then the log file to write.
+int RunProbe(const std::wstring& probe, const std::wstring& argument, const std::wstring& logPath,
+             DWORD timeoutMs = 60000);
 
 // Runs body(0) .. body(count - 1) at once, each on its own thread made by
 // ::CreateThread, and waits until all have ended.

@@ -89,9 +89,7 @@ TEST_P(ManagerProbeTest, ReportsAndExitCode)
     const ManagerCase& c = GetParam();
     const std::wstring log = kvtest::ScratchFolder(L"manager") + L"events.log";
     // Generous: a case ends in well under a second unless it hangs.
-    const int code = kvtest::RunProcess(L"\"" + kvtest::ExecutableFolder() + L"kv_manager_probe.exe\" " + c.argument +
-                                            L" \"" + log + L"\"",
-                                        30000);
+    const int code = kvtest::RunProbe(L"kv_manager_probe.exe", c.argument, log, 30000);
     const std::string events = kvtest::PathExists(log) ? kvtest::ReadBytes(log) : std::string();
     EXPECT_EQ(static_cast<DWORD>(code), c.exitCode) << events;
     EXPECT_EQ(events, c.log);

@@ -147,8 +147,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReporterProbeTest, testing::ValuesIn(kCases),
 std::string RunReporterProbe(const wchar_t* probe, const wchar_t* argument, DWORD& exitCode)
 {
     const std::wstring log = kvtest::ScratchFolder(L"reporter") + L"events.log";
-    exitCode = static_cast<DWORD>(kvtest::RunProcess(L"\"" + kvtest::ExecutableFolder() + probe + L"\" " + argument +
-                                                     L" \"" + log + L"\""));
+    exitCode = static_cast<DWORD>(kvtest::RunProbe(probe, argument, log));
     return kvtest::PathExists(log) ? kvtest::ReadBytes(log) : std::string();
 }
 

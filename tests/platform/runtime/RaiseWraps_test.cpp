@@ -54,8 +54,7 @@ TEST_P(CrashProbeTest, EventsAndExitCode)
 {
     const ProbeCase& c = GetParam();
     const std::wstring log = kvtest::ScratchFolder(L"probe") + L"events.log";
-    const int code = kvtest::RunProcess(L"\"" + kvtest::ExecutableFolder() + L"kv_crash_probe.exe\" " + c.argument +
-                                        L" \"" + log + L"\"");
+    const int code = kvtest::RunProbe(L"kv_crash_probe.exe", c.argument, log);
     EXPECT_EQ(static_cast<DWORD>(code), c.exitCode);
     EXPECT_EQ(kvtest::PathExists(log) ? kvtest::ReadBytes(log) : std::string(), c.log);
 }

@@ -95,8 +95,7 @@ TEST_P(ThreadProbeTest, LogHoldsEveryExpectedLine)
 {
     const ProbeCase& c = GetParam();
     const std::wstring log = kvtest::ScratchFolder(L"threadprobe") + L"log.txt";
-    const int code = kvtest::RunProcess(L"\"" + kvtest::ExecutableFolder() + L"kv_thread_probe.exe\" " + c.argument +
-                                        L" \"" + log + L"\"");
+    const int code = kvtest::RunProbe(L"kv_thread_probe.exe", c.argument, log);
     const std::string text = kvtest::PathExists(log) ? kvtest::ReadBytes(log) : std::string();
     EXPECT_EQ(code, 0) << text;
     const std::vector<std::string> lines = LogLines(text);
