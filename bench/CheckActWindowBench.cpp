@@ -93,10 +93,10 @@ int main(int argc, char** argv)
     kv::TWineTrash trash;
     results.push_back(Measure("recycle through the handle (Wine's Trash)", files, kFolder + L"trash\\",
                               [&](const kv::TCheckedFolder& folder, const std::wstring& name, double& start) {
-                                  const auto slot = trash.Reserve(folder.Path() + name);
+                                  kv::TTrashReservation place(trash, folder.Path() + name);
                                   start = Now();
                                   const auto entry = folder.OpenEntry(name, false);
-                                  return slot && entry && kv::TCheckedFolder::RenameOpened(*entry, slot->filePath);
+                                  return entry && place.MoveIn(*entry) == kv::TTrashMove::Moved;
                               }));
     kv::CreateFolderPath(kFolder + L"moved\\");
     results.push_back(Measure("move through the handle", files, kFolder + L"move\\",

@@ -100,7 +100,6 @@ public:
         return result;
     }
 
-    const TDeleteGuard& Guard() const noexcept { return guard_; }
 
 private:
     // What is known of one folder of the rows, found at its first row. The
@@ -124,26 +123,35 @@ private:
     std::map<std::wstring, TFolderState> folders_;
 };
 
-// Works through the checked rows: `work` gets each entry that may be cleaned
-// and says whether it went. Entries refused on purpose are listed as skipped.
-template <class Work>
-TJunkOutcome ForEachChecked(const std::vector<TJunkItem>& items, const std::wstring& backupFolder, Work work)
+// Works through the checked rows. `prepare` makes what an entry's act needs
+// before the entry is inspected, so that nothing slow comes between the check
+// and the act (under Wine an act through a handle looks the entry's path up
+// again); `work` gets each entry that may be cleaned, with what was prepared
+// for it, and says whether it went. Entries refused on purpose are listed as
+// skipped.
+template <class Prepare, class Work>
+TJunkOutcome ForEachChecked(const std::vector<TJunkItem>& items, const std::wstring& backupFolder, Prepare prepare,
+                            Work work)
 {
     TJunkInspector inspector(backupFolder);
     TJunkOutcome outcome;
     for (const TJunkItem& item : items) {
         if (!item.Checked) continue;
+        auto prepared = prepare(item);
         TJunkEntry entry = inspector.Inspect(item);
         if (entry.kind == TEntryKind::Refused && entry.reason) outcome.skipped.push_back({item.Path, *entry.reason});
         bool gone = false;
         if (entry.kind == TEntryKind::File || entry.kind == TEntryKind::EmptyFolder) {
-            gone = work(item, entry, inspector.Guard());
+            gone = work(item, entry, prepared);
             if (!gone && entry.reason) outcome.skipped.push_back({item.Path, *entry.reason});
         }
         (gone ? outcome.cleaned : outcome.kept).push_back(item.Path);
     }
     return outcome;
 }
+
+struct TNothingPrepared {};
+TNothingPrepared PrepareNothing(const TJunkItem&) { return {}; }
 
 bool RecycleEntry(const std::wstring& path)
 {
@@ -205,13 +213,17 @@ TMoveResult MoveThroughHandle(TJunkEntry& entry, const std::wstring& path, const
                : TMoveResult::CopyMayBeLeft;
 }
 
-bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path, TWineTrash& trash)
+bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path, TTrashReservation& place)
 {
-    // Under Wine the Trash takes the entry by a rename of its own handle;
-    // elsewhere the shell's recycle bin works on the path, checked right before.
-    if (trash.IsAvailable()) {
+    // Under Wine the Trash takes the entry by a rename of its own handle into
+    // the place reserved before the check; elsewhere the shell's recycle bin
+    // works on the path, checked right before.
+    while (place.Reserved()) {
         if (!HoldOpen(entry)) return false;
-        if (trash.MoveIn(*entry.opened, path)) return true;
+        const TTrashMove move = place.MoveIn(*entry.opened);
+        if (move == TTrashMove::Moved) return true;
+        if (move == TTrashMove::Refused) break;
+        entry.opened.reset(); // the next name's record was written since the check
     }
     entry.opened.reset();
     return StillInPlace(entry) && RecycleEntry(path);
@@ -230,12 +242,14 @@ bool DeleteThroughHandle(TJunkEntry& entry)
 // A folder that vanished since only fails its entries' moves: they stay.
 class TBackupFolders {
 public:
-    void MakeFolderOf(const std::wstring& target)
+    // Whether the folder was made (or looked for) now rather than before.
+    bool MakeFolderOf(const std::wstring& target)
     {
         const std::wstring folder = FolderOfPath(target);
-        if (folder.empty() || folder == last_) return;
+        if (folder.empty() || folder == last_) return false;
         CreateFolderPath(folder);
         last_ = folder;
+        return true;
     }
 
 private:
@@ -387,15 +401,18 @@ TJunkItem JunkItemOf(const std::wstring& caption, const std::wstring& location, 
 TJunkOutcome RecycleJunk(const std::vector<TJunkItem>& items, const std::wstring& backupFolder)
 {
     TWineTrash trash;
-    return ForEachChecked(items, backupFolder, [&](const TJunkItem& item, TJunkEntry& entry, const TDeleteGuard&) {
-        return RecycleThroughHandle(entry, item.Path, trash);
-    });
+    return ForEachChecked(
+        items, backupFolder,
+        [&](const TJunkItem& item) { return TTrashReservation(trash, item.Path); },
+        [&](const TJunkItem& item, TJunkEntry& entry, TTrashReservation& place) {
+            return RecycleThroughHandle(entry, item.Path, place);
+        });
 }
 
 TJunkOutcome DeleteJunkPermanently(const std::vector<TJunkItem>& items, const std::wstring& backupFolder)
 {
-    return ForEachChecked(items, backupFolder,
-                          [](const TJunkItem&, TJunkEntry& entry, const TDeleteGuard&) { return DeleteThroughHandle(entry); });
+    return ForEachChecked(items, backupFolder, PrepareNothing,
+                          [](const TJunkItem&, TJunkEntry& entry, TNothingPrepared) { return DeleteThroughHandle(entry); });
 }
 
 TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackupLocation& backup,
@@ -423,16 +440,19 @@ TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackup
 
     std::wstring moved;
     TBackupFolders targetFolders;
-    TJunkOutcome outcome = ForEachChecked(items, folder, [&](const TJunkItem& item, TJunkEntry& entry,
-                                                             const TDeleteGuard&) {
+    TJunkOutcome outcome = ForEachChecked(items, folder, PrepareNothing, [&](const TJunkItem& item, TJunkEntry& entry,
+                                                                             TNothingPrepared) {
         const std::wstring target = BackupCopyPath(folder, item.Path);
         if (target.empty()) return false;
         bool gone = false;
         if (entry.kind == TEntryKind::EmptyFolder) {
             CreateFolderPath(target + L"\\");
+            entry.opened.reset(); // checked again after the folder's making
             gone = FolderExists(target) && DeleteThroughHandle(entry);
         } else {
-            targetFolders.MakeFolderOf(target);
+            // A folder made now came between the entry's check and its move:
+            // the entry is checked again.
+            if (targetFolders.MakeFolderOf(target)) entry.opened.reset();
             switch (MoveThroughHandle(entry, item.Path, target)) {
             case TMoveResult::Moved:
                 gone = true;

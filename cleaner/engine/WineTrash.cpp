@@ -108,12 +108,6 @@ std::string TWineTrash::HostPathOf(const std::wstring& path)
 
 constexpr int kTrashNameAttempts = 1000;
 
-std::optional<TTrashSlot> TWineTrash::Reserve(const std::wstring& path)
-{
-    int attempt = 0;
-    return ReserveFrom(path, attempt);
-}
-
 std::optional<TTrashSlot> TWineTrash::ReserveFrom(const std::wstring& path, int& attempt)
 {
     if (trash_.empty()) return std::nullopt;
@@ -144,22 +138,35 @@ std::optional<TTrashSlot> TWineTrash::ReserveFrom(const std::wstring& path, int&
     return std::nullopt;
 }
 
-bool TWineTrash::MoveIn(const TCheckedEntry& entry, const std::wstring& path)
+void TWineTrash::Release(const TTrashSlot& slot) { ::DeleteFileW(slot.infoPath.c_str()); }
+
+TTrashReservation::TTrashReservation(TWineTrash& trash, const std::wstring& path) : trash_(trash), path_(path)
 {
-    // Whether a name is free in "files" is learnt from the rename itself: a
-    // look beforehand costs a read of the whole folder under Wine when the
-    // name is missing, as it nearly always is. A name taken there without a
-    // record (left by another program) only moves on to the next one.
-    for (int attempt = 0; attempt < kTrashNameAttempts; ++attempt) {
-        const auto slot = ReserveFrom(path, attempt);
-        if (!slot) return false;
-        if (TCheckedFolder::RenameOpened(entry, slot->filePath)) return true;
-        Release(*slot);
-        if (!PathExists(slot->filePath)) return false;
-    }
-    return false;
+    if (trash_.IsAvailable()) slot_ = trash_.ReserveFrom(path_, attempt_);
 }
 
-void TWineTrash::Release(const TTrashSlot& slot) { ::DeleteFileW(slot.infoPath.c_str()); }
+TTrashReservation::~TTrashReservation()
+{
+    if (slot_) TWineTrash::Release(*slot_);
+}
+
+TTrashMove TTrashReservation::MoveIn(const TCheckedEntry& entry)
+{
+    if (!slot_) return TTrashMove::Refused;
+    if (TCheckedFolder::RenameOpened(entry, slot_->filePath)) {
+        slot_.reset(); // the record now belongs to the entry in the Trash
+        return TTrashMove::Moved;
+    }
+    TWineTrash::Release(*slot_);
+    // Whether the name is free in "files" is learnt from the refused rename:
+    // a look beforehand costs a read of the whole folder under Wine when the
+    // name is missing, as it nearly always is.
+    const bool taken = PathExists(slot_->filePath);
+    slot_.reset();
+    if (!taken) return TTrashMove::Refused;
+    ++attempt_;
+    slot_ = trash_.ReserveFrom(path_, attempt_);
+    return slot_ ? TTrashMove::NameTaken : TTrashMove::Refused;
+}
 
 } // namespace kv

@@ -28,19 +28,10 @@ public:
     // Whether the Trash can take entries: this is Wine and it has a Trash.
     bool IsAvailable() const noexcept { return !trash_.empty(); }
 
-    // Moves the opened entry formerly at `path` (a full DOS path) into the
-    // Trash by a rename of its handle, with its record; false when there is
-    // no Trash, the host path is unknown, no record can be written or the
-    // rename is refused (another file system): the caller then uses the shell.
-    bool MoveIn(const TCheckedEntry& entry, const std::wstring& path);
-
-    // A slot for the entry at `path`: its record written, its place in
-    // "files" named (a rename there never replaces what may lie in it).
-    std::optional<TTrashSlot> Reserve(const std::wstring& path);
+private:
+    friend class TTrashReservation;
     // Removes the record of a slot whose entry did not move.
     static void Release(const TTrashSlot& slot);
-
-private:
     std::string HostPathOf(const std::wstring& path);
     // The first free record name from the `attempt`-th on; `attempt` is left
     // at the one taken.
@@ -49,6 +40,38 @@ private:
     std::wstring trash_;          // "\\?\unix\...\Trash\", empty when there is none
     std::wstring lastFolder_;     // the DOS folder whose host path is below
     std::string lastHostFolder_;  // its host path, with a trailing "/"
+};
+
+// What became of a rename into the Trash.
+enum class TTrashMove { Moved, NameTaken, Refused };
+
+// One entry's place in the Trash, reserved before the entry is checked:
+// writing the record is the slow part, and nothing slow may come between the
+// check and the rename, since under Wine the rename of a handle looks its old
+// path up again. The record goes again unless the entry moved in.
+class TTrashReservation {
+public:
+    // Reserves the first free name for the entry at `path` (a full DOS path);
+    // none when there is no Trash, the host path is unknown or no record can
+    // be written: the caller then uses the shell.
+    TTrashReservation(TWineTrash& trash, const std::wstring& path);
+    ~TTrashReservation();
+    TTrashReservation(const TTrashReservation&) = delete;
+    TTrashReservation& operator=(const TTrashReservation&) = delete;
+
+    bool Reserved() const noexcept { return slot_.has_value(); }
+
+    // Renames the checked entry into the reserved place. NameTaken: another
+    // program left something of that name in "files" without a record; the
+    // next free name is reserved by then, so check the entry again and call
+    // once more. Refused: the rename failed otherwise, or no name is left.
+    TTrashMove MoveIn(const TCheckedEntry& entry);
+
+private:
+    TWineTrash& trash_;
+    std::wstring path_;
+    int attempt_ = 0;
+    std::optional<TTrashSlot> slot_;
 };
 
 } // namespace kv

@@ -178,6 +178,32 @@ TEST(JunkCleaner, EachTrashRecordNamesItsOwnEntrysFormerPlace)
     kvtest::RemoveTrashedFrom(root);
 }
 
+TEST(JunkCleaner, ANameTakenInTheTrashWithoutARecordIsLeftAloneAndTheNextNameIsUsed)
+{
+    // Another program left "files\<name>" (and "<name>.1") without records:
+    // the entry goes in as "<name>.2", and what was there stays as it was.
+    const std::wstring trash = kvtest::HostTrashFolder();
+    if (trash.empty()) GTEST_SKIP() << "no Trash: this is not Wine";
+    const std::wstring root = kvtest::ScratchFolder(L"trash-taken");
+    const std::wstring name = L"kvtest-taken-name.tmp";
+    const std::vector<std::wstring> foreign = {trash + L"files\\" + name, trash + L"files\\" + name + L".1"};
+    kv::CreateFolderPath(trash + L"info\\");
+    for (const std::wstring& path : foreign) kvtest::PutFile(path, "another program's");
+    kvtest::PutFile(root + name, "the junk");
+
+    const kv::TJunkOutcome outcome = kv::RecycleJunk({Checked(root + name)}, root + L"backup\\");
+    EXPECT_EQ(outcome.cleaned, std::vector<std::wstring>{root + name});
+    for (const std::wstring& path : foreign) EXPECT_EQ(ReadBytes(path), "another program's");
+    EXPECT_FALSE(PathExists(trash + L"info\\" + name + L".trashinfo")) << "no record left for a taken name";
+    EXPECT_FALSE(PathExists(trash + L"info\\" + name + L".1.trashinfo"));
+    const std::vector<kvtest::TrashedFile> trashed = kvtest::TrashedFrom(root);
+    ASSERT_EQ(trashed.size(), 1u);
+    EXPECT_EQ(trashed[0].bytes, "the junk");
+    EXPECT_EQ(trashed[0].filePath, trash + L"files\\" + name + L".2");
+    kvtest::RemoveTrashedFrom(root);
+    for (const std::wstring& path : foreign) ::DeleteFileW(path.c_str());
+}
+
 TEST(JunkCleaner, DeletePermanentlyLeavesNothingInTheTrash)
 {
     const JunkTree tree(L"method-delete");
