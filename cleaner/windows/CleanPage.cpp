@@ -620,10 +620,10 @@ void TCleanPage::RemoveCleanedItems()
 {
     forms::ListView* results = ScanResults();
     if (!results) return;
-    for (int row = results->Count() - 1; row >= 0; --row)
-        if (results->Checked(row)) results->DeleteItem(row);
+    results->DeleteItemsWhere([results](int row) { return results->Checked(row); });
     MainForm.ScanPage->ResetScanColumns();
 }
+
 
 void TCleanPage::CleanNowFinished(const std::wstring& doneText)
 {

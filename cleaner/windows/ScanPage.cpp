@@ -327,6 +327,10 @@ void TScanPage::ScanFinished(const std::wstring& status)
     MainForm.FlashTimer.Stop();
     MainForm.OptionsFilterMenuItem->Enabled = true;
     MainForm.SetMenuCaption(LanguageText(spPageCaption));
+    // A job waiting for the scan goes on now, not at its timer's next second.
+    // Not from here: this runs inside the scan thread's call, and the job's
+    // exit waits for that thread.
+    if (JobMode && MainForm.JobTimer.Enabled()) MainForm.JobTimer.SetInterval(USER_TIMER_MINIMUM);
 }
 
 std::wstring TScanPage::LanguageText(int index) { return kv::LanguageText(index); }
@@ -499,8 +503,7 @@ void TScanPage::ShowExcludeNotice(int entry) const
 
 void TScanPage::DeleteRowsWhere(int column, const std::wstring& text)
 {
-    for (int row = ScanListView->Count() - 1; row >= 0; --row)
-        if (ScanListView->SubItem(row, column) == text) ScanListView->DeleteItem(row);
+    ScanListView->DeleteItemsWhere([&](int row) { return ScanListView->SubItem(row, column) == text; });
     RowsRemoved();
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <map>
+#include <unordered_map>
 
 #include "platform/Exceptions.h"
 #include "platform/forms/Form.h"
@@ -12,7 +13,48 @@
 namespace kv::forms {
 namespace {
 
-constexpr wchar_t kControlProperty[] = L"KestrelvaneControl";
+// Which control object each of our windows belongs to, and the procedure of
+// a subclassed system control. Looked up with nearly every message, so kept
+// here rather than in window properties or comctl32's subclass chain, which
+// under Wine cost a round trip to the server per read.
+struct ControlEntry {
+    WinControl* control = nullptr; // none once detached
+    WNDPROC baseProc = nullptr;    // the system class's procedure, for a subclassed control
+};
+
+class ControlWindows {
+public:
+    ControlEntry Find(HWND window)
+    {
+        ::AcquireSRWLockShared(&lock_);
+        const auto found = entries_.find(window);
+        const ControlEntry entry = found == entries_.end() ? ControlEntry{} : found->second;
+        ::ReleaseSRWLockShared(&lock_);
+        return entry;
+    }
+    void Set(HWND window, const ControlEntry& entry)
+    {
+        ::AcquireSRWLockExclusive(&lock_);
+        entries_[window] = entry;
+        ::ReleaseSRWLockExclusive(&lock_);
+    }
+    void Forget(HWND window)
+    {
+        ::AcquireSRWLockExclusive(&lock_);
+        entries_.erase(window);
+        ::ReleaseSRWLockExclusive(&lock_);
+    }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::unordered_map<HWND, ControlEntry> entries_;
+};
+
+ControlWindows& OurWindows()
+{
+    static ControlWindows windows;
+    return windows;
+}
 
 MouseButton ButtonOf(UINT message)
 {
@@ -220,18 +262,27 @@ WinControl::~WinControl()
     }
 }
 
-void WinControl::Detach()
+void WinControl::Detach(bool destroying)
 {
     if (!handle_) return;
-    if (subclassed_) ::RemoveWindowSubclass(handle_, SubclassProc, 1);
-    ::RemovePropW(handle_, kControlProperty);
+    const bool ownProcOnTop = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(handle_, GWLP_WNDPROC)) == SystemClassProc;
+    if (baseProc_ && !destroying && ownProcOnTop) {
+        ::SetWindowLongPtrW(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(baseProc_));
+        OurWindows().Forget(handle_);
+    } else if (baseProc_ && !destroying) {
+        // Subclassed again on top of us: our procedure stays in the chain and
+        // passes the window's last messages on.
+        OurWindows().Set(handle_, {nullptr, baseProc_});
+    } else {
+        OurWindows().Forget(handle_);
+    }
     if (ownClass_) ::SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
     handle_ = nullptr;
 }
 
 WinControl* WinControl::FromHandle(HWND window) noexcept
 {
-    return window ? static_cast<WinControl*>(::GetPropW(window, kControlProperty)) : nullptr;
+    return window ? OurWindows().Find(window).control : nullptr;
 }
 
 void WinControl::CreateOwnWindow(const wchar_t* className, DWORD style, DWORD exStyle, const RECT& bounds,
@@ -266,9 +317,9 @@ void WinControl::CreateSystemWindow(const wchar_t* className, DWORD style, DWORD
                                     ::GetModuleHandleW(nullptr), nullptr);
     if (!window) throw Exception(L"Cannot create a control of class " + std::wstring(className));
     handle_ = window;
-    ::SetPropW(window, kControlProperty, this);
-    ::SetWindowSubclass(window, SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
-    subclassed_ = true;
+    baseProc_ = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(window, GWLP_WNDPROC));
+    OurWindows().Set(window, {this, baseProc_});
+    ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SystemClassProc));
     ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle()), FALSE);
 }
 
@@ -279,26 +330,30 @@ LRESULT CALLBACK WinControl::OwnClassProc(HWND window, UINT message, WPARAM wPar
         self = static_cast<WinControl*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         self->handle_ = window;
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        ::SetPropW(window, kControlProperty, self);
+        OurWindows().Set(window, {self, nullptr});
     }
     if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
     return self->Dispatch(message, wParam, lParam);
 }
 
-LRESULT CALLBACK WinControl::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                          DWORD_PTR data)
+LRESULT CALLBACK WinControl::SystemClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return reinterpret_cast<WinControl*>(data)->Dispatch(message, wParam, lParam);
+    const ControlEntry entry = OurWindows().Find(window);
+    if (entry.control) return entry.control->Dispatch(message, wParam, lParam);
+    // Detached, but still in the window's chain of procedures.
+    if (message == WM_NCDESTROY) OurWindows().Forget(window);
+    return entry.baseProc ? ::CallWindowProcW(entry.baseProc, window, message, wParam, lParam)
+                          : ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 LRESULT WinControl::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCDESTROY) {
         const HWND window = handle_;
-        const bool subclassed = subclassed_;
-        Detach();
-        return subclassed ? ::DefSubclassProc(window, message, wParam, lParam)
-                          : ::DefWindowProcW(window, message, wParam, lParam);
+        const WNDPROC baseProc = baseProc_;
+        Detach(true);
+        return baseProc ? ::CallWindowProcW(baseProc, window, message, wParam, lParam)
+                        : ::DefWindowProcW(window, message, wParam, lParam);
     }
     // Whatever a handler throws stops here: it must not unwind through user32.
     return GuardedCallback<LRESULT>(0, [&] { return WindowProc(message, wParam, lParam); });
@@ -307,8 +362,8 @@ LRESULT WinControl::Dispatch(UINT message, WPARAM wParam, LPARAM lParam)
 LRESULT WinControl::DefaultProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (!handle_) return 0;
-    return subclassed_ ? ::DefSubclassProc(handle_, message, wParam, lParam)
-                       : ::DefWindowProcW(handle_, message, wParam, lParam);
+    return baseProc_ ? ::CallWindowProcW(baseProc_, handle_, message, wParam, lParam)
+                     : ::DefWindowProcW(handle_, message, wParam, lParam);
 }
 
 LRESULT WinControl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
@@ -1016,6 +1071,15 @@ int ListView::Count() const { return static_cast<int>(::SendMessageW(Handle(), L
 
 void ListView::DeleteItem(int index) { ::SendMessageW(Handle(), LVM_DELETEITEM, index, 0); }
 
+void ListView::DeleteItemsWhere(const std::function<bool(int index)>& remove)
+{
+    const bool redraw = redraw_;
+    if (redraw) SetRedraw(false);
+    for (int row = Count() - 1; row >= 0; --row)
+        if (remove(row)) DeleteItem(row);
+    if (redraw) SetRedraw(true);
+}
+
 void ListView::Clear() { ::SendMessageW(Handle(), LVM_DELETEALLITEMS, 0, 0); }
 
 std::wstring ListView::SubItem(int index, int subItem) const
@@ -1117,6 +1181,7 @@ void ListView::MakeVisible(int index) { ::SendMessageW(Handle(), LVM_ENSUREVISIB
 
 void ListView::SetRedraw(bool redraw)
 {
+    redraw_ = redraw;
     ::SendMessageW(Handle(), WM_SETREDRAW, redraw ? TRUE : FALSE, 0);
     if (redraw) ::InvalidateRect(Handle(), nullptr, TRUE);
 }
@@ -1125,7 +1190,7 @@ void ListView::RepaintWhileRedrawOff()
 {
     SetRedraw(true);
     ::UpdateWindow(Handle());
-    ::SendMessageW(Handle(), WM_SETREDRAW, FALSE, 0);
+    SetRedraw(false);
 }
 
 ListView::Row ListView::GetRow(int index) const

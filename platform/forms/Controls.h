@@ -194,15 +194,18 @@ private:
     friend class Control;
     friend class GraphicControl;
     static LRESULT CALLBACK OwnClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data);
+    // The procedure of a subclassed system control; the class's own is baseProc_.
+    static LRESULT CALLBACK SystemClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     bool RouteMouse(UINT message, WPARAM wParam, LPARAM lParam);
     void SetHovered(Control* control);
     void TrackLeave();
-    void Detach();
+    // Ends the tie between window and object; `destroying` on WM_NCDESTROY,
+    // when the window's procedure no longer matters.
+    void Detach(bool destroying = false);
 
     HWND handle_ = nullptr;
-    bool subclassed_ = false;
+    WNDPROC baseProc_ = nullptr;
     bool ownClass_ = false;
     bool tracking_ = false;
     bool mouseInside_ = false;
@@ -390,6 +393,9 @@ public:
                 bool checked = false);
     int Count() const;
     void DeleteItem(int index);
+    // Deletes, last to first, every row `remove` picks, with redraw off
+    // meanwhile: each delete would repaint the list and reset its scroll bars.
+    void DeleteItemsWhere(const std::function<bool(int index)>& remove);
     void Clear();
     Row GetRow(int index) const;
     std::wstring Caption(int index) const;
@@ -427,6 +433,7 @@ protected:
 private:
     LPARAM nextKey_ = 1;
     bool sorting_ = false;
+    bool redraw_ = true;
 };
 
 // A frame with a caption around a group of controls; the controls are its

@@ -121,6 +121,63 @@ TEST_F(FormsTest, ClickingARowSelectsIt)
     EXPECT_EQ(clicks, 1);
 }
 
+TEST_F(FormsTest, DeletingRowsWherePickedKeepsTheOthersInOrder)
+{
+    Form form(TestStyle(L"TDeleteRowsTestForm"));
+    form.Build({{Make<ListView>, L"List", idList, 0, 0, 0, 420, 300}});
+    auto& list = form.Get<ListView>(idList);
+    list.AddColumn(L"Name", 200);
+    for (const wchar_t* name : {L"keep 0", L"drop 1", L"drop 2", L"keep 3", L"drop 4"})
+        list.AddItem(name, {}, -1, name[0] == L'd');
+    std::vector<int> deleted;
+    list.OnDeletion = [&](int index) { deleted.push_back(index); };
+    form.Show();
+
+    list.DeleteItemsWhere([&](int row) { return list.Checked(row); });
+    EXPECT_EQ(kvtest::ReadColumn(list, 0), (std::vector<std::wstring>{L"keep 0", L"keep 3"}));
+    EXPECT_EQ(deleted, (std::vector<int>{4, 2, 1})) << "last to first, one event per row";
+    list.DeleteItemsWhere([](int) { return true; });
+    EXPECT_EQ(list.Count(), 0);
+}
+
+// A procedure that counts the messages it passes on, as another component
+// subclassing one of our controls would.
+LRESULT CALLBACK CountingSubclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data)
+{
+    ++*reinterpret_cast<int*>(data);
+    if (message == WM_NCDESTROY) *reinterpret_cast<int*>(data) = -1000;
+    return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+TEST_F(FormsTest, ControlsAreFoundByTheirWindowsAndAnotherSubclassOnTopKeepsItsChain)
+{
+    int passed = 0;
+    HWND listWindow = nullptr;
+    {
+        Form form(TestStyle(L"TFindControlTestForm"));
+        form.Build({{Make<ListView>, L"List", idList, 0, 0, 0, 420, 300}});
+        auto& list = form.Get<ListView>(idList);
+        listWindow = list.Handle();
+        list.AddColumn(L"Name", 200);
+        EXPECT_EQ(WinControl::FromHandle(listWindow), &list);
+        EXPECT_EQ(WinControl::FromHandle(form.Handle()), &form);
+        EXPECT_EQ(WinControl::FromHandle(ListView_GetHeader(listWindow)), nullptr) << "the list's own header is not ours";
+        EXPECT_EQ(WinControl::FromHandle(::GetDesktopWindow()), nullptr);
+
+        ASSERT_TRUE(::SetWindowSubclass(listWindow, CountingSubclass, 7, reinterpret_cast<DWORD_PTR>(&passed)));
+        std::vector<int> checkedEvents;
+        list.OnItemChecked = [&](int index) { checkedEvents.push_back(index); };
+        list.AddItem(L"row", {}, -1, false);
+        list.SetChecked(0, true);
+        EXPECT_EQ(list.Count(), 1) << "the list itself still answers";
+        EXPECT_TRUE(list.Checked(0));
+        EXPECT_EQ(checkedEvents, std::vector<int>{0}) << "notifications still reach the control";
+        EXPECT_GT(passed, 0);
+    }
+    EXPECT_EQ(passed, -1000) << "the procedure on top saw the window's end";
+    EXPECT_EQ(WinControl::FromHandle(listWindow), nullptr);
+}
+
 TEST_F(FormsTest, AnExceptionInAWindowProcedureReachesTheHandlerAndTheLoopGoesOn)
 {
     kvtest::ExceptionRecorder recorder;
