@@ -105,7 +105,11 @@ void TSearchEngine::Run()
         // The window must leave its scanning state whatever went wrong.
         failure = std::current_exception();
     }
-    synchronize_([this] { ScanFinished(); });
+    // Rows still waiting for their call (or left by a failure) come first.
+    synchronize_([this] {
+        AddPendingRows();
+        ScanFinished();
+    });
     if (failure) RethrowException(failure);
 }
 
@@ -361,17 +365,43 @@ void TSearchEngine::AddScanItem(const std::wstring& folder, const WIN32_FIND_DAT
 
 void TSearchEngine::AddRow(const TScanResult& row, const std::wstring& status)
 {
-    // A pending folder text rides along: the call is paid for already.
+    pendingRows_.push_back({row, status});
+    FlushRows();
+}
+
+// Hands the rows found since the last call to the window in one synchronised
+// call, the first row at once and then at most one call per
+// kPathDisplayInterval; a pending folder text rides along.
+void TSearchEngine::FlushRows()
+{
+    if (pendingRows_.empty()) return;
+    const DWORD now = ::GetTickCount();
+    if (rowsShown_ && now - rowsShownAt_ < kPathDisplayInterval) return;
     const bool showPath = pathPending_;
     pathPending_ = false;
     synchronize_([&] {
         if (showPath) view_.ShowCurrentPath(pendingPath_);
-        view_.AddScanItem(row, status);
+        AddPendingRows();
     });
+    rowsShown_ = true;
+    rowsShownAt_ = now;
     if (showPath) {
         pathShown_ = true;
-        pathShownAt_ = ::GetTickCount();
+        pathShownAt_ = now;
     }
+}
+
+// Main thread. Only the last status line of a batch would be seen: the rows
+// before it go without one.
+void TSearchEngine::AddPendingRows()
+{
+    std::size_t lastStatus = pendingRows_.size();
+    for (std::size_t i = 0; i < pendingRows_.size(); ++i)
+        if (!pendingRows_[i].status.empty()) lastStatus = i;
+    static const std::wstring noStatus;
+    for (std::size_t i = 0; i < pendingRows_.size(); ++i)
+        view_.AddScanItem(pendingRows_[i].row, i == lastStatus ? pendingRows_[i].status : noStatus);
+    pendingRows_.clear();
 }
 
 void TSearchEngine::ShowCurrentPath(std::wstring text)
@@ -382,7 +412,8 @@ void TSearchEngine::ShowCurrentPath(std::wstring text)
 }
 
 // Shows the pending folder text when the last one has stood long enough (or
-// when forced, so the last folder entered is always the one shown).
+// when forced, so the last folder entered is always the one shown); rows
+// found meanwhile ride along.
 void TSearchEngine::FlushCurrentPath(bool force)
 {
     if (!pathPending_) return;
@@ -391,7 +422,10 @@ void TSearchEngine::FlushCurrentPath(bool force)
     pathPending_ = false;
     pathShown_ = true;
     pathShownAt_ = now;
-    synchronize_([this] { view_.ShowCurrentPath(pendingPath_); });
+    synchronize_([this] {
+        AddPendingRows();
+        view_.ShowCurrentPath(pendingPath_);
+    });
 }
 
 // Main thread.

@@ -150,6 +150,8 @@ private:
     void AddScanItem(const std::wstring& folder, const WIN32_FIND_DATAW& entry, const std::wstring& rule,
                      std::int64_t size);
     void AddRow(const TScanResult& row, const std::wstring& status);
+    void FlushRows();
+    void AddPendingRows();
     void ShowCurrentPath(std::wstring text);
     void FlushCurrentPath(bool force);
     void ScanFinished();
@@ -177,6 +179,17 @@ private:
     // Nested roots (C:\ and C:\Temp\) would list a file twice and count its size twice.
     std::unordered_set<std::wstring> reported_;
     TSkipList skipped_;
+
+    // Rows wait for their synchronised call, which then adds them together:
+    // a call costs about as much as listing a small folder, and the window
+    // adds many rows in one go for much less than one row a call.
+    struct PendingRow {
+        TScanResult row;
+        std::wstring status;
+    };
+    std::vector<PendingRow> pendingRows_;
+    bool rowsShown_ = false;
+    DWORD rowsShownAt_ = 0;
 
     // The folder display is throttled: a synchronised call costs about as much
     // as listing a small folder, so at most one per kPathDisplayInterval.

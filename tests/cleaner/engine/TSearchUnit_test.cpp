@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SharedState.h"
 #include "cleaner/engine/TSearchUnit.h"
 #include "common/HostScript.h"
@@ -711,6 +712,50 @@ TEST_F(ScanTest, StopIsCheckedBeforeEachFolder)
     EXPECT_TRUE(view.rows.empty());
     ASSERT_EQ(view.finished.size(), 1u);
     EXPECT_EQ(view.finished[0], L"[Aborted] " + FinishedHint());
+}
+
+TEST_F(ScanTest, RowsReachTheWindowInFewCallsInOrderWithTheLastStatus)
+{
+    const std::wstring base = MakeWideTree(L"RowBatches", 30, 20);
+    RecordingView view;
+    view.options.Paths = {{base.substr(0, base.size() - 1), kv::pkIncludeWithSubFolders, true}};
+    view.options.Filters = {{L"*.tmp", kIn, true}};
+    std::vector<std::size_t> rowsPerCall; // rows each synchronised call added
+    kv::TSearchEngine engine(view, [&](const std::function<void()>& method) {
+        const std::size_t before = view.rows.size();
+        method();
+        rowsPerCall.push_back(view.rows.size() - before);
+    });
+    const DWORD start = ::GetTickCount();
+    engine.Run();
+    const DWORD elapsed = ::GetTickCount() - start;
+
+    ASSERT_EQ(view.rows.size(), 600u);
+    const auto firstWithRows = std::find_if(rowsPerCall.begin(), rowsPerCall.end(), [](std::size_t n) { return n > 0; });
+    ASSERT_NE(firstWithRows, rowsPerCall.end());
+    EXPECT_EQ(*firstWithRows, 1u) << "the first row is shown at once";
+    const auto callsWithRows = std::count_if(rowsPerCall.begin(), rowsPerCall.end(), [](std::size_t n) { return n > 0; });
+    EXPECT_LE(static_cast<DWORD>(callsWithRows), elapsed / 100 + 3) << "about ten calls a second at most";
+    // Each folder's rows together, in the order the folder lists its files.
+    std::map<std::wstring, std::vector<std::wstring>> byFolder;
+    for (const kv::TScanResult& row : view.rows) byFolder[row.Location].push_back(row.Caption);
+    EXPECT_EQ(byFolder.size(), 30u);
+    for (const auto& [folder, captions] : byFolder) {
+        std::vector<std::wstring> listed;
+        WIN32_FIND_DATAW entry{};
+        kv::FindHandle find(::FindFirstFileW((folder + L"*.tmp").c_str(), &entry));
+        ASSERT_TRUE(find.IsValid());
+        do listed.push_back(entry.cFileName);
+        while (::FindNextFileW(find.Get(), &entry));
+        EXPECT_EQ(captions, listed) << kv::WideToUtf8(folder);
+    }
+    // The status line ends as the total of every row; rows before the last of
+    // their call carry none.
+    ASSERT_FALSE(view.statuses.back().empty());
+    EXPECT_EQ(view.statuses.back(), kv::Format(view.LanguageText(kv::stFoundSize),
+                                               {kv::FormatFileSize(kv::ScanFoundSize.load())}));
+    EXPECT_GE(std::count(view.statuses.begin(), view.statuses.end(), std::wstring()),
+              static_cast<std::ptrdiff_t>(view.rows.size()) - callsWithRows);
 }
 
 TEST_F(ScanTest, FolderDisplayIsThrottledAndShowsTheLastFolder)
