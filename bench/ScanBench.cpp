@@ -5,9 +5,10 @@
 //     through the handle (what the scan must do for every hit);
 //   - the scan's headless entry point RunScan with a window that only counts;
 //   - the scan as the user waits for it: the real main window (hidden, as in
-//     a hidden job), its Start button, the scan thread with one synchronised
-//     call per finding, the result list's rows and the status and hint labels,
-//     from the click to the end-of-scan status.
+//     a hidden job), its Start button, the scan thread with its synchronised
+//     calls (the rows of a tenth of a second together), the result list's
+//     rows and the status and hint labels, from the click to the end-of-scan
+//     status.
 // After the rounds the window is shown and scans once more (for information).
 // It prints each one's median and the medians of the per-round ratios.
 //   ScanBench.exe TREE MASKS [RUNS] [PROGRAMFOLDER]

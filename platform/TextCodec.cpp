@@ -24,17 +24,29 @@ std::string WideToMultiByte(std::wstring_view text, UINT codePage)
     return bytes;
 }
 
+void AssignUpperCase(std::wstring& target, std::wstring_view text)
+{
+    target.assign(text);
+    if (!target.empty()) ::CharUpperBuffW(target.data(), static_cast<DWORD>(target.size()));
+}
+
+void AssignLowerCase(std::wstring& target, std::wstring_view text)
+{
+    target.assign(text);
+    if (!target.empty()) ::CharLowerBuffW(target.data(), static_cast<DWORD>(target.size()));
+}
+
 std::wstring UpperCase(std::wstring_view text)
 {
-    std::wstring result(text);
-    if (!result.empty()) ::CharUpperBuffW(result.data(), static_cast<DWORD>(result.size()));
+    std::wstring result;
+    AssignUpperCase(result, text);
     return result;
 }
 
 std::wstring LowerCase(std::wstring_view text)
 {
-    std::wstring result(text);
-    if (!result.empty()) ::CharLowerBuffW(result.data(), static_cast<DWORD>(result.size()));
+    std::wstring result;
+    AssignLowerCase(result, text);
     return result;
 }
 

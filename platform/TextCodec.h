@@ -16,6 +16,9 @@ inline std::wstring Utf8ToWide(std::string_view bytes) { return MultiByteToWide(
 inline std::string WideToUtf8(std::wstring_view text) { return WideToMultiByte(text, CP_UTF8); }
 
 std::wstring UpperCase(std::wstring_view text);
+// The same into `target`, whose buffer is reused: for loops over many names.
+void AssignUpperCase(std::wstring& target, std::wstring_view text);
+void AssignLowerCase(std::wstring& target, std::wstring_view text);
 std::wstring LowerCase(std::wstring_view text);
 
 } // namespace kv

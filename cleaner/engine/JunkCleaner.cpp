@@ -6,6 +6,7 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <unordered_set>
 
 #include "cleaner/engine/CheckedFolder.h"
 #include "cleaner/engine/DeleteGuard.h"
@@ -246,14 +247,13 @@ public:
     bool MakeFolderOf(const std::wstring& target)
     {
         const std::wstring folder = FolderOfPath(target);
-        if (folder.empty() || folder == last_) return false;
+        if (folder.empty() || !made_.insert(UpperCase(folder)).second) return false;
         CreateFolderPath(folder);
-        last_ = folder;
         return true;
     }
 
 private:
-    std::wstring last_;
+    std::unordered_set<std::wstring> made_;
 };
 
 bool HasCheckedEntryOf(const TCleanRequest& targets, const wchar_t* const* names, std::size_t count)

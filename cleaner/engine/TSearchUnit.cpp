@@ -255,16 +255,21 @@ void TSearchEngine::ScanFile(const std::wstring& folder, const std::wstring& low
     // Under Wine a host symlink to a file looks like the file itself; on
     // Windows it carries the reparse attribute and is left alone.
     if (IsReparsePoint(entry.dwFileAttributes)) return;
-    const std::wstring searchName = LowerCase(entry.cFileName);
+    // This runs for every file: the name's two cases go into buffers kept for
+    // the whole walk, where a fresh pair of strings would cost about as much
+    // as matching the name.
+    AssignLowerCase(searchName_, entry.cFileName);
+    AssignUpperCase(upperName_, searchName_);
+    const std::wstring& searchName = searchName_;
+    const std::wstring& upperName = upperName_;
     if (FindInvalidShortcut && !folderFilesExcluded && MatchWildcard(L"*.lnk", searchName)) {
         // "Exclude this file" on a broken shortcut's row writes an exclude
         // mask: the shortcut must stay unlisted like any excluded file.
-        if (IsFileNotExcluded(lowerFolder + searchName, UpperCase(searchName))) CheckShortcut(folder, entry);
+        if (IsFileNotExcluded(lowerFolder + searchName, upperName)) CheckShortcut(folder, entry);
         return;
     }
     if (folderFilesExcluded) return;
 
-    const std::wstring upperName = UpperCase(searchName);
     std::wstring lowerPath; // built only when a mask names a whole path
     auto wholePath = [&]() -> const std::wstring& {
         if (lowerPath.empty()) lowerPath = lowerFolder + searchName;

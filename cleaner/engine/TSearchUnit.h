@@ -176,6 +176,10 @@ private:
     std::wstring scanningFolderText_;
     std::wstring foundSizeText_;
 
+    // The current file's name, lower- and upper-cased (see ScanFile).
+    std::wstring searchName_;
+    std::wstring upperName_;
+
     // Nested roots (C:\ and C:\Temp\) would list a file twice and count its size twice.
     std::unordered_set<std::wstring> reported_;
     TSkipList skipped_;

@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <climits>
 #include <exception>
 #include <map>
 #include <unordered_map>
@@ -1056,7 +1057,7 @@ int ListView::AddItem(const std::wstring& caption, const std::vector<std::wstrin
 {
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM | (image >= 0 ? LVIF_IMAGE : 0);
-    item.iItem = Count();
+    item.iItem = INT_MAX; // past the last row: added at the end, without asking the count
     item.pszText = const_cast<wchar_t*>(caption.c_str());
     item.iImage = image;
     item.lParam = nextKey_++;
