@@ -1,8 +1,8 @@
 // The junk-file scan against bare FindFirstFileW walkers that test the same
 // masks, in one executable under one Wine. Each round runs, in turn:
 //   - a walker that only tests every name against the masks;
-//   - a walker that also opens each hit for writing and reads its size
-//     through the handle (what the scan must do for every hit);
+//   - a walker that also opens each hit for writing (what the scan must do
+//     for every hit) and adds up the sizes the listing gives;
 //   - the scan's headless entry point RunScan with a window that only counts;
 //   - the scan as the user waits for it: the real main window (hidden, as in
 //     a hidden job), its Start button, the scan thread with its synchronised
@@ -79,7 +79,7 @@ private:
 
 // What a hand-written walker does: list every folder, test every file's
 // upper-cased name against the upper-cased masks; with `openHits`, open each
-// hit for writing and read its size through the handle, as the scan must.
+// hit for writing, as the scan must, and add up the listed sizes.
 class BareWalker {
 public:
     BareWalker(const Masks& masks, bool openHits) : openHits_(openHits)
@@ -99,6 +99,7 @@ public:
                 if (name != L"." && name != L"..") hits += Walk(folder + entry.cFileName + L"\\");
             } else if (Matches(kv::UpperCase(name), folder) && (!openHits_ || Open(folder + entry.cFileName))) {
                 ++hits;
+                bytes += (static_cast<std::int64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
             }
         } while (::FindNextFileW(find.Get(), &entry));
         return hits;
@@ -122,10 +123,7 @@ private:
     {
         kv::FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
-        if (!file) return false;
-        LARGE_INTEGER size{};
-        if (::GetFileSizeEx(file.Get(), &size)) bytes += size.QuadPart;
-        return true;
+        return file.IsValid();
     }
     bool openHits_;
     std::vector<std::wstring> inclusive_;

@@ -408,6 +408,11 @@ bool IsRealSubFolder(const WIN32_FIND_DATAW& entry)
     return name != L"." && name != L"..";
 }
 
+std::int64_t ListedSize(const WIN32_FIND_DATAW& entry)
+{
+    return (static_cast<std::int64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+}
+
 namespace {
 
 std::wstring VolumeInformation(const std::wstring& root, bool fileSystem)
@@ -430,15 +435,11 @@ std::wstring GetFileSystemName(const std::wstring& root) { return VolumeInformat
 // ---------------------------------------------------------------------------
 // Files
 
-bool CanOpenFile(const std::wstring& path, std::int64_t* size)
+bool CanOpenFile(const std::wstring& path)
 {
     auto tryOpen = [&] {
-        FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, 0, nullptr));
-        if (file && size) {
-            LARGE_INTEGER length{};
-            *size = ::GetFileSizeEx(file.Get(), &length) ? length.QuadPart : 0;
-        }
+        const FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
         return file.IsValid();
     };
     if (tryOpen()) return true;

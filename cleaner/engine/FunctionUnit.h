@@ -66,14 +66,15 @@ std::wstring GetShortPath(const std::wstring& path);
 void CreateFolderPath(std::wstring_view path);
 std::wstring ExpandEnvironment(const std::wstring& text);
 bool IsRealSubFolder(const WIN32_FIND_DATAW& entry);
+// The logical size a listing reports for a file.
+std::int64_t ListedSize(const WIN32_FIND_DATAW& entry);
 std::wstring GetVolumeLabel(const std::wstring& root);
 std::wstring GetFileSystemName(const std::wstring& root);
 
 // ---- Files
 // Whether the file can be opened for writing (clearing its read-only
-// attribute for the try, and putting it back). With `size`, also its logical
-// size, read through the same handle: a file open costs much under Wine.
-bool CanOpenFile(const std::wstring& path, std::int64_t* size = nullptr);
+// attribute for the try, and putting it back).
+bool CanOpenFile(const std::wstring& path);
 int FindBytes(std::string_view needle, std::string_view haystack, int start, int count);
 bool WriteUnicodeFile(const std::wstring& path, std::wstring_view text);
 // Creates or replaces the file with exactly these bytes; false when it cannot.

@@ -42,11 +42,6 @@ std::uint32_t ReadUint32(const std::string& bytes, std::size_t at)
     return value;
 }
 
-std::int64_t ListedSize(const WIN32_FIND_DATAW& entry)
-{
-    return (static_cast<std::int64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-}
-
 bool IsPlainFileEntry(const WIN32_FIND_DATAW& entry)
 {
     return !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLinkEntry(entry);

@@ -136,7 +136,8 @@ TJunkOutcome ForEachChecked(const std::vector<TJunkItem>& items, const std::wstr
 {
     TJunkInspector inspector(backupFolder);
     TJunkOutcome outcome;
-    for (const TJunkItem& item : items) {
+    for (std::size_t row = 0; row < items.size(); ++row) {
+        const TJunkItem& item = items[row];
         if (!item.Checked) continue;
         auto prepared = prepare(item);
         TJunkEntry entry = inspector.Inspect(item);
@@ -146,7 +147,7 @@ TJunkOutcome ForEachChecked(const std::vector<TJunkItem>& items, const std::wstr
             gone = work(item, entry, prepared);
             if (!gone && entry.reason) outcome.skipped.push_back({item.Path, *entry.reason});
         }
-        (gone ? outcome.cleaned : outcome.kept).push_back(item.Path);
+        (gone ? outcome.cleaned : outcome.kept).push_back(row);
     }
     return outcome;
 }
@@ -421,8 +422,8 @@ TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackup
     const std::wstring folder = WithTrailingBackslash(backup.folder);
     const std::wstring logPath = folder + BackupLogName(backup.logName);
     TJunkOutcome refused;
-    for (const TJunkItem& item : items)
-        if (item.Checked) refused.kept.push_back(item.Path);
+    for (std::size_t row = 0; row < items.size(); ++row)
+        if (items[row].Checked) refused.kept.push_back(row);
     if (!FolderExists(folder)) return refused;
     const auto previous = ReadBackupLog(logPath);
     if (!previous) return refused;

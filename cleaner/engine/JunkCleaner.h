@@ -49,8 +49,10 @@ TJunkItem JunkItemOf(const std::wstring& caption, const std::wstring& location, 
 
 // What became of the checked rows' entries.
 struct TJunkOutcome {
-    std::vector<std::wstring> cleaned; // gone from their place (recycled, moved or deleted)
-    std::vector<std::wstring> kept;    // still where they were (refused, missing, or the operation failed)
+    // The checked rows (indices into the items, in order; not their paths,
+    // which the items hold already, for thousands of rows):
+    std::vector<std::size_t> cleaned; // gone from their place (recycled, moved or deleted)
+    std::vector<std::size_t> kept;    // still where they were (refused, missing, or the operation failed)
     TSkipList skipped;                 // the kept ones that were refused on purpose, with the reason
 };
 

@@ -172,11 +172,24 @@ void TSearchEngine::ReadScanOptions()
     FindEmptyFolder = options.FindEmptyFolder;
     SkipReadOnlyAttr = options.SkipReadOnlyAttr;
 
+    rootsOverlap_ = RootsOverlap(InclusiveFolderSub, InclusiveFolder);
     scanningFolderText_ = view_.LanguageText(stScanningFolder);
     foundSizeText_ = view_.LanguageText(stFoundSize);
     ScanFoundSize = 0;
     StopRequested = 0;
     ScanStatusPrefix = view_.LanguageText(stFinished);
+}
+
+bool TSearchEngine::RootsOverlap(const std::vector<std::wstring>& withSubFolders,
+                                 const std::vector<std::wstring>& withoutSubFolders)
+{
+    std::vector<std::wstring> roots;
+    for (const auto* list : {&withSubFolders, &withoutSubFolders})
+        for (const std::wstring& root : *list) roots.push_back(LowerCase(root));
+    for (std::size_t i = 0; i < roots.size(); ++i)
+        for (std::size_t j = 0; j < roots.size(); ++j)
+            if (i != j && roots[j].starts_with(roots[i])) return true;
+    return false;
 }
 
 void TSearchEngine::ScanRoots(const std::vector<std::wstring>& roots, bool withSubFolders)
@@ -283,9 +296,11 @@ void TSearchEngine::ScanFile(const std::wstring& folder, const std::wstring& low
         // Exclusions first: an excluded file is not even opened.
         if (!IsFileNotExcluded(wholePath(), upperName)) return;
         if (SkipReadOnlyAttr && (entry.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM))) return;
-        std::int64_t size = 0;
-        if (!CanOpenFile(folder + entry.cFileName, &size)) return;
-        AddScanItem(folder, entry, mask.Lower, size);
+        if (!CanOpenFile(folder + entry.cFileName)) return;
+        // The logical size as the listing gives it: asking the open handle
+        // would cost, under Wine, a second trip to the server per hit, about
+        // as much as the open itself.
+        AddScanItem(folder, entry, mask.Lower, ListedSize(entry));
         return;
     }
 }
@@ -304,7 +319,7 @@ void TSearchEngine::ReportEmptyFolder(const std::wstring& folder, const WIN32_FI
     if (slash == std::wstring::npos) return;
     const std::wstring parent = path.substr(0, slash + 1);
     if (IsExclusiveFolder(LowerCase(parent))) return;
-    if (!reported_.insert(LowerCase(folder)).second) return;
+    if (rootsOverlap_ && !reported_.insert(LowerCase(folder)).second) return;
 
     TScanResult row;
     row.Caption = path.substr(slash + 1);
@@ -352,7 +367,7 @@ void TSearchEngine::AddScanItem(const std::wstring& folder, const WIN32_FIND_DAT
                                 std::int64_t size)
 {
     const std::wstring path = folder + entry.cFileName;
-    if (!reported_.insert(LowerCase(path)).second) return;
+    if (rootsOverlap_ && !reported_.insert(LowerCase(path)).second) return;
 
     TScanResult row;
     row.Caption = entry.cFileName;

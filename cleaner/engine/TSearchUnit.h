@@ -133,6 +133,9 @@ private:
     };
     using MaskList = std::vector<Mask>;
 
+    // Whether one root is, or lies inside, another (each with a trailing backslash).
+    static bool RootsOverlap(const std::vector<std::wstring>& withSubFolders,
+                             const std::vector<std::wstring>& withoutSubFolders);
     void InitExclusiveLists();
     void ReadScanOptions();
     void ScanRoots(const std::vector<std::wstring>& roots, bool withSubFolders);
@@ -180,7 +183,11 @@ private:
     std::wstring searchName_;
     std::wstring upperName_;
 
-    // Nested roots (C:\ and C:\Temp\) would list a file twice and count its size twice.
+    // Nested roots (C:\ and C:\Temp\) would list a file twice and count its
+    // size twice: then every path reported is kept, to list it once. Roots
+    // apart from each other cannot reach one file twice (links are not
+    // followed), and keep nothing.
+    bool rootsOverlap_ = false;
     std::unordered_set<std::wstring> reported_;
     TSkipList skipped_;
 

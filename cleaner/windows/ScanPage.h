@@ -125,9 +125,10 @@ private:
 
     bool scanning_ = false;
     bool markingRows_ = false;
-    // Size on disk per row path: a mark changed by hand moves the total by
-    // one row instead of measuring every checked file again.
-    std::unordered_map<std::wstring, std::int64_t> rowDiskSizes_;
+    // Size on disk per row (by the row's key, not its path: a key takes a
+    // tenth of the memory): a mark changed by hand moves the total by one row
+    // instead of measuring every checked file again.
+    std::unordered_map<LPARAM, std::int64_t> rowDiskSizes_;
 };
 
 } // namespace kv

@@ -1206,6 +1206,15 @@ ListView::Row ListView::GetRow(int index) const
     return row;
 }
 
+LPARAM ListView::Key(int index) const
+{
+    LVITEMW item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    ::SendMessageW(Handle(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+    return item.lParam;
+}
+
 namespace {
 struct SortContext {
     std::map<LPARAM, ListView::Row> rows;
@@ -1231,13 +1240,7 @@ void ListView::Sort(const std::function<int(const Row&, const Row&)>& compare)
     SortContext context;
     context.compare = &compare;
     const int count = Count();
-    for (int i = 0; i < count; ++i) {
-        LVITEMW item{};
-        item.mask = LVIF_PARAM;
-        item.iItem = i;
-        ::SendMessageW(Handle(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-        context.rows.emplace(item.lParam, GetRow(i));
-    }
+    for (int i = 0; i < count; ++i) context.rows.emplace(Key(i), GetRow(i));
     sorting_ = true;
     ::SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(&context), reinterpret_cast<LPARAM>(CompareRows));
     sorting_ = false;

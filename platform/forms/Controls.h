@@ -398,6 +398,9 @@ public:
     void DeleteItemsWhere(const std::function<bool(int index)>& remove);
     void Clear();
     Row GetRow(int index) const;
+    // A row's own key, given when it was added: it stays with the row
+    // through sorts and through deletions of other rows.
+    LPARAM Key(int index) const;
     std::wstring Caption(int index) const;
     void SetCaption(int index, const std::wstring& caption);
     std::wstring SubItem(int index, int subItem) const;

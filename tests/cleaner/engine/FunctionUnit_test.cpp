@@ -384,19 +384,4 @@ TEST(WorkerThreadCount, IdleIsOneAndChangesAreAtomic)
     EXPECT_EQ(kv::WorkerThreadCount.load(), 1);
 }
 
-TEST(Files, CanOpenFileReadsTheSizeThroughItsHandle)
-{
-    const std::wstring folder = kvtest::ScratchFolder(L"CanOpenSize");
-    const std::wstring path = folder + L"ro.bin";
-    kvtest::WriteBytes(path, std::string(70000, 'r'));
-    ASSERT_TRUE(::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
-    std::int64_t size = -1;
-    EXPECT_TRUE(kv::CanOpenFile(path, &size));
-    EXPECT_EQ(size, 70000);
-    EXPECT_TRUE(::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY);
-    size = -1;
-    EXPECT_FALSE(kv::CanOpenFile(folder + L"missing.bin", &size));
-    EXPECT_EQ(size, -1) << "untouched when the file cannot be opened";
-}
-
 } // namespace

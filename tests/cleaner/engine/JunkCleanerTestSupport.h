@@ -82,6 +82,14 @@ inline void RemoveTrashedFrom(const std::wstring& dosFolder)
     }
 }
 
+// The paths of the rows an outcome names (indices into `rows`).
+inline std::vector<std::wstring> PathsOf(const std::vector<kv::TJunkItem>& rows, const std::vector<std::size_t>& indices)
+{
+    std::vector<std::wstring> paths;
+    for (std::size_t index : indices) paths.push_back(index < rows.size() ? rows[index].Path : L"<no such row>");
+    return paths;
+}
+
 // Writes a file, making its folders first.
 inline void PutFile(const std::wstring& path, const std::string& bytes)
 {

@@ -101,8 +101,9 @@ struct JunkTree {
 TEST(JunkCleaner, RecycleBinMethodPutsTheCheckedFilesInTheTrash)
 {
     const JunkTree tree(L"method-recycle");
-    const kv::TJunkOutcome outcome = kv::RecycleJunk(tree.Rows(), tree.backup);
-    EXPECT_EQ(AsSet(outcome.cleaned), tree.Cleanable());
+    const std::vector<kv::TJunkItem> rows = tree.Rows();
+    const kv::TJunkOutcome outcome = kv::RecycleJunk(rows, tree.backup);
+    EXPECT_EQ(AsSet(kvtest::PathsOf(rows, outcome.cleaned)), tree.Cleanable());
     tree.ExpectCleanableGone();
     tree.ExpectUntouched();
 
@@ -169,7 +170,7 @@ TEST(JunkCleaner, EachTrashRecordNamesItsOwnEntrysFormerPlace)
         expected[host.substr(host.find(hostRootTail))] = kv::WideToUtf8(path);
     }
     const kv::TJunkOutcome outcome = kv::RecycleJunk(rows, root + L"backup\\");
-    EXPECT_EQ(outcome.cleaned, paths);
+    EXPECT_EQ(kvtest::PathsOf(rows, outcome.cleaned), paths);
 
     std::map<std::string, std::string> trashed;
     for (const kvtest::TrashedFile& file : kvtest::TrashedFrom(root))
@@ -192,7 +193,7 @@ TEST(JunkCleaner, ANameTakenInTheTrashWithoutARecordIsLeftAloneAndTheNextNameIsU
     kvtest::PutFile(root + name, "the junk");
 
     const kv::TJunkOutcome outcome = kv::RecycleJunk({Checked(root + name)}, root + L"backup\\");
-    EXPECT_EQ(outcome.cleaned, std::vector<std::wstring>{root + name});
+    EXPECT_EQ(outcome.cleaned, std::vector<std::size_t>{0});
     for (const std::wstring& path : foreign) EXPECT_EQ(ReadBytes(path), "another program's");
     EXPECT_FALSE(PathExists(trash + L"info\\" + name + L".trashinfo")) << "no record left for a taken name";
     EXPECT_FALSE(PathExists(trash + L"info\\" + name + L".1.trashinfo"));
@@ -207,8 +208,9 @@ TEST(JunkCleaner, ANameTakenInTheTrashWithoutARecordIsLeftAloneAndTheNextNameIsU
 TEST(JunkCleaner, DeletePermanentlyLeavesNothingInTheTrash)
 {
     const JunkTree tree(L"method-delete");
-    const kv::TJunkOutcome outcome = kv::DeleteJunkPermanently(tree.Rows(), tree.backup);
-    EXPECT_EQ(AsSet(outcome.cleaned), tree.Cleanable());
+    const std::vector<kv::TJunkItem> rows = tree.Rows();
+    const kv::TJunkOutcome outcome = kv::DeleteJunkPermanently(rows, tree.backup);
+    EXPECT_EQ(AsSet(kvtest::PathsOf(rows, outcome.cleaned)), tree.Cleanable());
     tree.ExpectCleanableGone();
     tree.ExpectUntouched();
     EXPECT_TRUE(kvtest::TrashedFrom(tree.root).empty());
@@ -217,9 +219,9 @@ TEST(JunkCleaner, DeletePermanentlyLeavesNothingInTheTrash)
 TEST(JunkCleaner, BackupMethodMovesUnderTheFormerPathAndListsWhatMoved)
 {
     const JunkTree tree(L"method-backup");
-    const kv::TJunkOutcome outcome =
-        kv::MoveJunkToBackup(tree.Rows(), {tree.backup, L"Backup.txt"}, L"; header\r\n\r\n");
-    EXPECT_EQ(AsSet(outcome.cleaned), tree.Cleanable());
+    const std::vector<kv::TJunkItem> rows = tree.Rows();
+    const kv::TJunkOutcome outcome = kv::MoveJunkToBackup(rows, {tree.backup, L"Backup.txt"}, L"; header\r\n\r\n");
+    EXPECT_EQ(AsSet(kvtest::PathsOf(rows, outcome.cleaned)), tree.Cleanable());
     tree.ExpectCleanableGone();
     tree.ExpectUntouched();
 
@@ -285,8 +287,8 @@ TEST(JunkCleaner, EveryRowOfAProtectedFolderStaysNotOnlyTheFirst)
         if (std::wstring(method) == L"recycle") outcome = kv::RecycleJunk(rows, backup);
         if (std::wstring(method) == L"backup") outcome = kv::MoveJunkToBackup(rows, {backup, L"Backup.txt"}, L"");
         if (std::wstring(method) == L"delete") outcome = kv::DeleteJunkPermanently(rows, backup);
-        EXPECT_EQ(AsSet(outcome.cleaned), AsSet(junkFiles));
-        EXPECT_EQ(AsSet(outcome.kept), AsSet(kept));
+        EXPECT_EQ(AsSet(kvtest::PathsOf(rows, outcome.cleaned)), AsSet(junkFiles));
+        EXPECT_EQ(AsSet(kvtest::PathsOf(rows, outcome.kept)), AsSet(kept));
         ASSERT_EQ(outcome.skipped.size(), kept.size());
         for (const kv::TSkippedEntry& skipped : outcome.skipped)
             EXPECT_EQ(skipped.reason, kv::TSkipReason::ProtectedFolder) << kv::WideToUtf8(skipped.path);
@@ -313,8 +315,8 @@ TEST(JunkCleaner, ASecondBackupOfTheSamePathNeverReplacesTheFirst)
     kvtest::PutFile(file, "version 2"); // the same path turns up again, with other bytes
     kvtest::PutFile(same, "unchanged"); // and once more with the very same bytes
     const kv::TJunkOutcome second = kv::MoveJunkToBackup({Checked(file), Checked(same)}, location, L"; run 2\r\n");
-    EXPECT_EQ(second.kept, std::vector<std::wstring>{file});
-    EXPECT_EQ(second.cleaned, std::vector<std::wstring>{same});
+    EXPECT_EQ(second.kept, std::vector<std::size_t>{0}) << "the first row";
+    EXPECT_EQ(second.cleaned, std::vector<std::size_t>{1}) << "the second row";
     EXPECT_EQ(ReadBytes(file), "version 2");
     EXPECT_EQ(ReadBytes(kv::BackupCopyPath(backup, file)), "version 1");
     EXPECT_FALSE(PathExists(same));
@@ -338,7 +340,7 @@ TEST(JunkCleaner, AFileThatCannotMoveStaysAndIsNotListed)
     const kv::TJunkOutcome outcome =
         kv::MoveJunkToBackup({Checked(locked), Checked(free)}, {backup, L"Backup.txt"}, L"");
     holder = kv::FileHandle(INVALID_HANDLE_VALUE);
-    EXPECT_EQ(outcome.kept, std::vector<std::wstring>{locked});
+    EXPECT_EQ(outcome.kept, std::vector<std::size_t>{0}) << "the locked row";
     EXPECT_EQ(ReadBytes(locked), "in use");
     EXPECT_FALSE(PathExists(kv::BackupCopyPath(backup, locked)));
     EXPECT_EQ(LogEntries(backup + L"Backup.txt"), std::vector<std::wstring>{free});
@@ -611,7 +613,8 @@ TEST_F(CleanNowTest, ScannedAndCleanedTreeKeepsExclusionsSkipsAndUnmatchedFiles)
     kv::JobMode = true;
     RecordingCleanView view;
     const auto report = kv::RunCleanNow(view, request);
-    EXPECT_EQ(AsSet(report.junk.cleaned), (std::set<std::wstring>{f + L"junk\\a.tmp", f + L"junk\\deep\\b.tmp"}));
+    EXPECT_EQ(AsSet(kvtest::PathsOf(request.Junk, report.junk.cleaned)),
+              (std::set<std::wstring>{f + L"junk\\a.tmp", f + L"junk\\deep\\b.tmp"}));
     EXPECT_EQ(ReadBytes(f + L"junk\\keep.txt"), "not matching");
     EXPECT_EQ(ReadBytes(f + L"junk\\excluded\\c.tmp"), "excluded folder");
     EXPECT_EQ(ReadBytes(f + L"junk\\ro.tmp"), "read-only");

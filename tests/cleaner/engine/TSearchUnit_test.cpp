@@ -288,6 +288,7 @@ TEST_P(ScanTable, FindsExactlyTheExpectedRowsAndTouchesNothing)
     std::set<std::wstring> expected;
     for (const std::wstring& row : c.expected) expected.insert(ReplaceBase(row, base));
     EXPECT_EQ(view.Found(base), expected);
+    EXPECT_EQ(view.rows.size(), expected.size()) << "each row once";
     EXPECT_EQ(Snapshot(base), before) << "the scan must change no file and no attribute";
     ASSERT_EQ(view.finished.size(), 1u);
     EXPECT_EQ(view.finished[0], L"[Finished]" + FinishedHint());
@@ -371,6 +372,16 @@ const ScanCase kScanCases[] = {
      {{L"", kv::pkIncludeWithSubFolders}, {L"sub", kv::pkIncludeWithSubFolders}, {L"SUB", kv::pkIncludeFolder}},
      {{L"*.tmp", kIn}}, false, false, false, nullptr,
      {L"sub\\x.tmp|*.tmp"}},
+    {"TheSameRootTwiceReportsAFileOnce",
+     {L"sub\\x.tmp"},
+     {{L"sub", kv::pkIncludeWithSubFolders}, {L"Sub", kv::pkIncludeWithSubFolders}},
+     {{L"*.tmp", kIn}}, false, false, false, nullptr,
+     {L"sub\\x.tmp|*.tmp"}},
+    {"RootsThatOnlyShareTheirFirstLettersReportEachOfTheirFiles",
+     {L"a\\x.tmp", L"ab\\y.tmp"},
+     {{L"a", kv::pkIncludeWithSubFolders}, {L"ab", kv::pkIncludeFolder}},
+     {{L"*.tmp", kIn}}, false, false, false, nullptr,
+     {L"a\\x.tmp|*.tmp", L"ab\\y.tmp|*.tmp"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, ScanTable, ::testing::ValuesIn(kScanCases),

@@ -194,7 +194,9 @@ TEST_F(ScanPageTest, StopMidWalkKeepsTheRowsFoundAndSaysAborted)
     MakeBusyTree(tree);
     OpenScanning(tree, {{true, L"*.tmp", L"t"}});
     bool acted = false;
-    AtRow(3, [&] {
+    // The first row reaches the window at once, while the walk waits for it:
+    // Stop pressed then ends the walk after the entry in hand.
+    AtRow(1, [&] {
         acted = true;
         // The scanning state.
         EXPECT_TRUE(Page().Scanning());
@@ -205,8 +207,6 @@ TEST_F(ScanPageTest, StopMidWalkKeepsTheRowsFoundAndSaysAborted)
         EXPECT_FALSE(form->CheckAllButton->Enabled());
         EXPECT_TRUE(form->FlashTimer.Enabled());
         EXPECT_FALSE(form->OptionsFilterMenuItem->Enabled);
-        const std::wstring foundPrefix = kv::LanguageText(kv::stFoundSize).substr(0, 20);
-        EXPECT_EQ(Status().compare(0, foundPrefix.size(), foundPrefix), 0) << testing::PrintToString(Status());
         EXPECT_EQ(kvtest::TextOf(*form->HintLabel).compare(0, 10, L"Scanning  "), 0) << "the folder being walked";
         // The title blinks: WORKING... and nothing, in turn.
         std::set<std::wstring> titles;
@@ -221,7 +221,7 @@ TEST_F(ScanPageTest, StopMidWalkKeepsTheRowsFoundAndSaysAborted)
     ASSERT_TRUE(kvtest::PumpUntil([&] { return !Page().Scanning(); }, 10000));
     ASSERT_TRUE(acted);
     EXPECT_EQ(Status(), kv::LanguageText(kv::stAborted) + L" " + kv::LanguageText(kv::stFinishedHint));
-    EXPECT_GE(Results().Count(), 3) << "the rows found so far stay";
+    EXPECT_GE(Results().Count(), 1) << "the rows found so far stay";
     EXPECT_LT(Results().Count(), kBusyTreeFiles) << "the walk ended early";
     EXPECT_EQ(kv::StoppedByUser.load(), 1);
     EXPECT_EQ(kv::ScanDone.load(), 1);
@@ -230,6 +230,19 @@ TEST_F(ScanPageTest, StopMidWalkKeepsTheRowsFoundAndSaysAborted)
     EXPECT_TRUE(form->PathButton->Enabled());
     EXPECT_EQ(kvtest::TextOf(*form->MenuCaptionLabel), L"----- Scan -----");
     EXPECT_TRUE(kvtest::PumpUntil([] { return kv::WorkerThreadCount.load() == 1; })) << "the scan thread ends";
+}
+
+TEST_F(ScanPageTest, ARowWithAStatusShowsItAndARowWithoutLeavesTheLastOne)
+{
+    OpenWithRows({});
+    kv::StopRequested = 0; // as while a scan runs: the marks the rows come with are not counted
+    const std::wstring found = kv::Format(kv::LanguageText(kv::stFoundSize), {L"4 KB"});
+    Page().AddScanItem(ResultRow(L"a.tmp", L"C:\\x\\", L"1", L"2020-01-02 03:04:05", L"*.tmp"), found);
+    EXPECT_EQ(Status(), found);
+    Page().AddScanItem(ResultRow(L"b.tmp", L"C:\\x\\", L"1", L"2020-01-02 03:04:05", L"*.tmp"), L"");
+    EXPECT_EQ(Status(), found) << "the rows of a call before its last carry no status";
+    EXPECT_EQ(Results().Count(), 2);
+    kv::StopRequested = 1;
 }
 
 TEST_F(ScanPageTest, ASecondStartBeforeTheScanReachesTheWindowStartsNoSecondScan)

@@ -1,0 +1,162 @@
+// Start-up to the visible main window against a trivial window, each a
+// process of its own started by this benchmark, in turn:
+//   the program: Kestrelvane.exe from a folder of its own, until its main
+//                window (class TMainForm) is visible;
+//   the peer:    this executable again ("--trivial"): registers a class,
+//                creates a window, shows it and serves its messages.
+// Each is ended (TerminateProcess) once its window is seen. One unmeasured
+// pair warms the cache, then RUNS pairs, the order swapped every pair. Prints
+// each median and the median of the per-pair ratios (the goal: at most 2).
+//   StartupBench.exe [RUNS]          (default 7 runs)
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "BenchClock.h"
+#include "cleaner/engine/FunctionUnit.h"
+#include "cleaner/engine/SettingsStore.h"
+#include "platform/Handles.h"
+#include "platform/Paths.h"
+
+namespace {
+
+using kvbench::Median;
+using kvbench::Now;
+
+const std::wstring kProgramFolder = L"C:\\kvbench\\startup\\program\\";
+constexpr wchar_t kTrivialClass[] = L"KestrelvaneTrivialWindow";
+// A window not shown by then will not be: the benchmark says so and stops.
+constexpr double kBoundSeconds = 60;
+
+int RunTrivialWindow()
+{
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = ::DefWindowProcW;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = kTrivialClass;
+    ::RegisterClassW(&windowClass);
+    const HWND window = ::CreateWindowExW(0, kTrivialClass, L"Trivial", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                          CW_USEDEFAULT, 640, 480, nullptr, nullptr, windowClass.hInstance, nullptr);
+    ::ShowWindow(window, SW_SHOWNORMAL);
+    ::UpdateWindow(window);
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) ::DispatchMessageW(&message);
+    return 0;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* className;
+    bool found = false;
+};
+
+BOOL CALLBACK FindShownWindow(HWND window, LPARAM data)
+{
+    auto& search = *reinterpret_cast<WindowSearch*>(data);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    wchar_t className[64] = {};
+    ::GetClassNameW(window, className, 64);
+    if (owner == search.processId && ::IsWindowVisible(window) && std::wstring(className) == search.className) {
+        search.found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Seconds from the start of `commandLine` to a visible top-level window of
+// `className` of that process; the process is ended then.
+double TimeToShownWindow(std::wstring commandLine, const wchar_t* className)
+{
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const double start = Now();
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        std::fprintf(stderr, "cannot start: %ls\n", commandLine.c_str());
+        std::exit(2);
+    }
+    const kv::KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    WindowSearch search{process.dwProcessId, className};
+    double seconds = 0;
+    for (;;) {
+        ::EnumWindows(FindShownWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+            seconds = Now() - start;
+            break;
+        }
+        if (::WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0) {
+            std::fprintf(stderr, "ended without showing its window: %ls\n", commandLine.c_str());
+            std::exit(2);
+        }
+        if (Now() - start > kBoundSeconds) {
+            ::TerminateProcess(process.hProcess, 3);
+            std::fprintf(stderr, "no window after %.0f s: %ls\n", kBoundSeconds, commandLine.c_str());
+            std::exit(2);
+        }
+    }
+    ::TerminateProcess(process.hProcess, 0);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    return seconds;
+}
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+std::wstring OwnPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return path;
+}
+
+// The program in a folder of its own, with the language it wrote there as
+// the chosen one (no chooser before the main window).
+std::wstring PrepareProgram()
+{
+    kv::CreateFolderPath(kProgramFolder);
+    const std::wstring own = OwnPath();
+    const std::wstring exe = kProgramFolder + L"Kestrelvane.exe";
+    if (!::CopyFileW((own.substr(0, own.rfind(L'\\') + 1) + L"Kestrelvane.exe").c_str(), exe.c_str(), FALSE)) {
+        std::fprintf(stderr, "cannot copy Kestrelvane.exe beside %ls\n", own.c_str());
+        std::exit(2);
+    }
+    kv::WriteRegistryText(kv::CurrentSettingsKey, L"\\Settings", L"Language", L"Template.ini");
+    return exe;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc == 2 && std::wstring(argv[1]) == L"--trivial") return RunTrivialWindow();
+    const int runs = argc > 1 ? std::max(1, _wtoi(argv[1])) : 7;
+    const std::wstring program = Quoted(PrepareProgram());
+    const std::wstring trivial = Quoted(OwnPath()) + L" --trivial";
+
+    std::vector<double> programTimes, trivialTimes, ratios;
+    for (int run = -1; run < runs; ++run) {
+        double times[2] = {};
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool isProgram = (turn + run) % 2 == 0;
+            times[isProgram ? 0 : 1] =
+                isProgram ? TimeToShownWindow(program, L"TMainForm") : TimeToShownWindow(trivial, kTrivialClass);
+        }
+        if (run < 0) continue; // the warm-up pair
+        programTimes.push_back(times[0]);
+        trivialTimes.push_back(times[1]);
+        ratios.push_back(times[0] / times[1]);
+        std::printf("run %d: Kestrelvane %.3f s, trivial window %.3f s, ratio %.2f\n", run + 1, times[0], times[1],
+                    ratios.back());
+        std::fflush(stdout);
+    }
+    std::printf("\n%d runs, medians: Kestrelvane %.3f s; trivial window %.3f s; ratio %.2f (goal: at most 2)\n", runs,
+                Median(programTimes), Median(trivialTimes), Median(ratios));
+    return 0;
+}
