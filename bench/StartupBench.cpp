@@ -30,7 +30,7 @@ using kvbench::Now;
 const std::wstring kProgramFolder = L"C:\\kvbench\\startup\\program\\";
 constexpr wchar_t kTrivialClass[] = L"KestrelvaneTrivialWindow";
 // A window not shown by then will not be: the benchmark says so and stops.
-constexpr double kBoundSeconds = 60;
+constexpr double kBoundSeconds = 30;
 
 int RunTrivialWindow()
 {
@@ -70,6 +70,21 @@ BOOL CALLBACK FindShownWindow(HWND window, LPARAM data)
     return TRUE;
 }
 
+BOOL CALLBACK PrintWindowOf(HWND window, LPARAM processId)
+{
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != static_cast<DWORD>(processId)) return TRUE;
+    wchar_t className[64] = {}, title[128] = {};
+    ::GetClassNameW(window, className, 64);
+    ::GetWindowTextW(window, title, 128);
+    std::fprintf(stderr, "  window %ls \"%ls\"%s\n", className, title, ::IsWindowVisible(window) ? ", shown" : "");
+    return TRUE;
+}
+
+// What a process that never showed the window it should have shows instead.
+void ListWindowsOf(DWORD processId) { ::EnumWindows(PrintWindowOf, static_cast<LPARAM>(processId)); }
+
 // Seconds from the start of `commandLine` to a visible top-level window of
 // `className` of that process; the process is ended then.
 double TimeToShownWindow(std::wstring commandLine, const wchar_t* className)
@@ -97,6 +112,7 @@ double TimeToShownWindow(std::wstring commandLine, const wchar_t* className)
             std::exit(2);
         }
         if (Now() - start > kBoundSeconds) {
+            ListWindowsOf(process.dwProcessId);
             ::TerminateProcess(process.hProcess, 3);
             std::fprintf(stderr, "no window after %.0f s: %ls\n", kBoundSeconds, commandLine.c_str());
             std::exit(2);
@@ -127,7 +143,9 @@ std::wstring PrepareProgram()
         std::fprintf(stderr, "cannot copy Kestrelvane.exe beside %ls\n", own.c_str());
         std::exit(2);
     }
-    kv::WriteRegistryText(kv::CurrentSettingsKey, L"\\Settings", L"Language", L"Template.ini");
+    kv::TSettings settings;
+    settings.Language = L"Template.ini";
+    kv::SaveSettings(settings, kv::CurrentSettingsKey);
     return exe;
 }
 
