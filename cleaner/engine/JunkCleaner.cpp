@@ -101,7 +101,6 @@ public:
         return result;
     }
 
-
 private:
     // What is known of one folder of the rows, found at its first row. The
     // protected-folder verdict (two long-name lookups and a final path) holds

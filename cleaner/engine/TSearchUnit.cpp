@@ -239,6 +239,8 @@ void TSearchEngine::ScanFolder(const std::wstring& folder)
                 ScanFile(folder, lowerFolder, folderFilesExcluded, entry);
         }
         FlushCurrentPath(false);
+        // Rows found a while ago reach the window even when no folder or row follows soon.
+        FlushRows();
         if (StopRequested == 1) break;
         if (!::FindNextFileW(find.Get(), &entry)) {
             listedWhole = ::GetLastError() == ERROR_NO_MORE_FILES;
