@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "BenchClock.h"
+#include "BenchProcess.h"
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SettingsFiles.h"
 #include "cleaner/engine/SettingsStore.h"
@@ -32,6 +33,8 @@ namespace {
 
 using kvbench::Median;
 using kvbench::Now;
+using kvbench::OwnPath;
+using kvbench::Quoted;
 
 const std::wstring kRoot = L"C:\\kvbench\\job\\";
 constexpr int kFolders = 100;
@@ -56,21 +59,30 @@ void MakeTree(const std::wstring& tree, int junk, int others)
     }
 }
 
-// The files below `tree` whose name ends in `suffix` (upper case).
-int CountBelow(const std::wstring& tree, const std::wstring& suffix)
+// Calls `file` with the folder and name of every file below `tree`.
+template <class FileFunction>
+void ForEachFile(const std::wstring& tree, FileFunction file)
 {
-    int count = 0;
     WIN32_FIND_DATAW entry{};
     kv::FindHandle find(::FindFirstFileW((tree + L"*").c_str(), &entry));
-    if (!find) return 0;
+    if (!find) return;
     do {
         const std::wstring name = entry.cFileName;
         if (name == L"." || name == L"..") continue;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            count += CountBelow(tree + name + L"\\", suffix);
-        else if (kv::UpperCase(name).ends_with(suffix))
-            ++count;
+            ForEachFile(tree + name + L"\\", file);
+        else
+            file(tree, name);
     } while (::FindNextFileW(find.Get(), &entry));
+}
+
+// The files below `tree` whose name ends in `suffix` (upper case).
+int CountBelow(const std::wstring& tree, const std::wstring& suffix)
+{
+    int count = 0;
+    ForEachFile(tree, [&](const std::wstring&, const std::wstring& name) {
+        if (kv::UpperCase(name).ends_with(suffix)) ++count;
+    });
     return count;
 }
 
@@ -79,25 +91,16 @@ int CountBelow(const std::wstring& tree, const std::wstring& suffix)
 int BareJob(const std::wstring& tree)
 {
     int deleted = 0;
-    WIN32_FIND_DATAW entry{};
-    kv::FindHandle find(::FindFirstFileW((tree + L"*").c_str(), &entry));
-    if (!find) return 0;
-    do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = tree + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            deleted += BareJob(path + L"\\");
-            continue;
-        }
-        if (!kv::UpperCase(name).ends_with(L".TMP")) continue;
+    ForEachFile(tree, [&](const std::wstring& folder, const std::wstring& name) {
+        if (!kv::UpperCase(name).ends_with(L".TMP")) return;
+        const std::wstring path = folder + name;
         kv::FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
-        if (!file) continue;
+        if (!file) return;
         file.Reset();
         if (::DeleteFileW(path.c_str())) ++deleted;
-    } while (::FindNextFileW(find.Get(), &entry));
+    });
     return deleted;
 }
 
@@ -136,59 +139,36 @@ struct Finished {
 
 // Starts `commandLine` and waits for its end, reading its peak working set
 // while it runs (an ended process has none to read under Wine).
-Finished RunProcess(std::wstring commandLine)
+Finished RunProcess(const std::wstring& commandLine)
 {
     Finished finished;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
     const double start = Now();
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
-        std::fprintf(stderr, "cannot start: %ls\n", commandLine.c_str());
-        std::exit(2);
-    }
-    const kv::KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    const kvbench::ChildProcess child(commandLine);
+    const HANDLE process = child.process.Get();
     for (;;) {
         PROCESS_MEMORY_COUNTERS counters{};
         counters.cb = sizeof counters;
-        if (::GetProcessMemoryInfo(process.hProcess, &counters, sizeof counters))
+        if (::GetProcessMemoryInfo(process, &counters, sizeof counters))
             finished.peakWorkingSet = std::max(finished.peakWorkingSet, counters.PeakWorkingSetSize);
-        const DWORD wait = ::WaitForSingleObject(process.hProcess, 20);
+        const DWORD wait = ::WaitForSingleObject(process, 20);
         if (wait == WAIT_OBJECT_0) break;
         if ((Now() - start) * 1000 > kJobBoundMs) {
-            ::TerminateProcess(process.hProcess, 3);
+            ::TerminateProcess(process, 3);
             std::fprintf(stderr, "no end after %lu s: %ls\n", kJobBoundMs / 1000, commandLine.c_str());
             std::exit(2);
         }
     }
     finished.seconds = Now() - start;
-    ::GetExitCodeProcess(process.hProcess, &finished.exitCode);
+    ::GetExitCodeProcess(process, &finished.exitCode);
     return finished;
-}
-
-std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
-
-std::wstring OwnPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
 }
 
 // The program, from a folder of its own (nothing in it is ever cleaned),
 // runs the job over `tree`.
 Finished RunJob(const std::wstring& base, const std::wstring& tree)
 {
-    const std::wstring program = base + L"program\\";
-    kv::CreateFolderPath(program);
     kv::CreateFolderPath(base + L"backup\\");
-    const std::wstring own = OwnPath();
-    const std::wstring exe = program + L"Kestrelvane.exe";
-    if (!::CopyFileW((own.substr(0, own.rfind(L'\\') + 1) + L"Kestrelvane.exe").c_str(), exe.c_str(), FALSE)) {
-        std::fprintf(stderr, "cannot copy Kestrelvane.exe beside %ls\n", own.c_str());
-        std::exit(2);
-    }
+    const std::wstring exe = kvbench::CopyProgramInto(base + L"program\\");
     const std::wstring job = base + L"job.kv";
     if (!kv::WriteJobFile(JobSettings(tree, base + L"backup\\"), {true, true, true, true}, job)) {
         std::fprintf(stderr, "cannot write the job file %ls\n", job.c_str());

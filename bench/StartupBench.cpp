@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "BenchClock.h"
+#include "BenchProcess.h"
 #include "cleaner/engine/FunctionUnit.h"
 #include "cleaner/engine/SettingsStore.h"
 #include "platform/Handles.h"
@@ -26,6 +27,8 @@ namespace {
 
 using kvbench::Median;
 using kvbench::Now;
+using kvbench::OwnPath;
+using kvbench::Quoted;
 
 const std::wstring kProgramFolder = L"C:\\kvbench\\startup\\program\\";
 constexpr wchar_t kTrivialClass[] = L"KestrelvaneTrivialWindow";
@@ -87,19 +90,12 @@ void ListWindowsOf(DWORD processId) { ::EnumWindows(PrintWindowOf, static_cast<L
 
 // Seconds from the start of `commandLine` to a visible top-level window of
 // `className` of that process; the process is ended then.
-double TimeToShownWindow(std::wstring commandLine, const wchar_t* className)
+double TimeToShownWindow(const std::wstring& commandLine, const wchar_t* className)
 {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
     const double start = Now();
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
-        std::fprintf(stderr, "cannot start: %ls\n", commandLine.c_str());
-        std::exit(2);
-    }
-    const kv::KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
-    WindowSearch search{process.dwProcessId, className};
+    const kvbench::ChildProcess child(commandLine);
+    const HANDLE process = child.process.Get();
+    WindowSearch search{child.info.dwProcessId, className};
     double seconds = 0;
     for (;;) {
         ::EnumWindows(FindShownWindow, reinterpret_cast<LPARAM>(&search));
@@ -107,42 +103,27 @@ double TimeToShownWindow(std::wstring commandLine, const wchar_t* className)
             seconds = Now() - start;
             break;
         }
-        if (::WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0) {
+        if (::WaitForSingleObject(process, 1) == WAIT_OBJECT_0) {
             std::fprintf(stderr, "ended without showing its window: %ls\n", commandLine.c_str());
             std::exit(2);
         }
         if (Now() - start > kBoundSeconds) {
-            ListWindowsOf(process.dwProcessId);
-            ::TerminateProcess(process.hProcess, 3);
+            ListWindowsOf(child.info.dwProcessId);
+            ::TerminateProcess(process, 3);
             std::fprintf(stderr, "no window after %.0f s: %ls\n", kBoundSeconds, commandLine.c_str());
             std::exit(2);
         }
     }
-    ::TerminateProcess(process.hProcess, 0);
-    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::TerminateProcess(process, 0);
+    ::WaitForSingleObject(process, INFINITE);
     return seconds;
-}
-
-std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
-
-std::wstring OwnPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return path;
 }
 
 // The program in a folder of its own, with the language it wrote there as
 // the chosen one (no chooser before the main window).
 std::wstring PrepareProgram()
 {
-    kv::CreateFolderPath(kProgramFolder);
-    const std::wstring own = OwnPath();
-    const std::wstring exe = kProgramFolder + L"Kestrelvane.exe";
-    if (!::CopyFileW((own.substr(0, own.rfind(L'\\') + 1) + L"Kestrelvane.exe").c_str(), exe.c_str(), FALSE)) {
-        std::fprintf(stderr, "cannot copy Kestrelvane.exe beside %ls\n", own.c_str());
-        std::exit(2);
-    }
+    const std::wstring exe = kvbench::CopyProgramInto(kProgramFolder);
     kv::TSettings settings;
     settings.Language = L"Template.ini";
     kv::SaveSettings(settings, kv::CurrentSettingsKey);

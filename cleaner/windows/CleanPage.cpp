@@ -539,7 +539,11 @@ TCleanNowRequest TCleanPage::CleanNowRequest() const
     TCleanNowRequest request;
     for (int row = 0; row < ctTargetCount; ++row) request.CheckedRows[static_cast<std::size_t>(row)] = CleanListView->Checked(row);
     if (const forms::ListView* results = ScanResults()) {
-        for (int row = 0; row < results->Count(); ++row) {
+        // Sized once: a growing list of thousands of rows would hold its old
+        // and new copies at once, on top of the rows the window holds.
+        const int rows = results->Count();
+        request.Junk.reserve(static_cast<std::size_t>(rows));
+        for (int row = 0; row < rows; ++row) {
             const forms::ListView::Row result = results->GetRow(row);
             const std::wstring location = result.subItems.empty() ? std::wstring() : result.subItems[0];
             request.Junk.push_back(JunkItemOf(result.caption, location, result.image, result.checked));
