@@ -125,16 +125,21 @@ bool SameFileContents(const std::wstring& a, const std::wstring& b)
         return FileHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     };
-    FileHandle first = open(a), second = open(b);
+    const FileHandle first = open(a), second = open(b);
+    return first && second && SameContents(first.Get(), second.Get());
+}
+
+bool SameContents(HANDLE first, HANDLE second)
+{
     LARGE_INTEGER firstSize{}, secondSize{};
-    if (!first || !second || !::GetFileSizeEx(first.Get(), &firstSize) || !::GetFileSizeEx(second.Get(), &secondSize) ||
+    if (!::GetFileSizeEx(first, &firstSize) || !::GetFileSizeEx(second, &secondSize) ||
         firstSize.QuadPart != secondSize.QuadPart)
         return false;
     std::string firstChunk(64 * 1024, '\0'), secondChunk(64 * 1024, '\0');
     for (;;) {
         DWORD firstRead = 0, secondRead = 0;
-        if (!::ReadFile(first.Get(), firstChunk.data(), static_cast<DWORD>(firstChunk.size()), &firstRead, nullptr) ||
-            !::ReadFile(second.Get(), secondChunk.data(), static_cast<DWORD>(secondChunk.size()), &secondRead, nullptr) ||
+        if (!::ReadFile(first, firstChunk.data(), static_cast<DWORD>(firstChunk.size()), &firstRead, nullptr) ||
+            !::ReadFile(second, secondChunk.data(), static_cast<DWORD>(secondChunk.size()), &secondRead, nullptr) ||
             firstRead != secondRead)
             return false;
         if (firstRead == 0) return true;

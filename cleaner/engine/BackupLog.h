@@ -71,5 +71,7 @@ TRestoreResult RestoreFromBackupLog(const std::wstring& base, const std::wstring
 
 // True when both files can be read and hold the same bytes.
 bool SameFileContents(const std::wstring& a, const std::wstring& b);
+// The same for two files open for reading, read from their start.
+bool SameContents(HANDLE first, HANDLE second);
 
 } // namespace kv

@@ -135,6 +135,14 @@ bool IsPlainEntryName(std::wstring_view name)
     return true;
 }
 
+std::optional<TFileIdentity> FileIdentityOf(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(handle, &information)) return std::nullopt;
+    return TFileIdentity{information.dwVolumeSerialNumber,
+                         (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+}
+
 std::wstring FinalPathOfHandle(HANDLE handle)
 {
     wchar_t buffer[MAX_PATH * 2] = {};
@@ -187,10 +195,9 @@ TCheckedFolder::TCheckedFolder(const std::wstring& folder) : folder_(folder)
         refusal_ = TSkipReason::FolderChanged;
         return;
     }
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(handle_.Get(), &information)) return;
-    id_ = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-    volume_ = information.dwVolumeSerialNumber;
+    const auto identity = FileIdentityOf(handle_.Get());
+    if (!identity) return;
+    identity_ = *identity;
     usable_ = true;
 }
 
@@ -206,10 +213,7 @@ bool TCheckedFolder::StillInPlace() const
     const FileHandle again = OpenFolderItself(folder_);
     if (!again) return false;
     const auto tag = TagOf(again.Get());
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!tag || IsReparse(tag->FileAttributes) || !::GetFileInformationByHandle(again.Get(), &information)) return false;
-    const std::uint64_t id = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
-    return id == id_ && information.dwVolumeSerialNumber == volume_;
+    return tag && !IsReparse(tag->FileAttributes) && FileIdentityOf(again.Get()) == identity_;
 }
 
 std::optional<TCheckedEntry> TCheckedFolder::OpenEntry(std::wstring_view name, bool directory,
@@ -250,6 +254,17 @@ std::optional<TCheckedEntry> TCheckedFolder::OpenEntry(std::wstring_view name, b
     if (UpperCase(FinalPathOfHandle(entry.handle.Get())) != expected_ + L"\\" + UpperCase(name))
         return refuse(FolderUnchanged() ? TSkipReason::Link : TSkipReason::FolderChanged);
     return entry;
+}
+
+FileHandle TCheckedFolder::OpenForReading(const TCheckedEntry& entry, std::wstring_view name) const
+{
+    if (!usable_ || !entry.handle || !IsPlainEntryName(name)) return FileHandle();
+    FileHandle reading = OpenRelative(handle_.Get(), name, FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                                      kFileOpenReparsePoint | kFileOpenForBackupIntent | kFileNonDirectoryFile);
+    if (!reading) return FileHandle();
+    const auto checked = FileIdentityOf(entry.handle.Get());
+    if (!checked || FileIdentityOf(reading.Get()) != checked) return FileHandle();
+    return reading;
 }
 
 bool TCheckedFolder::DeleteEntry(std::wstring_view name, bool directory, bool removeLinks,

@@ -38,6 +38,15 @@ struct TCheckedEntry {
     bool isNativeLink = false; // a reparse point opened as itself (the link, not its target)
 };
 
+// Which file an open handle holds: its volume and file index; none when the
+// system cannot tell.
+struct TFileIdentity {
+    DWORD volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const TFileIdentity&) const = default;
+};
+std::optional<TFileIdentity> FileIdentityOf(HANDLE handle);
+
 class TCheckedFolder {
 public:
     // `folder` ends with a backslash.
@@ -60,6 +69,11 @@ public:
     std::optional<TCheckedEntry> OpenEntry(std::wstring_view name, bool directory,
                                            std::optional<TSkipReason>* refusal = nullptr) const;
 
+    // Opens for reading the file `entry` holds, through the folder's handle
+    // and by `name`: empty unless what opens is that very file (same volume
+    // and file index), so that its bytes are the checked entry's own.
+    FileHandle OpenForReading(const TCheckedEntry& entry, std::wstring_view name) const;
+
     // Removes the entry through its checked handle: read-only, hidden and
     // system attributes are cleared on that handle first and put back when the
     // removal fails. A folder goes only when empty. With `removeLinks`, a
@@ -81,8 +95,7 @@ private:
     std::wstring folder_;   // as given, trailing backslash
     std::wstring expected_; // its long spelling without trailing backslash, upper case
     FileHandle handle_;
-    std::uint64_t id_ = 0;
-    DWORD volume_ = 0;
+    TFileIdentity identity_;
     bool usable_ = false;
     std::optional<TSkipReason> refusal_;
 };

@@ -230,12 +230,36 @@ bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path, TTrashRes
     return StillInPlace(entry) && RecycleEntry(path);
 }
 
+// Whether the checked entry holds the bytes of the file at `target`. They
+// are read from the entry itself, never through its path, which a folder
+// swapped for a link could lead elsewhere.
+bool HoldsSameBytesAs(TJunkEntry& entry, const std::wstring& target)
+{
+    if (!HoldOpen(entry)) return false;
+    const FileHandle mine = entry.folder->OpenForReading(*entry.opened, entry.name);
+    const FileHandle copy(::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return mine && copy && SameContents(mine.Get(), copy.Get());
+}
+
 bool DeleteThroughHandle(TJunkEntry& entry)
 {
     if (!HoldOpen(entry)) return false;
     TCheckedEntry opened = std::move(*entry.opened);
     entry.opened.reset();
     return entry.folder->DeleteOpened(std::move(opened), entry.name, entry.kind == TEntryKind::EmptyFolder);
+}
+
+// Removes the entry when it holds the bytes of the file at `target`. The
+// comparison reads come between the entry's check and its removal, so the
+// entry is checked again right before it goes, and must be the file compared.
+bool RemoveIfItHoldsTheBytesOf(TJunkEntry& entry, const std::wstring& target)
+{
+    if (!HoldsSameBytesAs(entry, target)) return false;
+    const auto compared = FileIdentityOf(entry.opened->handle.Get());
+    entry.opened.reset();
+    if (!compared || !HoldOpen(entry) || FileIdentityOf(entry.opened->handle.Get()) != compared) return false;
+    return DeleteThroughHandle(entry);
 }
 
 // The backup's folders made during one move: the rows of one folder share
@@ -460,7 +484,7 @@ TJunkOutcome MoveJunkToBackup(const std::vector<TJunkItem>& items, const TBackup
             case TMoveResult::PlaceTaken:
                 // The same path moved before: its copy is never replaced; when it
                 // holds these very bytes the entry is safe there already.
-                gone = SameFileContents(item.Path, target) && DeleteThroughHandle(entry);
+                gone = RemoveIfItHoldsTheBytesOf(entry, target);
                 break;
             case TMoveResult::CopyMayBeLeft:
                 // A copy to another drive whose source could not be deleted leaves two

@@ -93,6 +93,31 @@ TEST_F(CheckedFolderTest, AFolderSwappedForALinkAfterTheCheckIsNoLongerInPlace)
     EXPECT_EQ(ReadBytes(root_ + L"real.moved\\a.tmp"), "mine");
 }
 
+// The bytes of a checked entry are read from that very file: swapped for a
+// link after the check, its folder's path leads to another file of the same
+// name, which is never taken for the entry.
+TEST_F(CheckedFolderTest, AnEntrysBytesAreReadFromTheCheckedFileOnly)
+{
+    const auto bytesOf = [](const kv::FileHandle& file) {
+        char bytes[16] = {};
+        DWORD read = 0;
+        return ::ReadFile(file.Get(), bytes, sizeof bytes, &read, nullptr) ? std::string(bytes, read) : std::string("?");
+    };
+    const kv::TCheckedFolder folder(root_ + L"real\\");
+    const auto entry = folder.OpenEntry(L"a.tmp", false);
+    ASSERT_TRUE(entry.has_value());
+    {
+        const kv::FileHandle reading = folder.OpenForReading(*entry, L"a.tmp");
+        ASSERT_TRUE(reading);
+        EXPECT_EQ(bytesOf(reading), "mine");
+    }
+    EXPECT_FALSE(folder.OpenForReading(*entry, L"b.tmp")) << "another file of the folder is not the entry";
+    ASSERT_EQ(kvtest::RunHostScript(root_, L"swap", "mv real real.moved && ln -s outside real\n"), 0);
+    EXPECT_EQ(ReadBytes(root_ + L"real\\a.tmp"), "outside") << "the path now leads outside";
+    // Either nothing opens, or the checked file itself: never the outside one.
+    if (const kv::FileHandle after = folder.OpenForReading(*entry, L"a.tmp")) EXPECT_EQ(bytesOf(after), "mine");
+}
+
 TEST_F(CheckedFolderTest, DeletesGoThroughTheCheckedHandleReadOnlyIncluded)
 {
     kvtest::WriteBytes(root_ + L"real\\ro.tmp", "read-only");
