@@ -1,10 +1,13 @@
 #include "common/ChildWindows.h"
 
+#include <gtest/gtest.h>
+
 #include <set>
 #include <vector>
 
 #include "common/TestSupport.h"
 #include "platform/Handles.h"
+#include "platform/TextCodec.h"
 
 namespace kvtest {
 namespace {
@@ -65,8 +68,21 @@ int RunProcessServingWindows(const std::wstring& commandLine, const ChildWindowS
 
 std::wstring CopyProgramTo(const std::wstring& fileName, const std::wstring& folder)
 {
+    const std::wstring source = ExecutableFolder() + fileName;
     const std::wstring target = folder + fileName;
-    ::CopyFileW((ExecutableFolder() + fileName).c_str(), target.c_str(), FALSE);
+    if (::CopyFileW(source.c_str(), target.c_str(), FALSE)) return target;
+    // Refused (a copy there still in use, say): good enough when the copy
+    // there is this very build, by its size and time; otherwise the test would
+    // run an older program, or none, and fail for a reason of its own.
+    const DWORD error = ::GetLastError();
+    WIN32_FILE_ATTRIBUTE_DATA from{}, there{};
+    const bool same = ::GetFileAttributesExW(source.c_str(), GetFileExInfoStandard, &from) &&
+                      ::GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &there) &&
+                      from.nFileSizeLow == there.nFileSizeLow && from.nFileSizeHigh == there.nFileSizeHigh &&
+                      ::CompareFileTime(&from.ftLastWriteTime, &there.ftLastWriteTime) == 0;
+    if (!same)
+        ADD_FAILURE() << "cannot copy " << kv::WideToUtf8(fileName) << " to " << kv::WideToUtf8(folder) << " (error "
+                      << error << ")";
     return target;
 }
 
