@@ -163,12 +163,11 @@ Finished RunProcess(const std::wstring& commandLine)
     return finished;
 }
 
-// The program, from a folder of its own (nothing in it is ever cleaned),
-// runs the job over `tree`.
-Finished RunJob(const std::wstring& base, const std::wstring& tree)
+// The program `exe`, from a folder of its own (nothing in it is ever
+// cleaned), runs the job over `tree`.
+Finished RunJob(const std::wstring& exe, const std::wstring& base, const std::wstring& tree)
 {
     kv::CreateFolderPath(base + L"backup\\");
-    const std::wstring exe = kvbench::CopyProgramInto(base + L"program\\");
     const std::wstring job = base + L"job.kv";
     if (!kv::WriteJobFile(JobSettings(tree, base + L"backup\\"), {true, true, true, true}, job)) {
         std::fprintf(stderr, "cannot write the job file %ls\n", job.c_str());
@@ -193,11 +192,13 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
     int trees = 0;
     const auto freshBase = [&] { return kRoot + tag + L"-" + std::to_wstring(trees++) + L"\\"; };
+    // One copy of the program serves every job of this run.
+    const std::wstring exe = kvbench::CopyProgramInto(kRoot + tag + L"-program\\");
 
     // The idle program: the same job over a tree without hits.
     const std::wstring idleBase = freshBase();
     MakeTree(idleBase + L"tree\\", 0, files);
-    const Finished idle = RunJob(idleBase, idleBase + L"tree\\");
+    const Finished idle = RunJob(exe, idleBase, idleBase + L"tree\\");
     std::printf("idle job (no hits): %.2f s, peak working set %.1f MB, exit code %lu\n", idle.seconds,
                 idle.peakWorkingSet / 1048576.0, idle.exitCode);
 
@@ -210,7 +211,7 @@ int wmain(int argc, wchar_t** argv)
             const std::wstring base = freshBase();
             const std::wstring tree = base + L"tree\\";
             MakeTree(tree, files, files);
-            result[program ? 0 : 1] = program ? RunJob(base, tree) : RunBare(tree);
+            result[program ? 0 : 1] = program ? RunJob(exe, base, tree) : RunBare(tree);
             const int junkLeft = CountBelow(tree, L".TMP"), othersLeft = CountBelow(tree, L".TXT");
             if (junkLeft != 0) {
                 std::printf("%s left %d junk files\n", program ? "the job" : "the peer", junkLeft);

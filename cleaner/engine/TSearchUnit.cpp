@@ -105,11 +105,18 @@ void TSearchEngine::Run()
         // The window must leave its scanning state whatever went wrong.
         failure = std::current_exception();
     }
-    // Rows still waiting for their call (or left by a failure) come first.
-    synchronize_([this] {
-        AddPendingRows();
+    // Rows still waiting for their call come first; the window leaves its
+    // scanning state even when adding them fails.
+    std::exception_ptr rowsFailure;
+    synchronize_([&] {
+        try {
+            AddPendingRows();
+        } catch (...) {
+            rowsFailure = std::current_exception();
+        }
         ScanFinished();
     });
+    if (!failure) failure = rowsFailure;
     if (failure) RethrowException(failure);
 }
 
@@ -330,7 +337,7 @@ void TSearchEngine::ReportEmptyFolder(const std::wstring& folder, const WIN32_FI
     row.Size = L"0";
     row.Modified = FileTimeToText(timeEntry.ftLastWriteTime);
     row.Filter = kEmptyFolderFilter;
-    AddRow(row, std::wstring());
+    AddRow(std::move(row), std::nullopt);
 }
 
 bool TSearchEngine::IsFileNotExcluded(const std::wstring& lowerPath, const std::wstring& upperName) const
@@ -382,12 +389,12 @@ void TSearchEngine::AddScanItem(const std::wstring& folder, const WIN32_FIND_DAT
     // look-up per hit, about as much as the walk spends on the hit otherwise.
     row.SizeOnDisk = ClusterRoundedSize(path, size);
     const std::int64_t found = ScanFoundSize += row.SizeOnDisk;
-    AddRow(row, Format(foundSizeText_, {FormatFileSize(found)}));
+    AddRow(std::move(row), found);
 }
 
-void TSearchEngine::AddRow(const TScanResult& row, const std::wstring& status)
+void TSearchEngine::AddRow(TScanResult row, std::optional<std::int64_t> foundSize)
 {
-    pendingRows_.push_back({row, status});
+    pendingRows_.push_back({std::move(row), foundSize});
     FlushRows();
 }
 
@@ -414,16 +421,19 @@ void TSearchEngine::FlushRows()
 }
 
 // Main thread. Only the last status line of a batch would be seen: the rows
-// before it go without one.
+// before it go without one, and only that one is formatted. The rows are
+// taken out first, so that a row the window fails on is never added again.
 void TSearchEngine::AddPendingRows()
 {
-    std::size_t lastStatus = pendingRows_.size();
-    for (std::size_t i = 0; i < pendingRows_.size(); ++i)
-        if (!pendingRows_[i].status.empty()) lastStatus = i;
-    static const std::wstring noStatus;
-    for (std::size_t i = 0; i < pendingRows_.size(); ++i)
-        view_.AddScanItem(pendingRows_[i].row, i == lastStatus ? pendingRows_[i].status : noStatus);
-    pendingRows_.clear();
+    std::vector<PendingRow> rows;
+    rows.swap(pendingRows_);
+    std::size_t lastStatus = rows.size();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].foundSize) lastStatus = i;
+    const std::wstring noStatus;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        view_.AddScanItem(rows[i].row, i == lastStatus ? Format(foundSizeText_, {FormatFileSize(*rows[i].foundSize)})
+                                                       : noStatus);
 }
 
 void TSearchEngine::ShowCurrentPath(std::wstring text)

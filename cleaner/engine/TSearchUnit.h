@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -149,10 +150,12 @@ private:
     bool IsFolderNotExcluded(const std::wstring& lowerFolder) const;
     bool IsExclusiveFolder(const std::wstring& lowerFolder) const;
 
-    // `size` is the logical size, read through an open handle of the file.
+    // `size` is the logical size, as the listing gives it.
     void AddScanItem(const std::wstring& folder, const WIN32_FIND_DATAW& entry, const std::wstring& rule,
                      std::int64_t size);
-    void AddRow(const TScanResult& row, const std::wstring& status);
+    // `foundSize`: the found total the status line shows with the row; none
+    // for a row that adds nothing (an empty folder).
+    void AddRow(TScanResult row, std::optional<std::int64_t> foundSize);
     void FlushRows();
     void AddPendingRows();
     void ShowCurrentPath(std::wstring text);
@@ -196,7 +199,7 @@ private:
     // adds many rows in one go for much less than one row a call.
     struct PendingRow {
         TScanResult row;
-        std::wstring status;
+        std::optional<std::int64_t> foundSize;
     };
     std::vector<PendingRow> pendingRows_;
     bool rowsShown_ = false;

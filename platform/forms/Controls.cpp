@@ -1074,11 +1074,15 @@ void ListView::DeleteItem(int index) { ::SendMessageW(Handle(), LVM_DELETEITEM, 
 
 void ListView::DeleteItemsWhere(const std::function<bool(int index)>& remove)
 {
-    const bool redraw = redraw_;
-    if (redraw) SetRedraw(false);
+    // Redraw comes back on however the loop ends.
+    struct RedrawOffMeanwhile {
+        ListView& list;
+        const bool wasOn = list.redraw_;
+        explicit RedrawOffMeanwhile(ListView& l) : list(l) { if (wasOn) list.SetRedraw(false); }
+        ~RedrawOffMeanwhile() { if (wasOn) list.SetRedraw(true); }
+    } redrawOff(*this);
     for (int row = Count() - 1; row >= 0; --row)
         if (remove(row)) DeleteItem(row);
-    if (redraw) SetRedraw(true);
 }
 
 void ListView::Clear() { ::SendMessageW(Handle(), LVM_DELETEALLITEMS, 0, 0); }

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -767,6 +768,25 @@ TEST_F(ScanTest, RowsReachTheWindowInFewCallsInOrderWithTheLastStatus)
                                                {kv::FormatFileSize(kv::ScanFoundSize.load())}));
     EXPECT_GE(std::count(view.statuses.begin(), view.statuses.end(), std::wstring()),
               static_cast<std::ptrdiff_t>(view.rows.size()) - callsWithRows);
+}
+
+TEST_F(ScanTest, ARowTheWindowFailsOnEndsTheScanOnceWithNoRowAddedTwice)
+{
+    const std::wstring base = MakeWideTree(L"RowFailure", 3, 20);
+    RecordingView view;
+    view.options.Paths = {{base.substr(0, base.size() - 1), kv::pkIncludeWithSubFolders, true}};
+    view.options.Filters = {{L"*.tmp", kIn, true}};
+    // The second row reaches the window in the batch after the first.
+    view.onRow = [](RecordingView& v) {
+        if (v.rows.size() == 2) throw std::runtime_error("the window cannot take this row");
+    };
+    EXPECT_THROW(kv::RunScan(view), std::runtime_error);
+    EXPECT_EQ(view.rows.size(), 2u) << "no row is offered to the window twice";
+    std::set<std::wstring> paths;
+    for (const kv::TScanResult& row : view.rows) paths.insert(row.Location + row.Caption);
+    EXPECT_EQ(paths.size(), view.rows.size());
+    ASSERT_EQ(view.finished.size(), 1u) << "the window leaves its scanning state";
+    EXPECT_EQ(view.calls.back(), "finished");
 }
 
 TEST_F(ScanTest, FolderDisplayIsThrottledAndShowsTheLastFolder)
