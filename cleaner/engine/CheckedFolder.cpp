@@ -91,19 +91,13 @@ std::wstring WithoutTrailingBackslash(std::wstring path)
     return path;
 }
 
-} // namespace
-
-bool RunningOnWine()
-{
-    static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    return wine;
-}
-
-bool TCheckedFolder::RenameOpened(const TCheckedEntry& entry, const std::wstring& target)
+// Renames the file `handle` holds to `target` (a full path), never
+// replacing what is there.
+bool RenameHandle(HANDLE handle, const std::wstring& target)
 {
     static const auto setInformation = reinterpret_cast<NtSetInformationFileProc>(
         ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile"));
-    if (!setInformation || !entry.handle || target.size() < 3) return false;
+    if (!setInformation || target.size() < 3) return false;
     // The native name of a full path: "\\?\X" and "C:\X" both become "\??\X".
     const std::wstring native = L"\\??\\" + (target.rfind(L"\\\\?\\", 0) == 0 ? target.substr(4) : target);
     // The system's FILE_RENAME_INFORMATION: the name follows the length
@@ -122,8 +116,37 @@ bool TCheckedFolder::RenameOpened(const TCheckedEntry& entry, const std::wstring
     header->FileNameLength = static_cast<ULONG>(native.size() * sizeof(wchar_t));
     std::memcpy(buffer.data() + nameOffset, native.data(), native.size() * sizeof(wchar_t));
     IO_STATUS_BLOCK status{};
-    return setInformation(entry.handle.Get(), &status, buffer.data(), static_cast<ULONG>(buffer.size()),
-                          kFileRenameInformation) >= 0;
+    return setInformation(handle, &status, buffer.data(), static_cast<ULONG>(buffer.size()), kFileRenameInformation) >= 0;
+}
+
+} // namespace
+
+bool RunningOnWine()
+{
+    static const bool wine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+bool TCheckedFolder::RenameOpened(const TCheckedEntry& entry, const std::wstring& target)
+{
+    if (!entry.handle || target.size() < 3) return false;
+    if (!RunningOnWine()) return RenameHandle(entry.handle.Get(), target);
+    // Under Wine the rename goes by the path the handle was opened with: a
+    // folder swapped for a link since then makes it move another file. What
+    // lies at the target afterwards must be the handle's own file; another
+    // one is put back at once, and the entry counts as not moved.
+    const std::wstring before = FinalPathOfHandle(entry.handle.Get());
+    const auto mine = FileIdentityOf(entry.handle.Get());
+    if (before.empty() || !mine || !RenameHandle(entry.handle.Get(), target)) return false;
+    const FileHandle moved(::CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE, kShareAll, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                         nullptr));
+    // The file index alone: the rename stays on one file system, and Wine
+    // gives a "\\?\unix" path (the Trash) another volume number than the drive.
+    const auto there = moved ? FileIdentityOf(moved.Get()) : std::nullopt;
+    if (!there || there->index == mine->index) return true; // what cannot be told stays as the system said
+    RenameHandle(moved.Get(), before);
+    return false;
 }
 
 bool IsPlainEntryName(std::wstring_view name)
