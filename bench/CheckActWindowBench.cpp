@@ -96,14 +96,14 @@ int main(int argc, char** argv)
                                   kv::TTrashReservation place(trash, folder.Path() + name);
                                   start = Now();
                                   const auto entry = folder.OpenEntry(name, false);
-                                  return entry && place.MoveIn(*entry) == kv::TTrashMove::Moved;
+                                  return entry && place.MoveIn(folder, name, *entry) == kv::TTrashMove::Moved;
                               }));
     kv::CreateFolderPath(kFolder + L"moved\\");
     results.push_back(Measure("move through the handle", files, kFolder + L"move\\",
                               [](const kv::TCheckedFolder& folder, const std::wstring& name, double& start) {
                                   start = Now();
                                   const auto entry = folder.OpenEntry(name, false);
-                                  return entry && kv::TCheckedFolder::RenameOpened(*entry, kFolder + L"moved\\" + name);
+                                  return entry && folder.RenameOpened(*entry, name, kFolder + L"moved\\" + name);
                               }));
     results.push_back(Measure("delete through the handle", files, kFolder + L"delete\\",
                               [](const kv::TCheckedFolder& folder, const std::wstring& name, double& start) {

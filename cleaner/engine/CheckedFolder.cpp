@@ -27,7 +27,9 @@ using NtCreateFileProc = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUT
                                           ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 
 using NtSetInformationFileProc = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+using NtQueryInformationFileProc = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
 constexpr ULONG kFileRenameInformation = 10;
+constexpr ULONG kFileInternalInformation = 6;
 
 NtCreateFileProc NtCreateFileEntry()
 {
@@ -91,6 +93,20 @@ std::wstring WithoutTrailingBackslash(std::wstring path)
     return path;
 }
 
+// The number of the file `handle` holds on its volume, without the volume:
+// asking the volume (as every documented call that gives the number does)
+// is a round trip to the mount manager under Wine, a third of a millisecond.
+std::optional<std::uint64_t> FileIndexOf(HANDLE handle)
+{
+    static const auto queryInformation = reinterpret_cast<NtQueryInformationFileProc>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile"));
+    LARGE_INTEGER index{};
+    IO_STATUS_BLOCK status{};
+    if (!queryInformation || queryInformation(handle, &status, &index, sizeof index, kFileInternalInformation) < 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(index.QuadPart);
+}
+
 // Renames the file `handle` holds to `target` (a full path), never
 // replacing what is there.
 bool RenameHandle(HANDLE handle, const std::wstring& target)
@@ -127,25 +143,26 @@ bool RunningOnWine()
     return wine;
 }
 
-bool TCheckedFolder::RenameOpened(const TCheckedEntry& entry, const std::wstring& target)
+bool TCheckedFolder::RenameOpened(const TCheckedEntry& entry, std::wstring_view name, const std::wstring& target) const
 {
     if (!entry.handle || target.size() < 3) return false;
     if (!RunningOnWine()) return RenameHandle(entry.handle.Get(), target);
     // Under Wine the rename goes by the path the handle was opened with: a
     // folder swapped for a link since then makes it move another file. What
     // lies at the target afterwards must be the handle's own file; another
-    // one is put back at once, and the entry counts as not moved.
-    const std::wstring before = FinalPathOfHandle(entry.handle.Get());
-    const auto mine = FileIdentityOf(entry.handle.Get());
-    if (before.empty() || !mine || !RenameHandle(entry.handle.Get(), target)) return false;
+    // one is put back at once (the entry was opened here under its name, and
+    // the same path leads where that one came from while the link stands),
+    // and the entry counts as not moved.
+    const auto mine = FileIndexOf(entry.handle.Get());
+    if (!mine || !RenameHandle(entry.handle.Get(), target)) return false;
     const FileHandle moved(::CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE, kShareAll, nullptr,
                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                          nullptr));
-    // The file index alone: the rename stays on one file system, and Wine
+    // The file's number alone: the rename stays on one file system, and Wine
     // gives a "\\?\unix" path (the Trash) another volume number than the drive.
-    const auto there = moved ? FileIdentityOf(moved.Get()) : std::nullopt;
-    if (!there || there->index == mine->index) return true; // what cannot be told stays as the system said
-    RenameHandle(moved.Get(), before);
+    const auto there = moved ? FileIndexOf(moved.Get()) : std::nullopt;
+    if (!there || *there == *mine) return true; // what cannot be told stays as the system said
+    RenameHandle(moved.Get(), folder_ + std::wstring(name));
     return false;
 }
 

@@ -83,10 +83,11 @@ public:
     // The same for an entry already opened (and checked) by OpenEntry.
     bool DeleteOpened(TCheckedEntry entry, std::wstring_view name, bool directory) const;
 
-    // Renames an opened entry through its own handle to `target` (a full
-    // path, "\\?\unix\..." under Wine included), never replacing what is
-    // there. False when the system refuses, e.g. for another volume.
-    static bool RenameOpened(const TCheckedEntry& entry, const std::wstring& target);
+    // Renames the entry `name`, opened (and checked) by OpenEntry, through its
+    // own handle to `target` (a full path, "\\?\unix\..." under Wine
+    // included), never replacing what is there. False when the system
+    // refuses, e.g. for another volume.
+    bool RenameOpened(const TCheckedEntry& entry, std::wstring_view name, const std::wstring& target) const;
 
 private:
     // The folder's handle still has the final path it was checked with.

@@ -205,7 +205,7 @@ enum class TMoveResult { Moved, PlaceTaken, Failed, CopyMayBeLeft };
 TMoveResult MoveThroughHandle(TJunkEntry& entry, const std::wstring& path, const std::wstring& target)
 {
     if (!HoldOpen(entry)) return TMoveResult::Failed;
-    if (TCheckedFolder::RenameOpened(*entry.opened, target)) return TMoveResult::Moved;
+    if (entry.folder->RenameOpened(*entry.opened, entry.name, target)) return TMoveResult::Moved;
     if (PathExists(target)) return TMoveResult::PlaceTaken;
     entry.opened.reset();
     if (!StillInPlace(entry)) return TMoveResult::Failed;
@@ -221,7 +221,7 @@ bool RecycleThroughHandle(TJunkEntry& entry, const std::wstring& path, TTrashRes
     // works on the path, checked right before.
     while (place.Reserved()) {
         if (!HoldOpen(entry)) return false;
-        const TTrashMove move = place.MoveIn(*entry.opened);
+        const TTrashMove move = place.MoveIn(*entry.folder, entry.name, *entry.opened);
         if (move == TTrashMove::Moved) return true;
         if (move == TTrashMove::Refused) break;
         entry.opened.reset(); // the next name's record was written since the check

@@ -150,10 +150,10 @@ TTrashReservation::~TTrashReservation()
     if (slot_) TWineTrash::Release(*slot_);
 }
 
-TTrashMove TTrashReservation::MoveIn(const TCheckedEntry& entry)
+TTrashMove TTrashReservation::MoveIn(const TCheckedFolder& folder, std::wstring_view name, const TCheckedEntry& entry)
 {
     if (!slot_) return TTrashMove::Refused;
-    if (TCheckedFolder::RenameOpened(entry, slot_->filePath)) {
+    if (folder.RenameOpened(entry, name, slot_->filePath)) {
         slot_.reset(); // the record now belongs to the entry in the Trash
         return TTrashMove::Moved;
     }

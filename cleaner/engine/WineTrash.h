@@ -6,6 +6,7 @@
 // the move (the shell's delete looks the path up again, long after the check).
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "cleaner/engine/CheckedFolder.h"
 
@@ -65,7 +66,7 @@ public:
     // program left something of that name in "files" without a record; the
     // next free name is reserved by then, so check the entry again and call
     // once more. Refused: the rename failed otherwise, or no name is left.
-    TTrashMove MoveIn(const TCheckedEntry& entry);
+    TTrashMove MoveIn(const TCheckedFolder& folder, std::wstring_view name, const TCheckedEntry& entry);
 
 private:
     TWineTrash& trash_;

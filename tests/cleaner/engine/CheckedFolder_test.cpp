@@ -31,7 +31,7 @@ protected:
     {
         root_ = kvtest::ScratchFolder(L"checked-folder");
         ASSERT_EQ(kvtest::RunHostScript(root_, L"host",
-                                        "rm -rf real real.moved outside folderlink parent\n"
+                                        "rm -rf real real.moved outside folderlink parent moved\n"
                                         "mkdir -p real outside\n"
                                         "printf 'mine' > real/a.tmp\n"
                                         "printf 'outside' > outside/a.tmp\n"
@@ -116,6 +116,40 @@ TEST_F(CheckedFolderTest, AnEntrysBytesAreReadFromTheCheckedFileOnly)
     EXPECT_EQ(ReadBytes(root_ + L"real\\a.tmp"), "outside") << "the path now leads outside";
     // Either nothing opens, or the checked file itself: never the outside one.
     if (const kv::FileHandle after = folder.OpenForReading(*entry, L"a.tmp")) EXPECT_EQ(bytesOf(after), "mine");
+}
+
+// A checked entry renamed through its handle: moved when nothing changed; and
+// when its folder was swapped for a link after the check, the file the link
+// leads to is never left at the target nor taken from its place.
+TEST_F(CheckedFolderTest, ARenameMovesTheCheckedEntryAndNeverTheOneALinkLeadsTo)
+{
+    ASSERT_TRUE(::CreateDirectoryW((root_ + L"moved").c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+    const kv::TCheckedFolder folder(root_ + L"real\\");
+    kvtest::WriteBytes(root_ + L"moved\\taken.tmp", "taken");
+    {
+        const auto twin = folder.OpenEntry(L"b.tmp", false);
+        ASSERT_TRUE(twin.has_value());
+        EXPECT_FALSE(folder.RenameOpened(*twin, L"b.tmp", root_ + L"moved\\taken.tmp")) << "nothing is replaced";
+        EXPECT_TRUE(folder.RenameOpened(*twin, L"b.tmp", root_ + L"moved\\b.tmp"));
+    } // the entry's handle shares no reading
+    EXPECT_EQ(ReadBytes(root_ + L"moved\\taken.tmp"), "taken");
+    EXPECT_EQ(ReadBytes(root_ + L"moved\\b.tmp"), "twin");
+    EXPECT_FALSE(PathExists(root_ + L"real\\b.tmp"));
+
+    bool moved = false;
+    {
+        const auto entry = folder.OpenEntry(L"a.tmp", false);
+        ASSERT_TRUE(entry.has_value());
+        ASSERT_EQ(kvtest::RunHostScript(root_, L"swap", "mv real real.moved && ln -s outside real\n"), 0);
+        moved = folder.RenameOpened(*entry, L"a.tmp", root_ + L"moved\\a.tmp");
+    }
+    EXPECT_EQ(ReadBytes(root_ + L"outside\\a.tmp"), "outside") << "the file the link leads to stays in place";
+    if (moved) {
+        EXPECT_EQ(ReadBytes(root_ + L"moved\\a.tmp"), "mine") << "only the checked file itself may move";
+    } else {
+        EXPECT_FALSE(PathExists(root_ + L"moved\\a.tmp"));
+        EXPECT_EQ(ReadBytes(root_ + L"real.moved\\a.tmp"), "mine");
+    }
 }
 
 TEST_F(CheckedFolderTest, DeletesGoThroughTheCheckedHandleReadOnlyIncluded)
