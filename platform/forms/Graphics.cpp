@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Exceptions.h"
+#include "platform/forms/PngReader.h"
 
 namespace kv::forms {
 namespace {
@@ -82,6 +83,16 @@ void Bitmap::Allocate(int width, int height)
 
 Bitmap Bitmap::FromImageBytes(const void* data, std::size_t size)
 {
+    PngPicture png;
+    switch (ReadPng(data, size, png)) {
+    case PngReadResult::Read: {
+        Bitmap result(png.width, png.height);
+        std::memcpy(result.bits_, png.pixels.data(), png.pixels.size() * sizeof(std::uint32_t));
+        return result;
+    }
+    case PngReadResult::Damaged: throw Exception(L"The picture data is damaged");
+    case PngReadResult::NotHandled: break; // other kinds of picture go to GDI+
+    }
     EnsureGdiplus();
     const ComRef<IStream> memory(::SHCreateMemStream(static_cast<const BYTE*>(data), static_cast<UINT>(size)));
     if (!memory) throw Exception(L"Cannot read the picture data");

@@ -21,7 +21,8 @@ public:
     Bitmap(Bitmap&&) noexcept = default;
     Bitmap& operator=(Bitmap&&) noexcept = default;
 
-    // PNG pictures through GDI+; throw kv::Exception when the data is missing or not a picture.
+    // PNG pictures (our own reader; GDI+ for the kinds it leaves, and for other
+    // formats); throw kv::Exception when the data is missing, damaged or not a picture.
     static Bitmap FromPngResource(const wchar_t* name, HMODULE module = nullptr);
     static Bitmap FromImageBytes(const void* data, std::size_t size);
     static Bitmap FromFile(const std::wstring& path);
