@@ -337,6 +337,7 @@ private:
     void CreateParams();
     void ArrangeFrame();
     void ArrangePages();
+    void ArrangePage(int page);
     void FitControlPanel();
     void EnterPage(int page);
     void LoadSettingsIntoControls();
@@ -351,6 +352,8 @@ private:
     forms::Bitmap titleBack_;
     bool created_ = false;
     int controlWidth_ = 120;
+    SIZE pageArea_{};                                  // each page panel's size
+    std::array<bool, MainPageCount> pageArranged_{};   // laid out for pageArea_
 };
 
 } // namespace kv

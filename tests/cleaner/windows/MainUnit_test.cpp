@@ -11,6 +11,9 @@
 #include "cleaner/engine/RegistryFile.h"
 #include "cleaner/engine/SettingsFiles.h"
 #include "cleaner/windows/AboutPage.h"
+#include "cleaner/windows/FiltersPage.h"
+#include "cleaner/windows/PathPage.h"
+#include "cleaner/windows/ScanPage.h"
 #include "cleaner/windows/StartupWindows.h"
 #include "common/RegistryTestSupport.h"
 #include "platform/Format.h"
@@ -164,6 +167,32 @@ TEST_F(MainWindowTest, MaximizeAndRestoreSwapTheirButtons)
     EXPECT_EQ(info.ptMinTrackSize.x, 640);
     EXPECT_EQ(info.ptMinTrackSize.y, 480);
     EXPECT_FALSE(::GetWindowLongW(form->Handle(), GWL_STYLE) & WS_CAPTION) << "our own title bar replaces it";
+}
+
+// Pages out of view are laid out when entered: after a resize, each page
+// entered fills the new room, and the page in view follows at once.
+TEST_F(MainWindowTest, APageEnteredAfterAResizeFillsTheNewRoom)
+{
+    Open();
+    ASSERT_EQ(kv::CurrentPage.load(), kv::pgScan);
+    RECT frame{};
+    ::GetWindowRect(form->Handle(), &frame);
+    ::SetWindowPos(form->Handle(), nullptr, 0, 0, frame.right - frame.left + 120, frame.bottom - frame.top + 60,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const auto fills = [this](int page, kv::forms::WinControl& list) {
+        const kv::forms::Panel& panel = form->PagePanel(page);
+        EXPECT_EQ(panel.Left() + panel.Width() + form->ControlPanel->Width(), form->MainPanel->Width()) << page;
+        EXPECT_EQ(list.Width(), panel.Width()) << page;
+        EXPECT_EQ(list.Height(), panel.Height()) << page;
+        RECT shown{};
+        ::GetWindowRect(list.Handle(), &shown);
+        EXPECT_EQ(shown.right - shown.left, panel.Width()) << "the window itself, page " << page;
+    };
+    fills(kv::pgScan, *form->ScanPage->PageList());
+    kvtest::Click(*form->PathButton);
+    fills(kv::pgPath, *form->PathPage->PathListView);
+    kvtest::Click(*form->FiltersButton);
+    fills(kv::pgFilters, *form->FiltersPage->PageList());
 }
 
 TEST_F(MainWindowTest, TheTitleBarsRightEndClosesOnlyThroughTheExitButton)
