@@ -1,5 +1,6 @@
 #include "platform/Registry.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cwchar>
@@ -48,50 +49,53 @@ DWORD RegistryKey::ValueType(std::wstring_view name) const
     return type;
 }
 
-std::optional<std::vector<std::uint8_t>> RegistryKey::ReadBytes(std::wstring_view name) const
+std::optional<RegistryKey::Value> RegistryKey::ReadValue(std::wstring_view name) const
 {
     if (!IsOpen()) return std::nullopt;
     const std::wstring valueName(name);
-    DWORD size = 0;
-    if (::RegQueryValueExW(key_.Get(), valueName.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    std::vector<std::uint8_t> data(size);
-    // The value may grow between the two calls: retry with the size reported.
+    Value value;
+    value.bytes.resize(256);
+    // The value may grow between two questions: ask again with the size reported.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        DWORD got = static_cast<DWORD>(data.size());
-        const LONG rc = ::RegQueryValueExW(key_.Get(), valueName.c_str(), nullptr, nullptr,
-                                           data.empty() ? nullptr : data.data(), &got);
+        DWORD got = static_cast<DWORD>(value.bytes.size());
+        const LONG rc = ::RegQueryValueExW(key_.Get(), valueName.c_str(), nullptr, &value.type, value.bytes.data(), &got);
         if (rc == ERROR_SUCCESS) {
-            data.resize(got);
-            return data;
+            value.bytes.resize(got);
+            return value;
         }
         if (rc != ERROR_MORE_DATA) return std::nullopt;
-        data.resize(got);
+        value.bytes.resize(std::max<DWORD>(got, 1));
     }
     return std::nullopt;
 }
 
-std::optional<std::wstring> RegistryKey::ReadString(std::wstring_view name) const
+std::optional<std::wstring> RegistryKey::AsString(const std::optional<Value>& value)
 {
-    const DWORD type = ValueType(name);
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
-    auto bytes = ReadBytes(name);
-    if (!bytes) return std::nullopt;
-    std::wstring text(bytes->size() / sizeof(wchar_t), L'\0');
-    if (!text.empty()) std::memcpy(text.data(), bytes->data(), text.size() * sizeof(wchar_t));
+    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::nullopt;
+    std::wstring text(value->bytes.size() / sizeof(wchar_t), L'\0');
+    if (!text.empty()) std::memcpy(text.data(), value->bytes.data(), text.size() * sizeof(wchar_t));
     while (!text.empty() && text.back() == L'\0') text.pop_back();
     return text;
 }
 
-std::optional<DWORD> RegistryKey::ReadDword(std::wstring_view name) const
+std::optional<DWORD> RegistryKey::AsDword(const std::optional<Value>& value)
 {
-    if (ValueType(name) != REG_DWORD) return std::nullopt;
-    auto bytes = ReadBytes(name);
-    if (!bytes || bytes->size() != sizeof(DWORD)) return std::nullopt;
-    DWORD value;
-    std::memcpy(&value, bytes->data(), sizeof value);
-    return value;
+    if (!value || value->type != REG_DWORD || value->bytes.size() != sizeof(DWORD)) return std::nullopt;
+    DWORD number;
+    std::memcpy(&number, value->bytes.data(), sizeof number);
+    return number;
 }
+
+std::optional<std::vector<std::uint8_t>> RegistryKey::ReadBytes(std::wstring_view name) const
+{
+    auto value = ReadValue(name);
+    if (!value) return std::nullopt;
+    return std::move(value->bytes);
+}
+
+std::optional<std::wstring> RegistryKey::ReadString(std::wstring_view name) const { return AsString(ReadValue(name)); }
+
+std::optional<DWORD> RegistryKey::ReadDword(std::wstring_view name) const { return AsDword(ReadValue(name)); }
 
 bool RegistryKey::WriteString(std::wstring_view name, std::wstring_view value, DWORD type)
 {
@@ -173,22 +177,37 @@ std::wstring RegistryIniView::SectionPath(std::wstring_view section) const
     return path;
 }
 
+const RegistryKey& RegistryIniView::KeyForReading(std::wstring_view section) const
+{
+    if (!readSection_ || *readSection_ != section) {
+        readKey_ = RegistryKey::Open(root_, SectionPath(section));
+        readSection_ = std::wstring(section);
+    }
+    return readKey_;
+}
+
+void RegistryIniView::ForgetKeyForReading() const
+{
+    readSection_.reset();
+    readKey_ = RegistryKey();
+}
+
 std::wstring RegistryIniView::ReadString(std::wstring_view section, std::wstring_view ident,
                                          std::wstring_view def) const
 {
-    auto value = RegistryKey::Open(root_, SectionPath(section)).ReadString(ident);
+    auto value = KeyForReading(section).ReadString(ident);
     return value ? *value : std::wstring(def);
 }
 
 int RegistryIniView::ReadInteger(std::wstring_view section, std::wstring_view ident, int def) const
 {
-    const RegistryKey key = RegistryKey::Open(root_, SectionPath(section));
-    if (auto number = key.ReadDword(ident)) return static_cast<int>(*number);
-    if (auto text = key.ReadString(ident)) {
+    const auto value = KeyForReading(section).ReadValue(ident);
+    if (auto number = RegistryKey::AsDword(value)) return static_cast<int>(*number);
+    if (auto text = RegistryKey::AsString(value)) {
         wchar_t* end = nullptr;
         errno = 0;
-        const long value = std::wcstol(text->c_str(), &end, 10);
-        if (!text->empty() && end && *end == L'\0' && errno == 0) return static_cast<int>(value);
+        const long number = std::wcstol(text->c_str(), &end, 10);
+        if (!text->empty() && end && *end == L'\0' && errno == 0) return static_cast<int>(number);
     }
     return def;
 }
@@ -201,28 +220,30 @@ bool RegistryIniView::ReadBool(std::wstring_view section, std::wstring_view iden
 std::optional<std::vector<std::uint8_t>> RegistryIniView::ReadBinary(std::wstring_view section,
                                                                      std::wstring_view ident) const
 {
-    const RegistryKey key = RegistryKey::Open(root_, SectionPath(section));
-    if (key.ValueType(ident) != REG_BINARY) return std::nullopt;
-    return key.ReadBytes(ident);
+    auto value = KeyForReading(section).ReadValue(ident);
+    if (!value || value->type != REG_BINARY) return std::nullopt;
+    return std::move(value->bytes);
 }
 
 bool RegistryIniView::ValueExists(std::wstring_view section, std::wstring_view ident) const
 {
-    return RegistryKey::Open(root_, SectionPath(section)).ValueExists(ident);
+    return KeyForReading(section).ValueExists(ident);
 }
 
 std::vector<std::wstring> RegistryIniView::ReadSection(std::wstring_view section) const
 {
-    return RegistryKey::Open(root_, SectionPath(section)).ValueNames();
+    return KeyForReading(section).ValueNames();
 }
 
 bool RegistryIniView::WriteString(std::wstring_view section, std::wstring_view ident, std::wstring_view value)
 {
+    ForgetKeyForReading();
     return RegistryKey::Create(root_, SectionPath(section)).WriteString(ident, value);
 }
 
 bool RegistryIniView::WriteInteger(std::wstring_view section, std::wstring_view ident, int value)
 {
+    ForgetKeyForReading();
     return RegistryKey::Create(root_, SectionPath(section)).WriteDword(ident, static_cast<DWORD>(value));
 }
 
@@ -234,16 +255,19 @@ bool RegistryIniView::WriteBool(std::wstring_view section, std::wstring_view ide
 bool RegistryIniView::WriteBinary(std::wstring_view section, std::wstring_view ident, const void* data,
                                   std::size_t size)
 {
+    ForgetKeyForReading();
     return RegistryKey::Create(root_, SectionPath(section)).WriteBinary(ident, data, size);
 }
 
 bool RegistryIniView::DeleteKey(std::wstring_view section, std::wstring_view ident)
 {
+    ForgetKeyForReading();
     return RegistryKey::Open(root_, SectionPath(section), KEY_READ | KEY_WRITE).DeleteValue(ident);
 }
 
 bool RegistryIniView::EraseSection(std::wstring_view section)
 {
+    ForgetKeyForReading();
     return DeleteRegistryTree(root_, SectionPath(section));
 }
 

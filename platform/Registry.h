@@ -47,7 +47,17 @@ public:
     std::vector<std::wstring> ValueNames() const;
 
 private:
+    struct Value {
+        DWORD type = REG_NONE;
+        std::vector<std::uint8_t> bytes;
+    };
     explicit RegistryKey(HKEY key) : key_(key) {}
+    // The value's type and bytes in one question where they fit a small buffer.
+    std::optional<Value> ReadValue(std::wstring_view name) const;
+    static std::optional<std::wstring> AsString(const std::optional<Value>& value);
+    static std::optional<DWORD> AsDword(const std::optional<Value>& value);
+    friend class RegistryIniView;
+
     RegKey key_;
 };
 
@@ -78,8 +88,16 @@ public:
 
 private:
     std::wstring SectionPath(std::wstring_view section) const;
+    // The section last opened for reading stays open while the view reads on
+    // (each open and close is a round trip to the registry under Wine);
+    // anything the view writes or erases closes it.
+    const RegistryKey& KeyForReading(std::wstring_view section) const;
+    void ForgetKeyForReading() const;
+
     HKEY root_;
     std::wstring base_;
+    mutable std::optional<std::wstring> readSection_;
+    mutable RegistryKey readKey_;
 };
 
 } // namespace kv

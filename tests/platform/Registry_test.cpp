@@ -64,6 +64,35 @@ TEST_F(RegistryTest, WrongTypesFallBackToDefaults)
     EXPECT_FALSE(ini.ReadBinary(L"Settings", L"Text").has_value());
 }
 
+// A view keeps the section it reads open: what it writes, erases and writes
+// again is read fresh, sections read in turn each give their own values,
+// and a value larger than the first question's buffer comes whole.
+TEST_F(RegistryTest, IniViewReadsWhatItWroteAfterEachChange)
+{
+    kv::RegistryIniView ini(HKEY_CURRENT_USER, kBase);
+    EXPECT_EQ(ini.ReadInteger(L"Settings", L"Count", 1), 1) << "the section does not exist yet";
+    ASSERT_TRUE(ini.WriteInteger(L"Settings", L"Count", 2));
+    EXPECT_EQ(ini.ReadInteger(L"Settings", L"Count", 1), 2);
+    ASSERT_TRUE(ini.EraseSection(L"Settings"));
+    EXPECT_EQ(ini.ReadInteger(L"Settings", L"Count", 1), 1);
+    ASSERT_TRUE(ini.WriteInteger(L"Settings", L"Count", 3));
+    EXPECT_EQ(ini.ReadInteger(L"Settings", L"Count", 1), 3) << "read from the section made again";
+    ASSERT_TRUE(ini.WriteString(L"Other", L"Count", L"4"));
+    EXPECT_EQ(ini.ReadInteger(L"Other", L"Count", 1), 4);
+    EXPECT_EQ(ini.ReadInteger(L"Settings", L"Count", 1), 3);
+    ASSERT_TRUE(ini.DeleteKey(L"Settings", L"Count"));
+    EXPECT_EQ(ini.ReadInteger(L"Settings", L"Count", 1), 1);
+
+    const std::wstring longText(3000, L'k');
+    std::vector<std::uint8_t> longBytes(70000);
+    for (std::size_t i = 0; i < longBytes.size(); ++i) longBytes[i] = static_cast<std::uint8_t>(i * 7);
+    ASSERT_TRUE(ini.WriteString(L"Settings", L"Long", longText));
+    ASSERT_TRUE(ini.WriteBinary(L"Settings", L"Bytes", longBytes.data(), longBytes.size()));
+    EXPECT_EQ(ini.ReadString(L"Settings", L"Long", L""), longText);
+    EXPECT_EQ(ini.ReadBinary(L"Settings", L"Bytes"), longBytes);
+    EXPECT_EQ(kv::RegistryKey::Open(HKEY_CURRENT_USER, std::wstring(kBase) + L"\\Settings").ReadBytes(L"Bytes"), longBytes);
+}
+
 TEST_F(RegistryTest, DeleteTreeRemovesSubKeysAndIgnoresMissingKeys)
 {
     kv::RegistryKey::Create(HKEY_CURRENT_USER, std::wstring(kBase) + L"\\Job\\Job").WriteDword(L"AutoScan", 1);
