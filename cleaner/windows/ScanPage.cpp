@@ -217,12 +217,25 @@ std::int64_t TScanPage::CheckedRowsDiskSize()
     return total;
 }
 
+std::int64_t& TScanPage::DiskSizeSlot(LPARAM key)
+{
+    if (rowDiskSizes_.empty() || key < firstSizedKey_) {
+        // Before the first sized row: the vector starts again from this key.
+        std::vector<std::int64_t> sizes(rowDiskSizes_.empty() ? 0 : firstSizedKey_ - key, -1);
+        sizes.insert(sizes.end(), rowDiskSizes_.begin(), rowDiskSizes_.end());
+        rowDiskSizes_ = std::move(sizes);
+        firstSizedKey_ = key;
+    }
+    const auto index = static_cast<std::size_t>(key - firstSizedKey_);
+    if (index >= rowDiskSizes_.size()) rowDiskSizes_.resize(index + 1, -1);
+    return rowDiskSizes_[index];
+}
+
 std::int64_t TScanPage::RowDiskSize(int row)
 {
-    const LPARAM key = ScanListView->Key(row);
-    const auto known = rowDiskSizes_.find(key);
-    if (known != rowDiskSizes_.end()) return known->second;
-    return rowDiskSizes_[key] = FileSizeOnDisk(RowPath(row));
+    std::int64_t& size = DiskSizeSlot(ScanListView->Key(row));
+    if (size < 0) size = FileSizeOnDisk(RowPath(row));
+    return size;
 }
 
 void TScanPage::ResetScanColumns()
@@ -305,7 +318,7 @@ void TScanPage::AddScanItem(const TScanResult& row, const std::wstring& status)
 {
     const int index =
         ScanListView->AddItem(row.Caption, {row.Location, row.Size, row.Modified, row.Filter}, row.ImageIndex, true);
-    rowDiskSizes_[ScanListView->Key(index)] = row.SizeOnDisk;
+    DiskSizeSlot(ScanListView->Key(index)) = row.SizeOnDisk;
     if (!status.empty()) MainForm.IndexLabel->SetText(status);
 }
 
