@@ -419,7 +419,12 @@ private:
 
 TJunkItem JunkItemOf(const std::wstring& caption, const std::wstring& location, int imageIndex, bool checked)
 {
-    return TJunkItem{location + caption, checked, imageIndex == kEmptyFolderResultImage};
+    // Sized exactly: "location + caption" grows the location's copy, which
+    // leaves room for as much again in each of thousands of items.
+    std::wstring path;
+    path.reserve(location.size() + caption.size());
+    path.append(location).append(caption);
+    return TJunkItem{std::move(path), checked, imageIndex == kEmptyFolderResultImage};
 }
 
 TJunkOutcome RecycleJunk(const std::vector<TJunkItem>& items, const std::wstring& backupFolder)
