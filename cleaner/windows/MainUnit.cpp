@@ -113,6 +113,10 @@ forms::ListView& TMainFormPage::AddPageList(int id, const wchar_t* name, bool ch
 {
     forms::ListView& list = MainForm.Add<forms::ListView>(Host, id, checkBoxes, multiSelect);
     list.SetName(name);
+    // Built and filled with redraw off: each change to a drawing list moves
+    // and repaints it, hundreds of window-server calls under Wine. The frame
+    // turns redraw on when the page is first laid out.
+    list.SetRedraw(false);
     list.SetImageList(MainForm.IconsImageList);
     return list;
 }
@@ -362,6 +366,10 @@ void TMainForm::CreatePages()
     auto clean = std::make_unique<TCleanPage>(*this, PagePanel(pgClean));
     CleanPage = clean.get();
     pages_[pgClean] = std::move(clean);
+    // The scan page's list draws from here on: during a scan the scan turns
+    // its redraw off and on.
+    pageListHeld_.fill(true);
+    ReleasePageList(pgScan);
 }
 
 void TMainForm::ConnectEvents()
@@ -491,6 +499,15 @@ void TMainForm::ArrangePage(int page)
     PagePanel(page).SetBounds(kPageMargin, kPageMargin, pageArea_.cx, pageArea_.cy);
     if (pages_[index]) Page(page).Arrange(pageArea_.cx, pageArea_.cy);
     pageArranged_[index] = pages_[index] != nullptr;
+    ReleasePageList(page);
+}
+
+void TMainForm::ReleasePageList(int page)
+{
+    const auto index = static_cast<std::size_t>(page);
+    if (!pageListHeld_[index]) return;
+    pageListHeld_[index] = false;
+    if (auto* list = dynamic_cast<forms::ListView*>(Page(page).PageList())) list->SetRedraw(true);
 }
 
 void TMainForm::FitControlPanel()

@@ -338,6 +338,7 @@ private:
     void ArrangeFrame();
     void ArrangePages();
     void ArrangePage(int page);
+    void ReleasePageList(int page);
     void FitControlPanel();
     void EnterPage(int page);
     void LoadSettingsIntoControls();
@@ -354,6 +355,7 @@ private:
     int controlWidth_ = 120;
     SIZE pageArea_{};                                  // each page panel's size
     std::array<bool, MainPageCount> pageArranged_{};   // laid out for pageArea_
+    std::array<bool, MainPageCount> pageListHeld_{};   // its list's redraw still off since it was built
 };
 
 } // namespace kv

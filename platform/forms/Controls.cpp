@@ -218,9 +218,13 @@ void Control::DblClick()
 
 GraphicControl::GraphicControl(WinControl& parent, int id) : Control(&parent, id) {}
 
+// A window not on screen (its own or an ancestor's WS_VISIBLE off) is painted
+// whole when it is shown; invalidating it before is a wasted round trip to
+// the window server under Wine, hundreds of them while a form is built.
 void GraphicControl::Invalidate()
 {
-    if (Parent() && Parent()->Handle()) ::InvalidateRect(Parent()->Handle(), &bounds_, FALSE);
+    if (Parent() && Parent()->Handle() && ::IsWindowVisible(Parent()->Handle()))
+        ::InvalidateRect(Parent()->Handle(), &bounds_, FALSE);
 }
 
 void GraphicControl::SetBounds(int left, int top, int width, int height)
@@ -600,7 +604,7 @@ void WinControl::FontChanged()
 
 void WinControl::Invalidate()
 {
-    if (handle_) ::InvalidateRect(handle_, nullptr, FALSE);
+    if (handle_ && ::IsWindowVisible(handle_)) ::InvalidateRect(handle_, nullptr, FALSE);
 }
 
 void WinControl::SetBounds(int left, int top, int width, int height)

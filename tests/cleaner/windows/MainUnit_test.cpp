@@ -195,6 +195,22 @@ TEST_F(MainWindowTest, APageEnteredAfterAResizeFillsTheNewRoom)
     fills(kv::pgFilters, *form->FiltersPage->PageList());
 }
 
+// The pages' lists are built and filled with redraw off, which also keeps
+// a list from sizing its scroll bar; entered, a page's list scrolls through
+// rows it cannot show at once.
+TEST_F(MainWindowTest, APagesListScrollsThroughItsRowsOnceThePageIsEntered)
+{
+    Open();
+    kvtest::Click(*form->FiltersButton);
+    auto& filters = static_cast<kv::forms::ListView&>(*form->FiltersPage->PageList());
+    const int perPage = static_cast<int>(::SendMessageW(filters.Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
+    ASSERT_GT(filters.Count(), perPage) << "the factory filters fill more than one page";
+    SCROLLINFO scroll{sizeof scroll, SIF_RANGE | SIF_PAGE};
+    ASSERT_TRUE(::GetScrollInfo(filters.Handle(), SB_VERT, &scroll));
+    EXPECT_NE(::GetWindowLongW(filters.Handle(), GWL_STYLE) & WS_VSCROLL, 0);
+    EXPECT_GE(scroll.nMax - scroll.nMin + 1, filters.Count());
+}
+
 TEST_F(MainWindowTest, TheTitleBarsRightEndClosesOnlyThroughTheExitButton)
 {
     Open();
