@@ -102,6 +102,7 @@ TScanPage::TScanPage(TMainForm& mainForm, forms::Panel& host) : TMainFormPage(ma
     ScanListView->OnChange = [this](int index) { ScanListViewChange(index); };
     ScanListView->OnItemChecked = [this](int row) { ScanListViewItemChecked(row); };
     ScanListView->OnColumnClick = [this](int column) { ScanListViewColumnClick(column); };
+    ScanListView->OnOwnerKeptText = [this](LPARAM key, int column) { return OwnerKeptText(key, column); };
     ScanListView->OnMouseDown = [this](forms::MouseButton button, UINT, int x, int y) {
         ScanListViewMouseDown(button, x, y);
     };
@@ -217,25 +218,42 @@ std::int64_t TScanPage::CheckedRowsDiskSize()
     return total;
 }
 
-std::int64_t& TScanPage::DiskSizeSlot(LPARAM key)
+TScanPage::TRowFacts& TScanPage::FactsOf(LPARAM key)
 {
-    if (rowDiskSizes_.empty() || key < firstSizedKey_) {
-        // Before the first sized row: the vector starts again from this key.
-        std::vector<std::int64_t> sizes(rowDiskSizes_.empty() ? 0 : firstSizedKey_ - key, -1);
-        sizes.insert(sizes.end(), rowDiskSizes_.begin(), rowDiskSizes_.end());
-        rowDiskSizes_ = std::move(sizes);
-        firstSizedKey_ = key;
+    if (rowFacts_.empty() || key < firstFactsKey_) {
+        // Before the first row with facts: the vector starts again from this key.
+        std::vector<TRowFacts> facts(rowFacts_.empty() ? 0 : firstFactsKey_ - key);
+        facts.insert(facts.end(), rowFacts_.begin(), rowFacts_.end());
+        rowFacts_ = std::move(facts);
+        firstFactsKey_ = key;
     }
-    const auto index = static_cast<std::size_t>(key - firstSizedKey_);
-    if (index >= rowDiskSizes_.size()) rowDiskSizes_.resize(index + 1, -1);
-    return rowDiskSizes_[index];
+    const auto index = static_cast<std::size_t>(key - firstFactsKey_);
+    if (index >= rowFacts_.size()) rowFacts_.resize(index + 1);
+    return rowFacts_[index];
 }
 
 std::int64_t TScanPage::RowDiskSize(int row)
 {
-    std::int64_t& size = DiskSizeSlot(ScanListView->Key(row));
+    std::int64_t& size = FactsOf(ScanListView->Key(row)).diskSize;
     if (size < 0) size = FileSizeOnDisk(RowPath(row));
     return size;
+}
+
+std::uint32_t TScanPage::FolderIndex(const std::wstring& folder)
+{
+    // A folder's rows come one after another: the last folder is asked first.
+    if (!folders_.empty() && *folders_.back() == folder) return static_cast<std::uint32_t>(folders_.size() - 1);
+    const auto [place, isNew] = folderIndexes_.try_emplace(folder, static_cast<std::uint32_t>(folders_.size()));
+    if (isNew) folders_.push_back(&place->first);
+    return place->second;
+}
+
+std::wstring_view TScanPage::OwnerKeptText(LPARAM key, int column)
+{
+    if (column != colLocation || key < firstFactsKey_) return {};
+    const auto index = static_cast<std::size_t>(key - firstFactsKey_);
+    if (index >= rowFacts_.size() || rowFacts_[index].folder >= folders_.size()) return {};
+    return *folders_[rowFacts_[index].folder];
 }
 
 void TScanPage::ResetScanColumns()
@@ -302,7 +320,9 @@ TScanOptions TScanPage::ReadScanOptions()
 
     MainForm.EnableNavigation(false);
     ScanListView->Clear();
-    rowDiskSizes_.clear();
+    rowFacts_.clear();
+    folders_.clear();
+    folderIndexes_.clear();
     // Each insert would repaint the list; the title flash repaints it instead.
     ScanListView->SetRedraw(false);
     LastChangedIndex = -1;
@@ -316,9 +336,11 @@ void TScanPage::ShowCurrentPath(const std::wstring& text) { MainForm.HintLabel->
 
 void TScanPage::AddScanItem(const TScanResult& row, const std::wstring& status)
 {
-    const int index =
-        ScanListView->AddItem(row.Caption, {row.Location, row.Size, row.Modified, row.Filter}, row.ImageIndex, true);
-    DiskSizeSlot(ScanListView->Key(index)) = row.SizeOnDisk;
+    const int index = ScanListView->AddItem(row.Caption, {std::wstring(), row.Size, row.Modified, row.Filter},
+                                            row.ImageIndex, true, colLocation);
+    TRowFacts& facts = FactsOf(ScanListView->Key(index));
+    facts.diskSize = row.SizeOnDisk;
+    facts.folder = FolderIndex(row.Location);
     if (!status.empty()) MainForm.IndexLabel->SetText(status);
 }
 

@@ -9,6 +9,8 @@
 // the main thread.
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "cleaner/engine/TSearchUnit.h"
@@ -124,13 +126,26 @@ private:
 
     bool scanning_ = false;
     bool markingRows_ = false;
-    // Size on disk per row: a mark changed by hand moves the total by one row
-    // instead of measuring every checked file again. The list gives its rows
-    // rising keys, so the sizes lie in a vector indexed from the first sized
-    // row's key (8 bytes a row; a hash map took about 40). -1: not known yet.
-    std::int64_t& DiskSizeSlot(LPARAM key);
-    std::vector<std::int64_t> rowDiskSizes_;
-    LPARAM firstSizedKey_ = 0;
+    // What the page keeps of each row, by the row's key. The list gives its
+    // rows rising keys, so the facts lie in a vector indexed from the first
+    // such row's key (a hash map took about 40 bytes a row).
+    struct TRowFacts {
+        // A mark changed by hand moves the total by one row instead of
+        // measuring every checked file again. -1: not known yet.
+        std::int64_t diskSize = -1;
+        // The row's location, an index into folders_: the list asks for it
+        // when it shows or gives the row, instead of keeping a copy of the
+        // folder's path in each of thousands of rows.
+        std::uint32_t folder = kNoFolder;
+    };
+    static constexpr std::uint32_t kNoFolder = 0xFFFFFFFF;
+    TRowFacts& FactsOf(LPARAM key);
+    std::uint32_t FolderIndex(const std::wstring& folder);
+    std::wstring_view OwnerKeptText(LPARAM key, int column);
+    std::vector<TRowFacts> rowFacts_;
+    LPARAM firstFactsKey_ = 0;
+    std::unordered_map<std::wstring, std::uint32_t> folderIndexes_;
+    std::vector<const std::wstring*> folders_; // the keys of folderIndexes_, by index
 };
 
 } // namespace kv

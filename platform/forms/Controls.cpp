@@ -1057,7 +1057,8 @@ RECT ListView::HeaderItemRect(int column) const
     return rect;
 }
 
-int ListView::AddItem(const std::wstring& caption, const std::vector<std::wstring>& subItems, int image, bool checked)
+int ListView::AddItem(const std::wstring& caption, const std::vector<std::wstring>& subItems, int image, bool checked,
+                      int ownerKeptColumn)
 {
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM | (image >= 0 ? LVIF_IMAGE : 0);
@@ -1067,7 +1068,12 @@ int ListView::AddItem(const std::wstring& caption, const std::vector<std::wstrin
     item.lParam = nextKey_++;
     const int index = static_cast<int>(::SendMessageW(Handle(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     if (index < 0) throw Exception(L"Cannot add a row to the list");
-    for (std::size_t i = 0; i < subItems.size(); ++i) SetSubItem(index, static_cast<int>(i), subItems[i]);
+    for (std::size_t i = 0; i < subItems.size(); ++i) {
+        LVITEMW text{};
+        text.iSubItem = static_cast<int>(i) + 1;
+        text.pszText = text.iSubItem == ownerKeptColumn ? LPSTR_TEXTCALLBACKW : const_cast<wchar_t*>(subItems[i].c_str());
+        ::SendMessageW(Handle(), LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&text));
+    }
     if (checked) SetChecked(index, true);
     return index;
 }
@@ -1275,6 +1281,16 @@ bool ListView::Notify(NMHDR& header, LRESULT& result)
     case LVN_INSERTITEM:
         if (OnInsert) OnInsert(reinterpret_cast<NMLISTVIEW&>(header).iItem);
         return false;
+    case LVN_GETDISPINFOW: {
+        LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(header).item;
+        if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0) return false;
+        const std::wstring_view text =
+            OnOwnerKeptText ? OnOwnerKeptText(Key(item.iItem), item.iSubItem) : std::wstring_view();
+        const std::size_t length = std::min<std::size_t>(text.size(), static_cast<std::size_t>(item.cchTextMax) - 1);
+        std::copy_n(text.data(), length, item.pszText);
+        item.pszText[length] = L'\0';
+        return true;
+    }
     case LVN_DELETEITEM:
         if (OnDeletion) OnDeletion(reinterpret_cast<NMLISTVIEW&>(header).iItem);
         return false;

@@ -389,8 +389,10 @@ public:
     void SetColumnImage(int column, int image);
     RECT HeaderItemRect(int column) const;
 
+    // `ownerKeptColumn`: the column (1 or more) whose text this row does not
+    // hand to the list: the list asks OnOwnerKeptText whenever it needs it.
     int AddItem(const std::wstring& caption, const std::vector<std::wstring>& subItems = {}, int image = -1,
-                bool checked = false);
+                bool checked = false, int ownerKeptColumn = -1);
     int Count() const;
     void DeleteItem(int index);
     // Deletes, last to first, every row `remove` picks, with redraw off
@@ -429,6 +431,8 @@ public:
     std::function<void(int index)> OnChange;      // any state or text change of a row
     std::function<void(int index)> OnInsert;
     std::function<void(int index)> OnDeletion;
+    // The text of a row's owner-kept column (see AddItem), by the row's key.
+    std::function<std::wstring_view(LPARAM key, int column)> OnOwnerKeptText;
 
 protected:
     bool Notify(NMHDR& header, LRESULT& result) override;

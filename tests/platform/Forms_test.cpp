@@ -3,6 +3,7 @@
 // forms, graphic controls, menus, dialogs and pictures.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <stdexcept>
 
@@ -138,6 +139,38 @@ TEST_F(FormsTest, DeletingRowsWherePickedKeepsTheOthersInOrder)
     EXPECT_EQ(deleted, (std::vector<int>{4, 2, 1})) << "last to first, one event per row";
     list.DeleteItemsWhere([](int) { return true; });
     EXPECT_EQ(list.Count(), 0);
+}
+
+// A column whose texts the owner keeps: the list asks for them by row key
+// whenever it needs them (reads, sorts), and rows keep theirs through the
+// sort and the deletion of other rows; a long text comes whole.
+TEST_F(FormsTest, OwnerKeptTextsFollowTheirRowsThroughSortsAndDeletions)
+{
+    Form form(TestStyle(L"TOwnerKeptTestForm"));
+    form.Build({{Make<ListView>, L"List", idList, 0, 0, 0, 420, 300}});
+    auto& list = form.Get<ListView>(idList);
+    list.AddColumn(L"Name", 120);
+    list.AddColumn(L"Folder", 200);
+    list.AddColumn(L"Size", 60);
+    std::map<LPARAM, std::wstring> folders;
+    list.OnOwnerKeptText = [&](LPARAM key, int column) -> std::wstring_view {
+        EXPECT_EQ(column, 1);
+        return folders.at(key);
+    };
+    const std::wstring longFolder = L"C:\\" + std::wstring(700, L'x') + L"\\";
+    for (const auto& [name, folder] : std::initializer_list<std::pair<const wchar_t*, std::wstring>>{
+             {L"c.tmp", L"C:\\three\\"}, {L"a.tmp", longFolder}, {L"b.tmp", L"C:\\two\\"}}) {
+        const int index = list.AddItem(name, {L"ignored", L"1 KB"}, -1, false, 1);
+        folders[list.Key(index)] = folder;
+    }
+    form.Show();
+    EXPECT_EQ(list.SubItem(0, 1), L"C:\\three\\");
+    EXPECT_EQ(list.SubItem(1, 1), longFolder);
+    EXPECT_EQ(list.SubItem(2, 2), L"1 KB") << "the other columns are the list's own";
+    list.Sort([](const ListView::Row& a, const ListView::Row& b) { return a.caption.compare(b.caption); });
+    EXPECT_EQ(kvtest::ReadColumn(list, 1), (std::vector<std::wstring>{longFolder, L"C:\\two\\", L"C:\\three\\"}));
+    list.DeleteItem(0);
+    EXPECT_EQ(list.GetRow(1).subItems.at(0), L"C:\\three\\");
 }
 
 // A procedure that counts the messages it passes on, as another component
