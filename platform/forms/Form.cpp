@@ -120,8 +120,11 @@ void Form::ApplyPosition(const FormStyle& style)
     const int width = window.right - window.left, height = window.bottom - window.top;
     int left = style.left, top = style.top;
     if (style.position != FormPosition::Designed) {
-        RECT area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+        // The screen only when the work area is unknown: under Wine each of
+        // these questions costs three round trips to the window server.
+        RECT area{};
+        if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0))
+            area = RECT{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
         if (style.position == FormPosition::MainFormCenter && Application::Instance().MainForm())
             ::GetWindowRect(Application::Instance().MainForm()->Handle(), &area);
         left = area.left + (area.right - area.left - width) / 2;
