@@ -1069,10 +1069,8 @@ int ListView::AddItem(const std::wstring& caption, const std::vector<std::wstrin
     const int index = static_cast<int>(::SendMessageW(Handle(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     if (index < 0) throw Exception(L"Cannot add a row to the list");
     for (std::size_t i = 0; i < subItems.size(); ++i) {
-        LVITEMW text{};
-        text.iSubItem = static_cast<int>(i) + 1;
-        text.pszText = text.iSubItem == ownerKeptColumn ? LPSTR_TEXTCALLBACKW : const_cast<wchar_t*>(subItems[i].c_str());
-        ::SendMessageW(Handle(), LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&text));
+        const int column = static_cast<int>(i) + 1;
+        SetColumnText(index, column, column == ownerKeptColumn ? LPSTR_TEXTCALLBACKW : subItems[i].c_str());
     }
     if (checked) SetChecked(index, true);
     return index;
@@ -1124,11 +1122,13 @@ void ListView::SetCaption(int index, const std::wstring& caption)
     ::SendMessageW(Handle(), LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&item));
 }
 
-void ListView::SetSubItem(int index, int subItem, const std::wstring& text)
+void ListView::SetSubItem(int index, int subItem, const std::wstring& text) { SetColumnText(index, subItem + 1, text.c_str()); }
+
+void ListView::SetColumnText(int index, int column, const wchar_t* text)
 {
     LVITEMW item{};
-    item.iSubItem = subItem + 1;
-    item.pszText = const_cast<wchar_t*>(text.c_str());
+    item.iSubItem = column;
+    item.pszText = const_cast<wchar_t*>(text);
     ::SendMessageW(Handle(), LVM_SETITEMTEXTW, index, reinterpret_cast<LPARAM>(&item));
 }
 

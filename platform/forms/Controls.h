@@ -438,6 +438,9 @@ protected:
     bool Notify(NMHDR& header, LRESULT& result) override;
 
 private:
+    // A cell's text by its column (0: the caption); LPSTR_TEXTCALLBACKW makes it owner-kept.
+    void SetColumnText(int index, int column, const wchar_t* text);
+
     LPARAM nextKey_ = 1;
     bool sorting_ = false;
     bool redraw_ = true;

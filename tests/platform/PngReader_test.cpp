@@ -107,7 +107,7 @@ void PutChunk(Bytes& out, const char* type, const Bytes& body)
     Put32(out, static_cast<std::uint32_t>(crc32(0L, out.data() + typeAt, static_cast<uInt>(4 + body.size()))));
 }
 
-struct PictureSpec {
+struct PictureKind {
     const char* name;
     int colourType;
     int bitDepth;
@@ -120,22 +120,22 @@ int ChannelsOf(int colourType) { return colourType == 2 ? 3 : colourType == 4 ? 
 
 // Rows of samples that vary in every channel; each row filtered with the
 // filter (row index mod 5), so all five filters occur.
-Bytes FilteredRows(const PictureSpec& spec)
+Bytes FilteredRows(const PictureKind& kind)
 {
-    const int bitsPerPixel = ChannelsOf(spec.colourType) * spec.bitDepth;
-    const std::size_t rowBytes = (std::size_t{spec.width} * bitsPerPixel + 7) / 8;
+    const int bitsPerPixel = ChannelsOf(kind.colourType) * kind.bitDepth;
+    const std::size_t rowBytes = (std::size_t{kind.width} * bitsPerPixel + 7) / 8;
     const std::size_t step = std::max(1, bitsPerPixel / 8);
-    std::vector<Bytes> rows(spec.height, Bytes(rowBytes));
+    std::vector<Bytes> rows(kind.height, Bytes(rowBytes));
     std::uint32_t seed = 12345;
     for (auto& row : rows)
         for (auto& byte : row) {
             seed = seed * 1103515245 + 12345;
             byte = static_cast<std::uint8_t>(seed >> 16);
         }
-    if (spec.colourType == 3 && spec.bitDepth >= 4) // indices within the 7-entry palette
+    if (kind.colourType == 3 && kind.bitDepth >= 4) // indices within the 7-entry palette
         for (auto& row : rows)
             for (auto& byte : row)
-                byte = spec.bitDepth == 8 ? byte % 7 : static_cast<std::uint8_t>((byte >> 4) % 7 << 4 | (byte & 15) % 7);
+                byte = kind.bitDepth == 8 ? byte % 7 : static_cast<std::uint8_t>((byte >> 4) % 7 << 4 | (byte & 15) % 7);
     Bytes out;
     for (std::size_t y = 0; y < rows.size(); ++y) {
         const int filter = static_cast<int>(y % 5);
@@ -181,23 +181,23 @@ Bytes Header(std::uint32_t width, std::uint32_t height, int bitDepth, int colour
     return body;
 }
 
-// A whole PNG: header, palette and transparency as the spec asks, the image
+// A whole PNG: header, palette and transparency as the kind asks, the image
 // data split over three chunks, the end.
-Bytes WritePng(const PictureSpec& spec)
+Bytes WritePng(const PictureKind& kind)
 {
     Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    PutChunk(png, "IHDR", Header(spec.width, spec.height, spec.bitDepth, spec.colourType));
-    if (spec.colourType == 3) {
+    PutChunk(png, "IHDR", Header(kind.width, kind.height, kind.bitDepth, kind.colourType));
+    if (kind.colourType == 3) {
         Bytes palette;
         for (int i = 0; i < 7; ++i) palette.insert(palette.end(), {std::uint8_t(i * 40), std::uint8_t(255 - i * 30), std::uint8_t(i * 7)});
         PutChunk(png, "PLTE", palette);
-        if (spec.withTransparency) PutChunk(png, "tRNS", {0, 128, 255, 7});
-    } else if (spec.withTransparency && spec.colourType == 0) {
-        PutChunk(png, "tRNS", {0, spec.bitDepth == 16 ? std::uint8_t(0x30) : std::uint8_t(1)});
-    } else if (spec.withTransparency && spec.colourType == 2) {
+        if (kind.withTransparency) PutChunk(png, "tRNS", {0, 128, 255, 7});
+    } else if (kind.withTransparency && kind.colourType == 0) {
+        PutChunk(png, "tRNS", {0, kind.bitDepth == 16 ? std::uint8_t(0x30) : std::uint8_t(1)});
+    } else if (kind.withTransparency && kind.colourType == 2) {
         PutChunk(png, "tRNS", {0, 0x10, 0, 0x20, 0, 0x30});
     }
-    const Bytes data = Compressed(FilteredRows(spec));
+    const Bytes data = Compressed(FilteredRows(kind));
     const std::size_t third = data.size() / 3;
     PutChunk(png, "IDAT", Bytes(data.begin(), data.begin() + third));
     PutChunk(png, "IDAT", Bytes(data.begin() + third, data.begin() + 2 * third));
@@ -232,7 +232,7 @@ TEST(PngReader, EveryPictureTheProgramCarriesReadsAsGdiplusReadsIt)
     EXPECT_GT(pictures, 20) << "the program's pictures were not found";
 }
 
-class PngKinds : public ::testing::TestWithParam<PictureSpec> {};
+class PngKinds : public ::testing::TestWithParam<PictureKind> {};
 
 TEST_P(PngKinds, ReadAsGdiplusReadsThem)
 {
@@ -246,18 +246,18 @@ TEST_P(PngKinds, ReadAsGdiplusReadsThem)
 
 INSTANTIATE_TEST_SUITE_P(
     EachColourTypeAndDepth, PngKinds,
-    ::testing::Values(PictureSpec{"Grey1", 0, 1, 37, 9, false}, PictureSpec{"Grey2", 0, 2, 19, 7, false},
-                      PictureSpec{"Grey4", 0, 4, 13, 6, false}, PictureSpec{"Grey8WithKey", 0, 8, 11, 10, true},
-                      PictureSpec{"Grey16WithKey", 0, 16, 9, 5, true}, PictureSpec{"Rgb8", 2, 8, 17, 12, false},
-                      PictureSpec{"Rgb8WithKey", 2, 8, 17, 12, true}, PictureSpec{"Rgb16", 2, 16, 7, 6, false},
-                      PictureSpec{"Palette1", 3, 1, 21, 5, false}, PictureSpec{"Palette4", 3, 4, 9, 5, true},
-                      PictureSpec{"Palette8WithAlphas", 3, 8, 15, 11, true}, PictureSpec{"GreyAlpha8", 4, 8, 10, 10, false},
-                      PictureSpec{"GreyAlpha16", 4, 16, 6, 6, false}, PictureSpec{"Rgba8", 6, 8, 33, 20, false},
-                      PictureSpec{"Rgba16", 6, 16, 8, 7, false}, PictureSpec{"OnePixel", 6, 8, 1, 1, false}),
-    [](const ::testing::TestParamInfo<PictureSpec>& info) { return std::string(info.param.name); });
+    ::testing::Values(PictureKind{"Grey1", 0, 1, 37, 9, false}, PictureKind{"Grey2", 0, 2, 19, 7, false},
+                      PictureKind{"Grey4", 0, 4, 13, 6, false}, PictureKind{"Grey8WithKey", 0, 8, 11, 10, true},
+                      PictureKind{"Grey16WithKey", 0, 16, 9, 5, true}, PictureKind{"Rgb8", 2, 8, 17, 12, false},
+                      PictureKind{"Rgb8WithKey", 2, 8, 17, 12, true}, PictureKind{"Rgb16", 2, 16, 7, 6, false},
+                      PictureKind{"Palette1", 3, 1, 21, 5, false}, PictureKind{"Palette4", 3, 4, 9, 5, true},
+                      PictureKind{"Palette8WithAlphas", 3, 8, 15, 11, true}, PictureKind{"GreyAlpha8", 4, 8, 10, 10, false},
+                      PictureKind{"GreyAlpha16", 4, 16, 6, 6, false}, PictureKind{"Rgba8", 6, 8, 33, 20, false},
+                      PictureKind{"Rgba16", 6, 16, 8, 7, false}, PictureKind{"OnePixel", 6, 8, 1, 1, false}),
+    [](const ::testing::TestParamInfo<PictureKind>& info) { return std::string(info.param.name); });
 
 // A good picture to damage.
-Bytes GoodPng() { return WritePng(PictureSpec{"", 6, 8, 16, 16, false}); }
+Bytes GoodPng() { return WritePng(PictureKind{"", 6, 8, 16, 16, false}); }
 
 // Where the first chunk after the header begins.
 constexpr std::size_t kAfterHeader = 8 + 12 + 13;
