@@ -157,10 +157,10 @@ public:
         form_ = std::make_unique<kv::TMainForm>();
         kv::forms::Application::Instance().SetMainForm(form_.get());
 
-        kv::forms::ListView& paths = *form_->PathPage->PathListView;
+        kv::forms::ListView& paths = *form_->PathPage().PathListView;
         for (int row = 0; row < paths.Count(); ++row) paths.SetChecked(row, false);
         paths.AddItem(kv::WithoutTrailingBackslash(tree), {}, kv::pkIncludeWithSubFolders, true);
-        kv::forms::ListView& filters = *form_->FiltersPage->FiltersListView;
+        kv::forms::ListView& filters = *form_->FiltersPage().FiltersListView;
         filters.Clear();
         for (const auto& mask : masks.inclusive) filters.AddItem(L"", {mask, L"", L""}, kv::kInclusiveFilterImage, true);
         for (const auto& mask : masks.exclusive) filters.AddItem(L"", {mask, L"", L""}, kv::kExclusiveFilterImage, true);
@@ -186,9 +186,9 @@ public:
         // the end of the scan is seen within a few milliseconds.
         const UINT_PTR tick = ::SetTimer(nullptr, 0, 5, nullptr);
         const double start = kvbench::Now();
-        form_->ScanPage->StartButtonClick();
+        form_->ScanPage().StartButtonClick();
         MSG message;
-        while (form_->ScanPage->Scanning() && ::GetMessageW(&message, nullptr, 0, 0) > 0)
+        while (form_->ScanPage().Scanning() && ::GetMessageW(&message, nullptr, 0, 0) > 0)
             kv::DispatchQueuedMessage(message);
         const double seconds = kvbench::Now() - start;
         ::KillTimer(nullptr, tick);
@@ -200,7 +200,7 @@ public:
         form_->Show();
         Pump();
     }
-    long Rows() const { return form_->ScanPage->ScanListView->Count(); }
+    long Rows() const { return form_->ScanPage().ScanListView->Count(); }
 private:
     static void Wait()
     {

@@ -53,24 +53,19 @@ int RunTrivialWindow()
     return 0;
 }
 
-struct WindowSearch {
-    DWORD processId;
-    const wchar_t* className;
-    bool found = false;
-};
-
-BOOL CALLBACK FindShownWindow(HWND window, LPARAM data)
+// Asks only for the windows of the class, not for every window on the
+// desktop: under Wine each question about another process's window is a
+// server round trip, and asking about all of them every millisecond slows
+// the very start it measures.
+bool HasShownWindow(DWORD processId, const wchar_t* className)
 {
-    auto& search = *reinterpret_cast<WindowSearch*>(data);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    wchar_t className[64] = {};
-    ::GetClassNameW(window, className, 64);
-    if (owner == search.processId && ::IsWindowVisible(window) && std::wstring(className) == search.className) {
-        search.found = true;
-        return FALSE;
+    for (HWND window = ::FindWindowExW(nullptr, nullptr, className, nullptr); window;
+         window = ::FindWindowExW(nullptr, window, className, nullptr)) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if (owner == processId && ::IsWindowVisible(window)) return true;
     }
-    return TRUE;
+    return false;
 }
 
 BOOL CALLBACK PrintWindowOf(HWND window, LPARAM processId)
@@ -95,11 +90,9 @@ double TimeToShownWindow(const std::wstring& commandLine, const wchar_t* classNa
     const double start = Now();
     const kvbench::ChildProcess child(commandLine);
     const HANDLE process = child.process.Get();
-    WindowSearch search{child.info.dwProcessId, className};
     double seconds = 0;
     for (;;) {
-        ::EnumWindows(FindShownWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.found) {
+        if (HasShownWindow(child.info.dwProcessId, className)) {
             seconds = Now() - start;
             break;
         }

@@ -508,14 +508,13 @@ void TCleanPage::DeletePermanentlyMenuItemClick()
 
 forms::ListView* TCleanPage::ScanResults() const
 {
-    return MainForm.ScanPage ? MainForm.ScanPage->ScanListView : nullptr;
+    return MainForm.ScanPage().ScanListView;
 }
 
 std::vector<TFolderToEmpty> TCleanPage::FoldersToEmpty() const
 {
     std::vector<TFolderToEmpty> folders;
-    if (!MainForm.PathPage) return folders;
-    const forms::ListView& paths = *MainForm.PathPage->PathListView;
+    const forms::ListView& paths = *MainForm.PathPage().PathListView;
     for (int row = 0; row < paths.Count(); ++row) {
         const int kind = paths.ImageIndex(row);
         if (!paths.Checked(row) || (kind != pkEmptyFolder && kind != pkEmptyWithSubFolders)) continue;
@@ -625,7 +624,7 @@ void TCleanPage::RemoveCleanedItems()
     forms::ListView* results = ScanResults();
     if (!results) return;
     results->DeleteItemsWhere([results](int row) { return results->Checked(row); });
-    MainForm.ScanPage->ResetScanColumns();
+    MainForm.ScanPage().ResetScanColumns();
 }
 
 

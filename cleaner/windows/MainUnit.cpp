@@ -350,27 +350,71 @@ void TMainForm::BuildMenus()
 
 void TMainForm::CreatePages()
 {
-    // One line per page: a page unit takes its page over by being made here.
-    auto about = std::make_unique<TAboutPage>(*this, PagePanel(pgAbout));
-    auto path = std::make_unique<TPathPage>(*this, PagePanel(pgPath));
-    auto filters = std::make_unique<TFiltersPage>(*this, PagePanel(pgFilters));
-    AboutPage = about.get();
-    PathPage = path.get();
-    FiltersPage = filters.get();
-    pages_[pgAbout] = std::move(about);
-    pages_[pgPath] = std::move(path);
-    pages_[pgFilters] = std::move(filters);
-    auto scan = std::make_unique<TScanPage>(*this, PagePanel(pgScan));
-    ScanPage = scan.get();
-    pages_[pgScan] = std::move(scan);
-    auto clean = std::make_unique<TCleanPage>(*this, PagePanel(pgClean));
-    CleanPage = clean.get();
-    pages_[pgClean] = std::move(clean);
+    // The other pages cost about a fifth of the window's start each time it
+    // opens, and most runs never show them: they are made when needed.
+    pageListHeld_.fill(true);
+    MakePage(pgScan);
+    MakePage(pgClean);
     // The scan page's list draws from here on: during a scan the scan turns
     // its redraw off and on.
-    pageListHeld_.fill(true);
     ReleasePageList(pgScan);
 }
+
+std::unique_ptr<TMainFormPage> TMainForm::NewPage(int page)
+{
+    // A page unit takes its page over by being made here.
+    switch (page) {
+    case pgAbout: return std::make_unique<TAboutPage>(*this, PagePanel(pgAbout));
+    case pgPath: return std::make_unique<TPathPage>(*this, PagePanel(pgPath));
+    case pgFilters: return std::make_unique<TFiltersPage>(*this, PagePanel(pgFilters));
+    case pgScan: return std::make_unique<TScanPage>(*this, PagePanel(pgScan));
+    case pgClean: return std::make_unique<TCleanPage>(*this, PagePanel(pgClean));
+    default: throw Exception(L"The main window has no page " + std::to_wstring(page));
+    }
+}
+
+void TMainForm::MakePage(int page)
+{
+    auto& slot = pages_.at(static_cast<std::size_t>(page));
+    if (slot) return;
+    if (!created_) {
+        // FormCreate gives the pages made with the window their texts, rows and settings.
+        slot = NewPage(page);
+        return;
+    }
+    const std::vector<bool> foundBefore = LanguageBindingsFound();
+    slot = NewPage(page);
+    const std::span<const LanguageBinding> table = MainWindowLanguageTable();
+    const std::vector<bool> foundNow = LanguageBindingsFound();
+    for (std::size_t i = 0; i < table.size(); ++i)
+        if (foundNow[i] && !foundBefore[i]) SetLanguageText(table[i], LanguageText(table[i].entry));
+    if (page == pgPath) FillDriveList();
+    slot->LoadSettings(Settings);
+    if (page == pgAbout && !programVersion_.empty()) AboutPage().SetProgramVersion(programVersion_);
+}
+
+std::vector<bool> TMainForm::LanguageBindingsFound() const
+{
+    const std::span<const LanguageBinding> table = MainWindowLanguageTable();
+    std::vector<bool> found(table.size());
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const std::wstring name = table[i].control;
+        found[i] = FindControl(name) != nullptr || FindMenuItem(name) != nullptr;
+    }
+    return found;
+}
+
+TMainFormPage& TMainForm::Page(int page)
+{
+    MakePage(page);
+    return *pages_[static_cast<std::size_t>(page)];
+}
+
+TAboutPage& TMainForm::AboutPage() { return static_cast<TAboutPage&>(Page(pgAbout)); }
+TPathPage& TMainForm::PathPage() { return static_cast<TPathPage&>(Page(pgPath)); }
+TFiltersPage& TMainForm::FiltersPage() { return static_cast<TFiltersPage&>(Page(pgFilters)); }
+TScanPage& TMainForm::ScanPage() { return static_cast<TScanPage&>(Page(pgScan)); }
+TCleanPage& TMainForm::CleanPage() { return static_cast<TCleanPage&>(Page(pgClean)); }
 
 void TMainForm::ConnectEvents()
 {
@@ -505,7 +549,7 @@ void TMainForm::ArrangePage(int page)
 void TMainForm::ReleasePageList(int page)
 {
     const auto index = static_cast<std::size_t>(page);
-    if (!pageListHeld_[index]) return;
+    if (!pageListHeld_[index] || !pages_[index]) return;
     pageListHeld_[index] = false;
     if (auto* list = dynamic_cast<forms::ListView*>(Page(page).PageList())) list->SetRedraw(true);
 }
@@ -628,25 +672,17 @@ void TMainForm::BuildDriveList()
 {
     OSVersionText = WindowsVersionText();
     IsWindowsNT = ExpandEnvironment(L"%OS%") == L"Windows_NT";
-    const bool windows95 = OSVersionText == L"40" && !IsWindowsNT;
-    forms::ListView& list = *PathPage->PathListView;
-    if (windows95 && list.ColumnCount() == 4) {
-        list.DeleteColumn(2);
-        list.DeleteColumn(1);
-    }
     if (IsWindowsNT) CurrentUserSid = GetCurrentUserSid();
     DriveCount = 0;
+    fixedDrives_.clear();
     // Letters with no drive are not asked their type: each question is a
     // round trip to the mount manager under Wine.
     const DWORD present = ::GetLogicalDrives();
     for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
         if ((present & (1u << (letter - L'A'))) == 0) continue;
-        const std::wstring caption = std::wstring(1, letter) + L":";
-        const std::wstring root = caption + L"\\";
+        const std::wstring root = std::wstring(1, letter) + L":\\";
         if (::GetDriveTypeW(root.c_str()) != DRIVE_FIXED) continue;
-        const std::vector<std::wstring> details = windows95 ? std::vector<std::wstring>{L""}
-                                                            : std::vector<std::wstring>{L"", L"", L""};
-        list.AddItem(caption, details, pkDrive, IsScanDriveChecked(caption));
+        fixedDrives_.push_back(letter);
         ++DriveCount;
         std::uint32_t& clusterSize = ClusterSizes[static_cast<std::size_t>(letter - L'A')];
         if (OSVersionText == L"410" || OSVersionText == L"40") {
@@ -659,6 +695,23 @@ void TMainForm::BuildDriveList()
             clusterSize = GetClusterSize(root);
         }
     }
+    if (PageMade(pgPath)) FillDriveList();
+}
+
+void TMainForm::FillDriveList()
+{
+    const bool windows95 = OSVersionText == L"40" && !IsWindowsNT;
+    forms::ListView& list = *PathPage().PathListView;
+    if (windows95 && list.ColumnCount() == 4) {
+        list.DeleteColumn(2);
+        list.DeleteColumn(1);
+    }
+    for (const wchar_t letter : fixedDrives_) {
+        const std::wstring caption = std::wstring(1, letter) + L":";
+        const std::vector<std::wstring> details = windows95 ? std::vector<std::wstring>{L""}
+                                                            : std::vector<std::wstring>{L"", L"", L""};
+        list.AddItem(caption, details, pkDrive, IsScanDriveChecked(caption));
+    }
 }
 
 void TMainForm::LoadSettingsIntoControls()
@@ -668,7 +721,8 @@ void TMainForm::LoadSettingsIntoControls()
     OptionsFindEmptyFolderMenuItem->Checked = Settings.FindEmptyFolders;
     OptionsSkipReadOnlyAndSystemFilesMenuItem->Checked = Settings.SkipReadOnlyFiles;
     ShowBalloonTips = Settings.ShowBalloonTips;
-    for (const auto& page : pages_) page->LoadSettings(Settings);
+    for (const auto& page : pages_)
+        if (page) page->LoadSettings(Settings);
 }
 
 TSettings TMainForm::CollectSettings() const
@@ -679,7 +733,9 @@ TSettings TMainForm::CollectSettings() const
     settings.SkipReadOnlyFiles = OptionsSkipReadOnlyAndSystemFilesMenuItem->Checked;
     settings.ShowBalloonTips = ShowBalloonTips;
     if (!LanguageFile.empty()) settings.Language = FileNamePart(LanguageFile);
-    for (const auto& page : pages_) page->StoreSettings(settings);
+    // A page never made shows what was loaded: its share passes through.
+    for (const auto& page : pages_)
+        if (page) page->StoreSettings(settings);
     return settings;
 }
 
@@ -687,7 +743,8 @@ void TMainForm::FormActivate()
 {
     if (!FirstActivate) return;
     const std::wstring version = ReadFileVersionText();
-    AboutPage->SetProgramVersion(version);
+    programVersion_ = version;
+    if (PageMade(pgAbout)) AboutPage().SetProgramVersion(version);
     RegInfoLabel->SetText(Format(L"Kestrelvane %s", {version}));
     for (TBmpButton* button : {OptionsButton, HelpButton, MaximizeButton, RestoreButton, MinimizeButton, ExitButton})
         button->SetPicture(button->LeaveImage());
@@ -807,6 +864,7 @@ void TMainForm::UpdateAddDeleteHints()
 
 void TMainForm::EnterPage(int page)
 {
+    MakePage(page);
     CurrentPage = page;
     ArrangePage(page);
     for (int other = 0; other < MainPageCount; ++other) PagePanel(other).SetVisible(other == page);
@@ -1002,7 +1060,8 @@ void TMainForm::RestorefilesfromSpecificFolderClick()
 
 void TMainForm::UpdateCleanMethodDisplay()
 {
-    for (const auto& page : pages_) page->CleanMethodChanged(Settings);
+    for (const auto& page : pages_)
+        if (page) page->CleanMethodChanged(Settings);
 }
 
 void TMainForm::OptionsExportSettingMenuItemClick()

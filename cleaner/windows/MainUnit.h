@@ -229,14 +229,19 @@ public:
     TSettings Settings;
 
     // ---- Pages
-    TMainFormPage& Page(int page) const { return *pages_.at(static_cast<std::size_t>(page)); }
+    // The Scan page (the one the window opens on) and the Clean page (whose
+    // commands the control panel and the Options menu carry) are made with
+    // the window; the others when first entered or asked for, with their
+    // language texts, rows and settings as the window's start gives them.
+    TMainFormPage& Page(int page);
+    bool PageMade(int page) const { return pages_.at(static_cast<std::size_t>(page)) != nullptr; }
     forms::Panel& PagePanel(int page) const { return Get<forms::Panel>(idPagePanel + page); }
     TCaptionButton& PageButton(int page) const { return Get<TCaptionButton>(idAboutButton + page); }
-    TAboutPage* AboutPage = nullptr;
-    TPathPage* PathPage = nullptr;
-    TFiltersPage* FiltersPage = nullptr;
-    TScanPage* ScanPage = nullptr;
-    TCleanPage* CleanPage = nullptr;
+    TAboutPage& AboutPage();
+    TPathPage& PathPage();
+    TFiltersPage& FiltersPage();
+    TScanPage& ScanPage();
+    TCleanPage& CleanPage();
 
     // The windows made beside this one at start-up (set by the start-up steps).
     TProgressForm* ProgressForm = nullptr;
@@ -341,6 +346,12 @@ private:
     void ReleasePageList(int page);
     void FitControlPanel();
     void EnterPage(int page);
+    std::unique_ptr<TMainFormPage> NewPage(int page);
+    void MakePage(int page);
+    // Which bindings of the window's language table find their control or
+    // menu item now; a page made later takes the texts of those it brought.
+    std::vector<bool> LanguageBindingsFound() const;
+    void FillDriveList();
     void LoadSettingsIntoControls();
     void LocateTargets();
     void StartJob();
@@ -349,6 +360,8 @@ private:
     void TileTitleBar(HDC dc, const RECT& area, const forms::Bitmap& tile, int offsetY) const;
 
     std::array<std::unique_ptr<TMainFormPage>, MainPageCount> pages_;
+    std::vector<wchar_t> fixedDrives_;                 // the drive list's letters
+    std::wstring programVersion_;                      // for the About page, once read
     std::vector<forms::PopupMenu*> menus_;
     forms::Bitmap titleBack_;
     bool created_ = false;

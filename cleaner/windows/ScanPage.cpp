@@ -305,11 +305,11 @@ TScanOptions TScanPage::ReadScanOptions()
     // A scan asked for while the window closes (a job's start racing the
     // close) walks nothing: the closing window waits for it.
     if (AppClosing == 0) {
-        const forms::ListView& paths = *MainForm.PathPage->PathListView;
+        const forms::ListView& paths = *MainForm.PathPage().PathListView;
         for (int row = 0; row < paths.Count(); ++row)
             options.Paths.push_back({paths.Caption(row), paths.ImageIndex(row), paths.Checked(row)});
     }
-    const forms::ListView& filters = *MainForm.FiltersPage->FiltersListView;
+    const forms::ListView& filters = *MainForm.FiltersPage().FiltersListView;
     for (int row = 0; row < filters.Count(); ++row)
         options.Filters.push_back(
             {filters.SubItem(row, TFiltersPage::colFilterName), filters.ImageIndex(row), filters.Checked(row)});
@@ -568,7 +568,7 @@ void TScanPage::ExcludeFileMenuButtonClick()
     ScanListView->DeleteItem(row);
     RowsRemoved();
 
-    forms::ListView& filters = *MainForm.FiltersPage->FiltersListView;
+    forms::ListView& filters = *MainForm.FiltersPage().FiltersListView;
     for (int filter = 0; filter < filters.Count(); ++filter) {
         if (!SameTextIgnoringCase(filters.SubItem(filter, TFiltersPage::colFilterName), path)) continue;
         filters.SetImageIndex(filter, fkExclusive);
@@ -590,7 +590,7 @@ void TScanPage::ExcludeContainingFolderMenuButtonClick()
     if (folder.size() == 3) return;
     while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
 
-    forms::ListView& paths = *MainForm.PathPage->PathListView;
+    forms::ListView& paths = *MainForm.PathPage().PathListView;
     for (int path = 0; path < paths.Count(); ++path) {
         if (!SameTextIgnoringCase(paths.Caption(path), folder)) continue;
         paths.SetImageIndex(path, pkExcludeWithSubFolders);
@@ -616,7 +616,7 @@ void TScanPage::MiExcludeFilterClick()
         MainForm.OptionsFindBrokenLinkFilesMenuItem->Checked = false;
         return;
     }
-    forms::ListView& filters = *MainForm.FiltersPage->FiltersListView;
+    forms::ListView& filters = *MainForm.FiltersPage().FiltersListView;
     for (int entry = 0; entry < filters.Count(); ++entry) {
         if (!SameTextIgnoringCase(filters.SubItem(entry, TFiltersPage::colFilterName), filter)) continue;
         filters.SetChecked(entry, false);

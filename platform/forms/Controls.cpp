@@ -126,6 +126,12 @@ void Control::SetBounds(int left, int top, int width, int height)
     bounds_ = RECT{left, top, left + std::max(width, 0), top + std::max(height, 0)};
 }
 
+bool Control::SameBounds(int left, int top, int width, int height) const noexcept
+{
+    return bounds_.left == left && bounds_.top == top && Width() == std::max(width, 0) &&
+           Height() == std::max(height, 0);
+}
+
 void Control::SetVisible(bool visible) { visible_ = visible; }
 
 void Control::SetEnabled(bool enabled)
@@ -229,6 +235,7 @@ void GraphicControl::Invalidate()
 
 void GraphicControl::SetBounds(int left, int top, int width, int height)
 {
+    if (SameBounds(left, top, width, height)) return;
     Invalidate();
     Control::SetBounds(left, top, width, height);
     Invalidate();
@@ -281,7 +288,6 @@ void WinControl::Detach(bool destroying)
     } else {
         OurWindows().Forget(handle_);
     }
-    if (ownClass_) ::SetWindowLongPtrW(handle_, GWLP_USERDATA, 0);
     handle_ = nullptr;
 }
 
@@ -305,36 +311,54 @@ void WinControl::CreateOwnWindow(const wchar_t* className, DWORD style, DWORD ex
         windowClass.lpszClassName = className;
         if (!::RegisterClassExW(&windowClass)) throw Exception(L"Cannot register the window class " + std::wstring(className));
     }
-    bounds_ = bounds;
+    RECT place = bounds;
+    if (style & WS_CHILD) TakePlace(place, style);
+    bounds_ = place;
     ownClass_ = true;
-    ::CreateWindowExW(exStyle, className, text_.c_str(), style, bounds.left, bounds.top, bounds.right - bounds.left,
-                      bounds.bottom - bounds.top, parentWindow, nullptr, instance, this);
+    // A child's identifier comes with its window, not with a second call.
+    const HMENU childId = (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id())) : nullptr;
+    ::CreateWindowExW(exStyle, className, text_.c_str(), style, place.left, place.top, place.right - place.left,
+                      place.bottom - place.top, parentWindow, childId, instance, this);
     if (!handle_) throw Exception(L"Cannot create a window of class " + std::wstring(className));
     visible_ = (style & WS_VISIBLE) != 0;
 }
 
 void WinControl::CreateSystemWindow(const wchar_t* className, DWORD style, DWORD exStyle, const RECT& bounds)
 {
-    bounds_ = bounds;
-    HWND window = ::CreateWindowExW(exStyle, className, text_.c_str(), style | WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS,
-                                    bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top,
-                                    Parent()->Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id())),
-                                    ::GetModuleHandleW(nullptr), nullptr);
+    RECT place = bounds;
+    style |= WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+    TakePlace(place, style);
+    bounds_ = place;
+    HWND window = ::CreateWindowExW(exStyle, className, text_.c_str(), style, place.left, place.top,
+                                    place.right - place.left, place.bottom - place.top, Parent()->Handle(),
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id())), ::GetModuleHandleW(nullptr),
+                                    nullptr);
     if (!window) throw Exception(L"Cannot create a control of class " + std::wstring(className));
     handle_ = window;
+    visible_ = (style & WS_VISIBLE) != 0;
     baseProc_ = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(window, GWLP_WNDPROC));
     OurWindows().Set(window, {this, baseProc_});
     ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SystemClassProc));
     ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle()), FALSE);
 }
 
+void WinControl::TakePlace(RECT& bounds, DWORD& style)
+{
+    WinControl* parent = Parent();
+    if (!parent || !parent->nextChild_) return;
+    bounds = parent->nextChild_->bounds;
+    if (!parent->nextChild_->visible) style &= ~WS_VISIBLE;
+    parent->nextChild_.reset();
+}
+
 LRESULT CALLBACK WinControl::OwnClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto* self = reinterpret_cast<WinControl*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    // Found in our own table: the window's user data would cost a round trip
+    // to the window server to set.
+    WinControl* self = OurWindows().Find(window).control;
     if (!self && message == WM_NCCREATE) {
         self = static_cast<WinControl*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         self->handle_ = window;
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
         OurWindows().Set(window, {self, nullptr});
     }
     if (!self) return ::DefWindowProcW(window, message, wParam, lParam);
@@ -609,6 +633,9 @@ void WinControl::Invalidate()
 
 void WinControl::SetBounds(int left, int top, int width, int height)
 {
+    // A window already where it is asked to be is not moved again: a move is
+    // a round trip to the window server and a repaint of what it uncovers.
+    if (handle_ && SameBounds(left, top, width, height)) return;
     Control::SetBounds(left, top, width, height);
     if (handle_) ::MoveWindow(handle_, left, top, std::max(width, 0), std::max(height, 0), TRUE);
 }
@@ -728,7 +755,6 @@ Panel::Panel(WinControl& parent, int id) : WinControl(&parent, id)
 {
     CreateOwnWindow(L"TPanel", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, WS_EX_CONTROLPARENT,
                     RECT{0, 0, 0, 0}, parent.Handle());
-    ::SetWindowLongPtrW(Handle(), GWLP_ID, id);
 }
 
 // ---------------------------------------------------------------- Buttons

@@ -107,6 +107,7 @@ protected:
     virtual void EnabledChanged() {}
     virtual void TextChanged() {}
     virtual void FontChanged() { Invalidate(); }
+    bool SameBounds(int left, int top, int width, int height) const noexcept;
 
     RECT bounds_{};
     bool visible_ = true;
@@ -164,6 +165,14 @@ public:
 
     // The control object of a window made by this layer, or nullptr.
     static WinControl* FromHandle(HWND window) noexcept;
+
+    // Where the next child made on this control is to be, and whether shown:
+    // a layout says so before making the child, whose window is then created
+    // in its place instead of being created at the origin, moved and hidden
+    // (each a round trip to the window server). Taken by the next child's
+    // window; a child without a window leaves it to DropNextChildPlace.
+    void PlaceNextChild(const RECT& bounds, bool visible) { nextChild_ = ChildPlace{bounds, visible}; }
+    void DropNextChildPlace() noexcept { nextChild_.reset(); }
     COLORREF EffectiveColor() const;
 
     std::function<void(HDC dc, const RECT& client)> OnPaint; // after the background, before graphic children
@@ -203,7 +212,14 @@ private:
     // Ends the tie between window and object; `destroying` on WM_NCDESTROY,
     // when the window's procedure no longer matters.
     void Detach(bool destroying = false);
+    // The place the parent's layout asked for, if any, instead of `bounds`.
+    void TakePlace(RECT& bounds, DWORD& style);
 
+    struct ChildPlace {
+        RECT bounds;
+        bool visible;
+    };
+    std::optional<ChildPlace> nextChild_;
     HWND handle_ = nullptr;
     WNDPROC baseProc_ = nullptr;
     bool ownClass_ = false;

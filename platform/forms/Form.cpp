@@ -144,7 +144,10 @@ void Form::Build(const ControlSpec* layout, std::size_t count)
             parent = dynamic_cast<WinControl*>(FindControl(spec.parentId));
             if (!parent) throw Exception(L"Layout of " + className_ + L": a parent must be a windowed control listed earlier");
         }
+        parent->PlaceNextChild(RECT{spec.x, spec.y, spec.x + std::max(spec.width, 0), spec.y + std::max(spec.height, 0)},
+                               (spec.flags & lfHidden) == 0);
         std::unique_ptr<Control> control = spec.create(*parent, spec.id);
+        parent->DropNextChildPlace();
         control->SetName(spec.name ? spec.name : L"");
         control->SetBounds(spec.x, spec.y, spec.width, spec.height);
         if (spec.flags & lfBold) {

@@ -211,6 +211,102 @@ TEST_F(FormsTest, ControlsAreFoundByTheirWindowsAndAnotherSubclassOnTopKeepsItsC
     EXPECT_EQ(WinControl::FromHandle(listWindow), nullptr);
 }
 
+LRESULT CALLBACK CountingMoves(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data)
+{
+    if (message == WM_WINDOWPOSCHANGING) ++*reinterpret_cast<int*>(data);
+    return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+// The windows a thread creates, as asked for: identifier, place and style.
+struct CreatedWindow {
+    int id;
+    RECT place;
+    LONG style;
+};
+std::vector<CreatedWindow>* createdWindows = nullptr;
+
+LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND && createdWindows) {
+        const CREATESTRUCTW& asked = *reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
+        if (asked.style & WS_CHILD)
+            createdWindows->push_back({static_cast<int>(reinterpret_cast<INT_PTR>(asked.hMenu)),
+                                       RECT{asked.x, asked.y, asked.x + asked.cx, asked.y + asked.cy}, asked.style});
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+RECT PlaceInParent(HWND window)
+{
+    RECT place{};
+    ::GetWindowRect(window, &place);
+    ::MapWindowPoints(nullptr, ::GetParent(window), reinterpret_cast<POINT*>(&place), 2);
+    return place;
+}
+
+TEST_F(FormsTest, ALaidOutChildIsMadeInItsPlaceWithItsIdAndIsNotMovedAgainToWhereItIs)
+{
+    Form form(TestStyle(L"TPlacedChildrenTestForm"));
+    std::vector<CreatedWindow> created;
+    createdWindows = &created;
+    HHOOK hook = ::SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, ::GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    form.Build({
+        {Make<Panel>, L"Shown", idPanel, 0, 10, 20, 100, 50},
+        {Make<Panel>, L"Hidden", idPanel + 100, 0, 30, 40, 60, 70, nullptr, nullptr, lfHidden},
+        {Make<Edit>, L"Edit", idEdit, idPanel, 5, 6, 80, 21},
+        {Make<Button>, L"Button", idButton, 0, 120, 20, 75, 25},
+        {Make<Label>, L"Label", idLabel, 0, 1, 2, 30, 16},
+    });
+    ::UnhookWindowsHookEx(hook);
+    createdWindows = nullptr;
+    // Each window is created where the layout puts it, hidden when it is to
+    // be, never made at the origin and moved there.
+    std::map<int, CreatedWindow> byId;
+    for (const CreatedWindow& window : created) byId.emplace(window.id, window);
+    const auto equal = [](const RECT& a, const RECT& b) { return ::EqualRect(&a, &b) != FALSE; };
+    ASSERT_EQ(byId.count(idPanel) + byId.count(idPanel + 100) + byId.count(idEdit) + byId.count(idButton), 4u);
+    EXPECT_PRED2(equal, byId[idPanel].place, (RECT{10, 20, 110, 70}));
+    EXPECT_PRED2(equal, byId[idPanel + 100].place, (RECT{30, 40, 90, 110}));
+    EXPECT_PRED2(equal, byId[idEdit].place, (RECT{5, 6, 85, 27}));
+    EXPECT_PRED2(equal, byId[idButton].place, (RECT{120, 20, 195, 45}));
+    EXPECT_TRUE(byId[idPanel].style & WS_VISIBLE);
+    EXPECT_FALSE(byId[idPanel + 100].style & WS_VISIBLE);
+
+    auto& shown = form.Get<Panel>(idPanel);
+    auto& hidden = form.Get<Panel>(idPanel + 100);
+    auto& edit = form.Get<Edit>(idEdit);
+    auto& button = form.Get<Button>(idButton);
+    EXPECT_PRED2(equal, PlaceInParent(shown.Handle()), (RECT{10, 20, 110, 70}));
+    EXPECT_PRED2(equal, PlaceInParent(hidden.Handle()), (RECT{30, 40, 90, 110}));
+    EXPECT_PRED2(equal, PlaceInParent(edit.Handle()), (RECT{5, 6, 85, 27}));
+    EXPECT_PRED2(equal, PlaceInParent(button.Handle()), (RECT{120, 20, 195, 45}));
+    EXPECT_TRUE(::GetWindowLongW(shown.Handle(), GWL_STYLE) & WS_VISIBLE);
+    EXPECT_FALSE(::GetWindowLongW(hidden.Handle(), GWL_STYLE) & WS_VISIBLE);
+    EXPECT_FALSE(hidden.Visible());
+    EXPECT_EQ(::GetDlgCtrlID(shown.Handle()), idPanel);
+    EXPECT_EQ(::GetDlgCtrlID(hidden.Handle()), idPanel + 100);
+    EXPECT_EQ(::GetDlgCtrlID(edit.Handle()), idEdit);
+    EXPECT_EQ(WinControl::FromHandle(shown.Handle()), &shown);
+    // The place of the last layout row, a graphic control's, is not left to
+    // the next window made by hand.
+    form.Add<Panel>(form, idPanel + 200);
+    EXPECT_PRED2(equal, PlaceInParent(form.Get<Panel>(idPanel + 200).Handle()), (RECT{0, 0, 0, 0}));
+
+    int moves = 0;
+    ASSERT_TRUE(::SetWindowSubclass(shown.Handle(), CountingMoves, 8, reinterpret_cast<DWORD_PTR>(&moves)));
+    shown.SetBounds(10, 20, 100, 50);
+    EXPECT_EQ(moves, 0) << "already there";
+    shown.SetBounds(11, 20, 100, 50);
+    EXPECT_GT(moves, 0);
+    EXPECT_PRED2(equal, PlaceInParent(shown.Handle()), (RECT{11, 20, 111, 70}));
+    moves = 0;
+    shown.SetBounds(11, 20, 100, 0);
+    shown.SetBounds(11, 20, 100, -3);
+    EXPECT_EQ(moves, 1) << "a negative height is a height of 0";
+    ::RemoveWindowSubclass(shown.Handle(), CountingMoves, 8);
+}
+
 TEST_F(FormsTest, AnExceptionInAWindowProcedureReachesTheHandlerAndTheLoopGoesOn)
 {
     kvtest::ExceptionRecorder recorder;

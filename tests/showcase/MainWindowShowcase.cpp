@@ -103,7 +103,7 @@ void ShowScan(kv::TMainForm& main)
 {
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     MakeScanTree();
-    kv::forms::ListView& paths = *main.PathPage->PathListView;
+    kv::forms::ListView& paths = *main.PathPage().PathListView;
     for (int row = 0; row < paths.Count(); ++row) paths.SetChecked(row, false);
     paths.AddItem(kScanTree, {}, kv::pkIncludeWithSubFolders, true);
     main.OptionsFindEmptyFolderMenuItem->Checked = true;
@@ -127,9 +127,9 @@ void ShowCleanPage(kv::TMainForm& main, bool cleanNow)
         ::WriteFile(file.Get(), "showcase", 8, &written, nullptr);
     }
     kv::ShowBalloonTips = false; // the page itself, not the tip over it
-    main.PathPage->PathListView->AddItem(folder, {}, kv::pkEmptyWithSubFolders, true);
+    main.PathPage().PathListView->AddItem(folder, {}, kv::pkEmptyWithSubFolders, true);
     main.CleanButtonClick();
-    kv::TCleanPage& page = *main.CleanPage;
+    kv::TCleanPage& page = main.CleanPage();
     for (int row = 0; row < kv::ctTargetCount; ++row) page.CleanListView->SetChecked(row, false);
     for (kv::TCleanTarget row : {kv::ctJunkFiles, kv::ctSpecificFolder, kv::ctRecentDocuments})
         page.CleanListView->SetChecked(row, true);
@@ -180,12 +180,12 @@ int wmain(int argc, wchar_t** argv)
         if (page == L"about") main.AboutButtonClick();
         if (page == L"filters") {
             main.FiltersButtonClick();
-            main.FiltersPage->FiltersListView->SetSelected(2, true);
+            main.FiltersPage().FiltersListView->SetSelected(2, true);
         }
         if (page == L"scan") ShowScan(main);
         if (page == L"clean" || page == L"cleannow") ShowCleanPage(main, page == L"cleannow");
         if (page == L"path") {
-            kv::forms::ListView& paths = *main.PathPage->PathListView;
+            kv::forms::ListView& paths = *main.PathPage().PathListView;
             paths.AddItem(L"C:\\users\\Public\\Downloads", {}, kv::pkIncludeWithSubFolders, true);
             paths.AddItem(L"C:\\users\\Public\\Documents\\Drafts", {}, kv::pkIncludeFolder, true);
             paths.AddItem(L"C:\\users\\Public\\Pictures", {}, kv::pkExcludeWithSubFolders, true);

@@ -30,7 +30,7 @@ protected:
         progress_ = std::make_unique<kv::TProgressForm>();
         form->ProgressForm = progress_.get();
         kvtest::Click(*form->CleanButton);
-        return *form->CleanPage;
+        return form->CleanPage();
     }
     void TearDown() override
     {
@@ -42,7 +42,7 @@ protected:
         progress_.reset();
         kvtest::MainWindowTest::TearDown();
     }
-    ListView& Rows() const { return *form->CleanPage->CleanListView; }
+    ListView& Rows() const { return *form->CleanPage().CleanListView; }
     // The result list the Scan page keeps; made here, as the Scan page makes
     // it, when this build has none yet.
     ListView& Results() const

@@ -67,7 +67,7 @@ TEST_F(FiltersPageTest, CountsFollowTheFilterEditorWhenItCloses)
         kvtest::Click(*e.ExcludeRadioButton);
         kvtest::Click(*e.SaveButton);
     });
-    form->FiltersPage->FiltersListViewDblClick();
+    form->FiltersPage().FiltersListViewDblClick();
     ASSERT_TRUE(edited.Ran());
     EXPECT_TRUE(StatusBecomes(L"<Filters Panel> - 0 Inclusive Filters (0 selected), 2 Exclusive Filters (2 selected)"))
         << Status();
@@ -114,7 +114,7 @@ TEST_F(FiltersPageTest, ResetRestoresTheFactoryListsOnlyWhenConfirmed)
     OpenWith({{true, L"*.mine", L"mine"}}, {});
     {
         kvtest::MessageBoxAnswerer no(IDNO);
-        form->FiltersPage->ResetListMenuItemClick();
+        form->FiltersPage().ResetListMenuItemClick();
         ASSERT_EQ(no.Boxes().size(), 1u);
         EXPECT_EQ(no.Boxes()[0].text, kv::LanguageText(105));
         EXPECT_EQ(no.Boxes()[0].caption, kv::LanguageText(145));
@@ -272,7 +272,7 @@ TEST_F(FiltersPageTest, DoubleClickOpensTheEditorWithTheRowAndSaveWaitsForAChang
         saveAfterKind = e.SaveButton->Enabled();
         kvtest::Click(*e.SaveButton);
     });
-    form->FiltersPage->FiltersListViewDblClick();
+    form->FiltersPage().FiltersListViewDblClick();
     ASSERT_TRUE(editor.Ran());
     EXPECT_EQ(caption, kv::LanguageText(149));
     EXPECT_EQ(mask, L"*.doc");

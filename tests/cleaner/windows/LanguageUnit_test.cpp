@@ -630,7 +630,7 @@ TEST_F(LongerLanguage, TheMainWindowCutsNoCaptionAtItsDesignedOrItsSmallestSize)
                 ExpectFits(cut, *button, button->Width() - 4 - button->CaptionLeft);
             EXPECT_EQ(cut, std::vector<std::wstring>{}) << "page " << page << " at " << size.cx << " x " << size.cy;
             if (page == kv::pgClean) {
-                const kv::forms::ListView& targets = *form->CleanPage->CleanListView;
+                const kv::forms::ListView& targets = *form->CleanPage().CleanListView;
                 for (int column = 0; column < targets.ColumnCount(); ++column)
                     EXPECT_GE(targets.ColumnWidth(column), kvtest::WidestCell(targets, column))
                         << "Clean page column " << column << " at " << size.cx << " x " << size.cy;
@@ -666,11 +666,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DialogCase{"FilterEditor",
                    [](kv::TMainForm& main) {
-                       return std::make_unique<kv::TEditItemForm>(*main.FiltersPage->FiltersListView);
+                       return std::make_unique<kv::TEditItemForm>(*main.FiltersPage().FiltersListView);
                    }},
         DialogCase{"ScanPathDialog",
                    [](kv::TMainForm& main) {
-                       auto dialog = std::make_unique<kv::TAddFolderForm>(*main.PathPage->PathListView);
+                       auto dialog = std::make_unique<kv::TAddFolderForm>(*main.PathPage().PathListView);
                        dialog->Tag = kv::TAddFolderForm::modeEdit; // no folder picker at once
                        return dialog;
                    }},

@@ -98,7 +98,7 @@ TEST_F(MainWindowTest, FirstActivationEntersTheScanPageAndShowsTheVersion)
     Open();
     EXPECT_EQ(kv::CurrentPage.load(), kv::pgScan);
     EXPECT_FALSE(form->FirstActivate);
-    EXPECT_EQ(form->AboutPage->AppInfoListView->SubItem(kv::TAboutPage::rowVersion, 1), kv::ReadFileVersionText());
+    EXPECT_EQ(form->AboutPage().AppInfoListView->SubItem(kv::TAboutPage::rowVersion, 1), kv::ReadFileVersionText());
 }
 
 TEST_F(MainWindowTest, NavigationFollowsAScanAndTheLanguageKeepsThePage)
@@ -128,7 +128,7 @@ TEST_F(MainWindowTest, LanguageTextsReachControlsAndMenus)
     EXPECT_EQ(Paths().ColumnCaption(0), L"Chemin");
     EXPECT_EQ(Paths().Hint(), L"Double-cliquez");
     EXPECT_EQ(form->PathButton->Text(), L"Chemin");
-    EXPECT_EQ(form->AboutPage->AppInfoListView->Caption(0), L"Developer:");
+    EXPECT_EQ(form->AboutPage().AppInfoListView->Caption(0), L"Developer:");
 }
 
 TEST_F(MainWindowTest, HoverMarkerRunsFromTheButtonToCleanOnlyWhenIdle)
@@ -188,11 +188,11 @@ TEST_F(MainWindowTest, APageEnteredAfterAResizeFillsTheNewRoom)
         ::GetWindowRect(list.Handle(), &shown);
         EXPECT_EQ(shown.right - shown.left, panel.Width()) << "the window itself, page " << page;
     };
-    fills(kv::pgScan, *form->ScanPage->PageList());
+    fills(kv::pgScan, *form->ScanPage().PageList());
     kvtest::Click(*form->PathButton);
-    fills(kv::pgPath, *form->PathPage->PathListView);
+    fills(kv::pgPath, *form->PathPage().PathListView);
     kvtest::Click(*form->FiltersButton);
-    fills(kv::pgFilters, *form->FiltersPage->PageList());
+    fills(kv::pgFilters, *form->FiltersPage().PageList());
 }
 
 // The pages' lists are built and filled with redraw off, which also keeps
@@ -202,7 +202,7 @@ TEST_F(MainWindowTest, APagesListScrollsThroughItsRowsOnceThePageIsEntered)
 {
     Open();
     kvtest::Click(*form->FiltersButton);
-    auto& filters = static_cast<kv::forms::ListView&>(*form->FiltersPage->PageList());
+    auto& filters = static_cast<kv::forms::ListView&>(*form->FiltersPage().PageList());
     const int perPage = static_cast<int>(::SendMessageW(filters.Handle(), LVM_GETCOUNTPERPAGE, 0, 0));
     ASSERT_GT(filters.Count(), perPage) << "the factory filters fill more than one page";
     SCROLLINFO scroll{sizeof scroll, SIF_RANGE | SIF_PAGE};
@@ -278,6 +278,58 @@ TEST_F(MainWindowTest, SettingsSurviveACloseAndANewStart)
     EXPECT_TRUE(form->OptionsFindEmptyFolderMenuItem->Checked);
     EXPECT_FALSE(kv::ShowBalloonTips);
     kv::ShowBalloonTips = true;
+}
+
+TEST_F(MainWindowTest, PagesOutOfViewAreMadeWhenFirstNeededInTheLanguageOfThatMoment)
+{
+    kv::SaveScanDrives({{L"D:", false}});
+    Open();
+    EXPECT_TRUE(form->PageMade(kv::pgScan));
+    EXPECT_TRUE(form->PageMade(kv::pgClean)) << "the control panel and the Options menu carry its commands";
+    for (const int page : {kv::pgAbout, kv::pgPath, kv::pgFilters}) EXPECT_FALSE(form->PageMade(page)) << page;
+    EXPECT_EQ(form->FindControl(L"PathListView"), nullptr);
+    EXPECT_GT(form->DriveCount, 0) << "the drives are known before their list is made";
+
+    kv::LanguageStrings[20] = L"Chemin";
+    kv::LanguageStrings[116] = L"Double-cliquez";
+    kv::ApplyLanguage(*form);
+    form->HintLabel->SetText(L"the hint on show");
+    ListView& paths = Paths();
+    EXPECT_TRUE(form->PageMade(kv::pgPath));
+    EXPECT_EQ(paths.ColumnCaption(0), L"Chemin");
+    EXPECT_EQ(paths.Hint(), L"Double-cliquez");
+    EXPECT_EQ(kvtest::TextOf(*form->HintLabel), L"the hint on show") << "the frame's texts are not given again";
+    const auto rows = kvtest::ReadRows(paths);
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(form->DriveCount));
+    for (const auto& row : rows) EXPECT_EQ(row.checked, row.caption != L"D:") << row.caption;
+    EXPECT_FALSE(form->PageMade(kv::pgAbout));
+    EXPECT_EQ(form->AboutPage().AppInfoListView->SubItem(kv::TAboutPage::rowVersion, 1), kv::ReadFileVersionText())
+        << "the version read at the first activation";
+}
+
+TEST_F(MainWindowTest, PagesNeverMadeInARunSaveTheirSettingsAsTheyWereLoaded)
+{
+    const std::wstring folder = kvtest::WithoutTrailingBackslash(kvtest::ScratchFolder(L"KeptUnseen"));
+    Open();
+    Paths().AddItem(folder, {}, kv::pkExcludeWithSubFolders, true);
+    Paths().SetChecked(0, false);
+    Filters().SetChecked(0, false);
+    const std::wstring firstMask = Filters().SubItem(0, 1);
+    CloseAndEnd();
+
+    Open();
+    EXPECT_FALSE(form->PageMade(kv::pgPath));
+    EXPECT_FALSE(form->PageMade(kv::pgFilters));
+    CloseAndEnd();
+
+    Open();
+    const auto rows = kvtest::ReadRows(Paths());
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(form->DriveCount) + 1);
+    EXPECT_FALSE(rows[0].checked);
+    EXPECT_EQ(rows.back().caption, folder);
+    EXPECT_EQ(rows.back().image, kv::pkExcludeWithSubFolders);
+    EXPECT_EQ(Filters().SubItem(0, 1), firstMask);
+    EXPECT_FALSE(Filters().Checked(0));
 }
 
 // A worker that is still running when the window closes, and that reaches the

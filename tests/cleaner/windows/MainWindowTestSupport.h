@@ -68,8 +68,8 @@ protected:
         kv::SettingsRoot = kv::CurrentSettingsKey;
     }
 
-    kv::forms::ListView& Paths() const { return *form->PathPage->PathListView; }
-    kv::forms::ListView& Filters() const { return *form->FiltersPage->FiltersListView; }
+    kv::forms::ListView& Paths() const { return *form->PathPage().PathListView; }
+    kv::forms::ListView& Filters() const { return *form->FiltersPage().FiltersListView; }
 
     std::unique_ptr<kv::TMainForm> form;
 

@@ -147,7 +147,7 @@ TEST_F(MainWindowTest, DoubleClickEditsAFolderRowButNeverADrive)
         });
         kvtest::FolderPickerAnswer picker(std::nullopt);
         Paths().SetSelected(row, true);
-        form->PathPage->PathListViewDblClick();
+        form->PathPage().PathListViewDblClick();
         ASSERT_TRUE(dialog.Ran());
         EXPECT_EQ(picker.TimesAsked(), 0) << "editing does not open the picker";
     }
@@ -158,7 +158,7 @@ TEST_F(MainWindowTest, DoubleClickEditsAFolderRowButNeverADrive)
 
     kvtest::WhenShown never(L"TAddFolderForm", [](HWND window) { DialogOf(window).CancelButtonClick(); });
     Paths().SetSelected(0, true);
-    form->PathPage->PathListViewDblClick();
+    form->PathPage().PathListViewDblClick();
     EXPECT_FALSE(never.Ran()) << "drive rows have no dialog";
 }
 

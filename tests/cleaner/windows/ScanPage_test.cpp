@@ -72,8 +72,8 @@ protected:
         for (const kv::TScanResult& row : rows) Page().AddScanItem(row, L"");
     }
 
-    kv::TScanPage& Page() const { return *form->ScanPage; }
-    kv::forms::ListView& Results() const { return *form->ScanPage->ScanListView; }
+    kv::TScanPage& Page() const { return form->ScanPage(); }
+    kv::forms::ListView& Results() const { return *form->ScanPage().ScanListView; }
     std::wstring Status() const { return kvtest::TextOf(*form->IndexLabel); }
     // Runs `action` once, inside the scan thread's call that lists row
     // number `rows`: the thread waits on the window meanwhile, so the scan is
