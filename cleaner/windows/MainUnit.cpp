@@ -111,12 +111,11 @@ void TMainFormPage::Arrange(int width, int height)
 
 forms::ListView& TMainFormPage::AddPageList(int id, const wchar_t* name, bool checkBoxes, bool multiSelect)
 {
-    forms::ListView& list = MainForm.Add<forms::ListView>(Host, id, checkBoxes, multiSelect);
-    list.SetName(name);
     // Built and filled with redraw off: each change to a drawing list moves
     // and repaints it, hundreds of window-server calls under Wine. The frame
     // turns redraw on when the page is first laid out.
-    list.SetRedraw(false);
+    forms::ListView& list = MainForm.Add<forms::ListView>(Host, id, checkBoxes, multiSelect, false);
+    list.SetName(name);
     list.SetImageList(MainForm.IconsImageList);
     return list;
 }
@@ -132,9 +131,8 @@ void TMainFormPage::FillColumn(forms::ListView& list, int column, int width, int
 // ---------------------------------------------------------------------------
 // Construction
 
-TMainForm::TMainForm() : forms::Form(MainStyle())
+TMainForm::TMainForm() : forms::Form(CreateParams(MainStyle()))
 {
-    CreateParams();
     BuildFrame();
     BuildMenus();
     CreatePages();
@@ -150,20 +148,13 @@ TMainForm::~TMainForm()
     application.OnHint = nullptr;
 }
 
-void TMainForm::CreateParams()
+forms::FormStyle TMainForm::CreateParams(forms::FormStyle style)
 {
-    // Our own title bar replaces the system's: no caption, but the sizing frame stays.
-    LONG style = ::GetWindowLongW(Handle(), GWL_STYLE);
-    style = (style & ~static_cast<LONG>(WS_CAPTION)) | static_cast<LONG>(WS_POPUP);
-    ::SetWindowLongW(Handle(), GWL_STYLE, style);
-    RECT frame{0, 0, kDesignedWidth, kDesignedHeight};
-    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(style), FALSE, static_cast<DWORD>(::GetWindowLongW(Handle(), GWL_EXSTYLE)));
-    RECT work{};
-    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    ::SetWindowPos(Handle(), nullptr, work.left + (work.right - work.left - width) / 2,
-                   work.top + (work.bottom - work.top - height) / 2, width, height,
-                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    // Our own title bar replaces the system's: no caption, but the sizing
+    // frame stays. The window is made so, centred on the work area.
+    style.styleRemoved = WS_CAPTION;
+    style.styleAdded = WS_POPUP;
+    return style;
 }
 
 void TMainForm::BuildFrame()
@@ -237,8 +228,10 @@ void TMainForm::BuildFrame()
     for (int page = 0; page < MainPageCount; ++page) {
         const ControlSpec button{Make<TCaptionButton>, kPageButtonNames[page], idAboutButton + page, idButtonsPanel, 14,
                                  kPageButtonTops[page], 136, kPageButtonHeight, nullptr, kPageButtonPictures[page]};
+        // The window opens on the Scan page: its panel is shown (and laid out)
+        // while the window is still hidden, where that costs no repainting.
         const ControlSpec panel{Make<Panel>, kPagePanelNames[page], idPagePanel + page, idMainPanel, kPageMargin,
-                                kPageMargin, 100, 100, nullptr, nullptr, lfHidden};
+                                kPageMargin, 100, 100, nullptr, nullptr, page == pgScan ? 0u : lfHidden};
         Build(&button, 1);
         Build(&panel, 1);
     }
@@ -355,9 +348,6 @@ void TMainForm::CreatePages()
     pageListHeld_.fill(true);
     MakePage(pgScan);
     MakePage(pgClean);
-    // The scan page's list draws from here on: during a scan the scan turns
-    // its redraw off and on.
-    ReleasePageList(pgScan);
 }
 
 std::unique_ptr<TMainFormPage> TMainForm::NewPage(int page)

@@ -339,7 +339,7 @@ private:
     void CreatePages();
     void BuildMenus();
     void ConnectEvents();
-    void CreateParams();
+    static forms::FormStyle CreateParams(forms::FormStyle style);
     void ArrangeFrame();
     void ArrangePages();
     void ArrangePage(int page);

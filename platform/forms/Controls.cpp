@@ -325,21 +325,39 @@ void WinControl::CreateOwnWindow(const wchar_t* className, DWORD style, DWORD ex
 
 void WinControl::CreateSystemWindow(const wchar_t* className, DWORD style, DWORD exStyle, const RECT& bounds)
 {
+    MakeSystemWindow(className, style, exStyle, bounds, false);
+}
+
+void WinControl::CreateSystemWindowHidden(const wchar_t* className, DWORD style, DWORD exStyle, const RECT& bounds)
+{
+    MakeSystemWindow(className, style, exStyle, bounds, true);
+}
+
+void WinControl::ShowAsPlaced()
+{
+    if (handle_ && visible_) ::ShowWindow(handle_, SW_SHOWNA);
+}
+
+void WinControl::MakeSystemWindow(const wchar_t* className, DWORD style, DWORD exStyle, const RECT& bounds,
+                                  bool hiddenWhileSetUp)
+{
     RECT place = bounds;
     style |= WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
     TakePlace(place, style);
     bounds_ = place;
+    visible_ = (style & WS_VISIBLE) != 0;
+    if (hiddenWhileSetUp) style &= ~WS_VISIBLE;
     HWND window = ::CreateWindowExW(exStyle, className, text_.c_str(), style, place.left, place.top,
                                     place.right - place.left, place.bottom - place.top, Parent()->Handle(),
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(Id())), ::GetModuleHandleW(nullptr),
                                     nullptr);
     if (!window) throw Exception(L"Cannot create a control of class " + std::wstring(className));
     handle_ = window;
-    visible_ = (style & WS_VISIBLE) != 0;
     baseProc_ = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(window, GWLP_WNDPROC));
     OurWindows().Set(window, {this, baseProc_});
     ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SystemClassProc));
-    ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle()), FALSE);
+    sentFont_ = FontHandle();
+    ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(sentFont_), FALSE);
 }
 
 void WinControl::TakePlace(RECT& bounds, DWORD& style)
@@ -620,7 +638,15 @@ HBRUSH WinControl::CachedBrush(COLORREF color)
 
 void WinControl::FontChanged()
 {
-    if (handle_ && !ownClass_) ::SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(FontHandle()), TRUE);
+    // A system control hears of its font only when it is another one: a list
+    // lays itself out again at each WM_SETFONT, the same font or not.
+    if (handle_ && !ownClass_) {
+        const HFONT font = FontHandle();
+        if (font != sentFont_) {
+            ::SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+            sentFont_ = font;
+        }
+    }
     for (Control* child : children_)
         if (child->parentFontName_) child->FontChanged();
     Invalidate();
@@ -990,14 +1016,23 @@ bool ListBox::DrawItem(DRAWITEMSTRUCT& item)
 
 // ---------------------------------------------------------------- ListView
 
-ListView::ListView(WinControl& parent, int id, bool checkBoxes, bool multiSelect) : WinControl(&parent, id)
+ListView::ListView(WinControl& parent, int id, bool checkBoxes, bool multiSelect, bool drawing)
+    : WinControl(&parent, id)
 {
-    // The list must not destroy the image list it is given: the form owns it.
-    CreateSystemWindow(WC_LISTVIEWW,
-                       LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | WS_TABSTOP | (multiSelect ? 0 : LVS_SINGLESEL),
-                       WS_EX_CLIENTEDGE, RECT{0, 0, 0, 0});
+    // Made hidden and set up with its redraw off, then shown where it was
+    // placed: a list that shows lays its header out again at every step of
+    // its set-up, a dozen moves of the header, each a round trip to the
+    // window server under Wine. The list must not destroy the image list it
+    // is given: the form owns it.
+    CreateSystemWindowHidden(WC_LISTVIEWW,
+                             LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | WS_TABSTOP |
+                                 (multiSelect ? 0 : LVS_SINGLESEL),
+                             WS_EX_CLIENTEDGE, RECT{0, 0, 0, 0});
+    SetRedraw(false);
     const DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES | (checkBoxes ? LVS_EX_CHECKBOXES : 0);
     ::SendMessageW(Handle(), LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
+    if (drawing) SetRedraw(true);
+    ShowAsPlaced();
 }
 
 void ListView::SetImageList(const ImageList& images)

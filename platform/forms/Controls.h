@@ -183,6 +183,10 @@ protected:
     void CreateOwnWindow(const wchar_t* className, DWORD style, DWORD exStyle, const RECT& bounds, HWND parentWindow,
                          UINT classStyle = CS_DBLCLKS);
     void CreateSystemWindow(const wchar_t* className, DWORD style, DWORD exStyle, const RECT& bounds);
+    // The same, made hidden whatever its place says, for a control whose
+    // set-up costs more while it shows; ShowAsPlaced shows it afterwards.
+    void CreateSystemWindowHidden(const wchar_t* className, DWORD style, DWORD exStyle, const RECT& bounds);
+    void ShowAsPlaced();
 
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT DefaultProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -214,6 +218,8 @@ private:
     void Detach(bool destroying = false);
     // The place the parent's layout asked for, if any, instead of `bounds`.
     void TakePlace(RECT& bounds, DWORD& style);
+    void MakeSystemWindow(const wchar_t* className, DWORD style, DWORD exStyle, const RECT& bounds,
+                          bool hiddenWhileSetUp);
 
     struct ChildPlace {
         RECT bounds;
@@ -222,6 +228,7 @@ private:
     std::optional<ChildPlace> nextChild_;
     HWND handle_ = nullptr;
     WNDPROC baseProc_ = nullptr;
+    HFONT sentFont_ = nullptr; // the font a system control was last given
     bool ownClass_ = false;
     bool tracking_ = false;
     bool mouseInside_ = false;
@@ -389,7 +396,8 @@ public:
         bool selected = false;
     };
 
-    ListView(WinControl& parent, int id, bool checkBoxes = true, bool multiSelect = false);
+    // Without `drawing` the list is made with its redraw off (SetRedraw).
+    ListView(WinControl& parent, int id, bool checkBoxes = true, bool multiSelect = false, bool drawing = true);
 
     void SetImageList(const ImageList& images);
     void AddColumn(const std::wstring& caption, int width, int format = LVCFMT_LEFT);

@@ -36,6 +36,10 @@ struct FormStyle {
     bool stayOnTop = false;
     bool keyPreview = false;
     bool showInTaskbar = false;
+    // What the form's own creation parameters take from the border's window
+    // style and add to it, before the window is made.
+    DWORD styleRemoved = 0;
+    DWORD styleAdded = 0;
 };
 
 class Form;
@@ -153,7 +157,7 @@ protected:
     void RunOnDestroy();
 
 private:
-    void ApplyPosition(const FormStyle& style);
+    static RECT PlaceFor(const FormStyle& style, SIZE size);
     void ApplyLayered();
 
     std::wstring className_;

@@ -114,28 +114,39 @@ std::uint8_t Paeth(int left, int up, int upLeft)
     return static_cast<std::uint8_t>(upLeft);
 }
 
-// Undoes each row's filter in place; the filter byte leads every row.
+// Undoes each row's filter in place; the filter byte leads every row. One
+// loop per filter, the first pixel's bytes apart (they have nothing to the
+// left): the window's pictures are decoded at every start.
 bool Unfilter(std::vector<std::uint8_t>& raw, const Header& header)
 {
-    const std::size_t rowBytes = header.RowBytes(), step = header.FilterStep(), stride = rowBytes + 1;
-    const std::uint8_t* previous = nullptr;
+    const std::size_t rowBytes = header.RowBytes(), step = std::min(header.FilterStep(), rowBytes),
+                      stride = rowBytes + 1;
+    const std::vector<std::uint8_t> zeros(rowBytes, 0); // the row above the first
+    const std::uint8_t* up = zeros.data();
     for (std::uint32_t y = 0; y < header.height; ++y) {
         std::uint8_t* row = raw.data() + y * stride + 1;
-        const std::uint8_t filter = row[-1];
-        for (std::size_t i = 0; i < rowBytes; ++i) {
-            const int left = i >= step ? row[i - step] : 0;
-            const int up = previous ? previous[i] : 0;
-            const int upLeft = previous && i >= step ? previous[i - step] : 0;
-            switch (filter) {
-            case 0: break;
-            case 1: row[i] = static_cast<std::uint8_t>(row[i] + left); break;
-            case 2: row[i] = static_cast<std::uint8_t>(row[i] + up); break;
-            case 3: row[i] = static_cast<std::uint8_t>(row[i] + ((left + up) >> 1)); break;
-            case 4: row[i] = static_cast<std::uint8_t>(row[i] + Paeth(left, up, upLeft)); break;
-            default: return false;
-            }
+        switch (row[-1]) {
+        case 0: break;
+        case 1:
+            for (std::size_t i = step; i < rowBytes; ++i) row[i] = static_cast<std::uint8_t>(row[i] + row[i - step]);
+            break;
+        case 2:
+            for (std::size_t i = 0; i < rowBytes; ++i) row[i] = static_cast<std::uint8_t>(row[i] + up[i]);
+            break;
+        case 3:
+            for (std::size_t i = 0; i < step; ++i) row[i] = static_cast<std::uint8_t>(row[i] + (up[i] >> 1));
+            for (std::size_t i = step; i < rowBytes; ++i)
+                row[i] = static_cast<std::uint8_t>(row[i] + ((row[i - step] + up[i]) >> 1));
+            break;
+        case 4:
+            // With nothing to the left the predictor is the byte above.
+            for (std::size_t i = 0; i < step; ++i) row[i] = static_cast<std::uint8_t>(row[i] + up[i]);
+            for (std::size_t i = step; i < rowBytes; ++i)
+                row[i] = static_cast<std::uint8_t>(row[i] + Paeth(row[i - step], up[i], up[i - step]));
+            break;
+        default: return false;
         }
-        previous = row;
+        up = row;
     }
     return true;
 }
@@ -178,8 +189,29 @@ std::uint32_t To8(std::uint32_t sample, int bitDepth)
     }
 }
 
+// Eight-bit RGBA and RGB, what nearly every picture is, without the general
+// path's per-sample questions.
+bool ConvertCommonRows(const std::vector<std::uint8_t>& raw, const Header& header, const Colours& colours,
+                       PngPicture& picture)
+{
+    const bool rgba = header.colourType == 6, rgb = header.colourType == 2 && !colours.hasKey;
+    if (header.bitDepth != 8 || (!rgba && !rgb)) return false;
+    const std::size_t stride = header.RowBytes() + 1, channels = rgba ? 4 : 3;
+    std::uint32_t* out = picture.pixels.data();
+    for (std::uint32_t y = 0; y < header.height; ++y) {
+        const std::uint8_t* pixel = raw.data() + y * stride + 1;
+        for (std::uint32_t x = 0; x < header.width; ++x, pixel += channels) {
+            const std::uint32_t alpha = rgba ? pixel[3] : 255;
+            *out++ = alpha == 255 ? 0xFF000000u | (std::uint32_t{pixel[0]} << 16) | (std::uint32_t{pixel[1]} << 8) | pixel[2]
+                                  : Premultiplied(pixel[0], pixel[1], pixel[2], alpha);
+        }
+    }
+    return true;
+}
+
 void ConvertRows(const std::vector<std::uint8_t>& raw, const Header& header, const Colours& colours, PngPicture& picture)
 {
+    if (ConvertCommonRows(raw, header, colours, picture)) return;
     const std::size_t stride = header.RowBytes() + 1;
     const int depth = header.bitDepth, channels = header.Channels();
     std::uint32_t* out = picture.pixels.data();
@@ -300,7 +332,7 @@ PngReadResult ReadPng(const void* data, std::size_t size, PngPicture& picture)
     if (!Unfilter(raw, header)) return PngReadResult::Damaged;
     picture.width = static_cast<int>(header.width);
     picture.height = static_cast<int>(header.height);
-    picture.pixels.assign(std::size_t{header.width} * header.height, 0);
+    picture.pixels.resize(std::size_t{header.width} * header.height);
     ConvertRows(raw, header, colours, picture);
     return PngReadResult::Read;
 }

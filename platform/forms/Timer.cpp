@@ -1,35 +1,54 @@
 #include "platform/forms/Timer.h"
 
+#include <unordered_map>
+
 #include "platform/Exceptions.h"
 
 namespace kv::forms {
 namespace {
-constexpr wchar_t kTimerWindowClass[] = L"KestrelvaneTimerWindow";
-constexpr UINT_PTR kTimerId = 1;
+
+// The running timers by the identifiers the system gave them. A thread timer
+// needs no window: four windows fewer at the program's start, each of them
+// a dozen round trips to the window server under Wine.
+class RunningTimers {
+public:
+    Timer* Find(UINT_PTR id)
+    {
+        ::AcquireSRWLockShared(&lock_);
+        const auto found = timers_.find(id);
+        Timer* timer = found == timers_.end() ? nullptr : found->second;
+        ::ReleaseSRWLockShared(&lock_);
+        return timer;
+    }
+    void Set(UINT_PTR id, Timer* timer)
+    {
+        ::AcquireSRWLockExclusive(&lock_);
+        timers_[id] = timer;
+        ::ReleaseSRWLockExclusive(&lock_);
+    }
+    void Forget(UINT_PTR id)
+    {
+        ::AcquireSRWLockExclusive(&lock_);
+        timers_.erase(id);
+        ::ReleaseSRWLockExclusive(&lock_);
+    }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::unordered_map<UINT_PTR, Timer*> timers_;
+};
+
+RunningTimers& Running()
+{
+    static RunningTimers timers;
+    return timers;
+}
+
 } // namespace
 
-Timer::Timer(UINT intervalMs) : interval_(intervalMs)
-{
-    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSW existing{};
-    if (!::GetClassInfoW(instance, kTimerWindowClass, &existing)) {
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = WindowProc;
-        windowClass.hInstance = instance;
-        windowClass.lpszClassName = kTimerWindowClass;
-        ::RegisterClassW(&windowClass);
-    }
-    window_ = ::CreateWindowExW(0, kTimerWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
-    if (!window_) throw Exception(L"Cannot create a timer window");
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-}
+Timer::Timer(UINT intervalMs) : interval_(intervalMs) {}
 
-Timer::~Timer()
-{
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-    ::KillTimer(window_, kTimerId);
-    ::DestroyWindow(window_);
-}
+Timer::~Timer() { Cancel(); }
 
 void Timer::SetInterval(UINT intervalMs)
 {
@@ -43,20 +62,27 @@ void Timer::SetEnabled(bool enabled)
     Apply();
 }
 
-void Timer::Apply()
+void Timer::Cancel()
 {
-    ::KillTimer(window_, kTimerId);
-    if (enabled_ && interval_ > 0) ::SetTimer(window_, kTimerId, interval_, nullptr);
+    if (!id_) return;
+    ::KillTimer(nullptr, id_);
+    Running().Forget(id_);
+    id_ = 0;
 }
 
-LRESULT CALLBACK Timer::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+void Timer::Apply()
 {
-    if (message == WM_TIMER && wParam == kTimerId) {
-        auto* timer = reinterpret_cast<Timer*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (timer && timer->enabled_ && timer->OnTimer) GuardedCallback([&] { timer->OnTimer(); });
-        return 0;
-    }
-    return ::DefWindowProcW(window, message, wParam, lParam);
+    Cancel();
+    if (!enabled_ || interval_ == 0) return;
+    id_ = ::SetTimer(nullptr, 0, interval_, Tick);
+    if (!id_) throw Exception(L"Cannot start a timer");
+    Running().Set(id_, this);
+}
+
+void CALLBACK Timer::Tick(HWND, UINT, UINT_PTR id, DWORD)
+{
+    Timer* timer = Running().Find(id);
+    if (timer && timer->enabled_ && timer->OnTimer) GuardedCallback([&] { timer->OnTimer(); });
 }
 
 } // namespace kv::forms

@@ -1,6 +1,6 @@
 #pragma once
-// A timer of the form layer: ticks on the thread that made it, through a
-// message-only window of its own; what OnTimer throws goes to the
+// A timer of the form layer: a thread timer, ticking through the message
+// loop of the thread that started it; what OnTimer throws goes to the
 // application's exception handler.
 #include <windows.h>
 
@@ -25,10 +25,11 @@ public:
     std::function<void()> OnTimer;
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD);
     void Apply();
+    void Cancel();
 
-    HWND window_ = nullptr;
+    UINT_PTR id_ = 0;
     UINT interval_;
     bool enabled_ = false;
 };

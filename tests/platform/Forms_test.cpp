@@ -333,6 +333,33 @@ TEST_F(FormsTest, AnExceptionInAWindowProcedureReachesTheHandlerAndTheLoopGoesOn
     EXPECT_EQ(recorder.Messages()[1], L"timer fault");
 }
 
+TEST_F(FormsTest, TimersTickApartAndNeverOnceStoppedOrGone)
+{
+    int fast = 0, slow = 0, gone = 0;
+    Timer fastTimer(5), slowTimer(60);
+    fastTimer.OnTimer = [&] {
+        if (++fast == 3) fastTimer.Stop();
+    };
+    slowTimer.OnTimer = [&] { ++slow; };
+    auto goneTimer = std::make_unique<Timer>(5);
+    goneTimer->OnTimer = [&] { ++gone; };
+    fastTimer.Start();
+    slowTimer.Start();
+    goneTimer->Start();
+    goneTimer.reset();
+    EXPECT_TRUE(kvtest::PumpUntil([&] { return slow >= 2; }, 3000));
+    EXPECT_EQ(fast, 3) << "stopped from its own tick";
+    EXPECT_EQ(gone, 0) << "freed before its first tick";
+    slowTimer.Stop();
+    fastTimer.SetInterval(10);
+    fastTimer.Start();
+    EXPECT_TRUE(kvtest::PumpUntil([&] { return fast >= 4; }, 3000)) << "started again";
+    fastTimer.Stop();
+    const int slowTicks = slow;
+    kvtest::Pump(150);
+    EXPECT_EQ(slow, slowTicks);
+}
+
 TEST_F(FormsTest, AModelessFormFreedOnCloseIsDestroyedNotEnded)
 {
     Form form(TestStyle(L"TModelessTestForm"));
