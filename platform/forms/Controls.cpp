@@ -6,9 +6,9 @@
 #include <climits>
 #include <exception>
 #include <map>
-#include <unordered_map>
 
 #include "platform/Exceptions.h"
+#include "platform/LockedMap.h"
 #include "platform/forms/Form.h"
 
 namespace kv::forms {
@@ -23,33 +23,7 @@ struct ControlEntry {
     WNDPROC baseProc = nullptr;    // the system class's procedure, for a subclassed control
 };
 
-class ControlWindows {
-public:
-    ControlEntry Find(HWND window)
-    {
-        ::AcquireSRWLockShared(&lock_);
-        const auto found = entries_.find(window);
-        const ControlEntry entry = found == entries_.end() ? ControlEntry{} : found->second;
-        ::ReleaseSRWLockShared(&lock_);
-        return entry;
-    }
-    void Set(HWND window, const ControlEntry& entry)
-    {
-        ::AcquireSRWLockExclusive(&lock_);
-        entries_[window] = entry;
-        ::ReleaseSRWLockExclusive(&lock_);
-    }
-    void Forget(HWND window)
-    {
-        ::AcquireSRWLockExclusive(&lock_);
-        entries_.erase(window);
-        ::ReleaseSRWLockExclusive(&lock_);
-    }
-
-private:
-    SRWLOCK lock_ = SRWLOCK_INIT;
-    std::unordered_map<HWND, ControlEntry> entries_;
-};
+using ControlWindows = LockedMap<HWND, ControlEntry>;
 
 ControlWindows& OurWindows()
 {

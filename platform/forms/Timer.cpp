@@ -1,8 +1,7 @@
 #include "platform/forms/Timer.h"
 
-#include <unordered_map>
-
 #include "platform/Exceptions.h"
+#include "platform/LockedMap.h"
 
 namespace kv::forms {
 namespace {
@@ -10,33 +9,7 @@ namespace {
 // The running timers by the identifiers the system gave them. A thread timer
 // needs no window: four windows fewer at the program's start, each of them
 // a dozen round trips to the window server under Wine.
-class RunningTimers {
-public:
-    Timer* Find(UINT_PTR id)
-    {
-        ::AcquireSRWLockShared(&lock_);
-        const auto found = timers_.find(id);
-        Timer* timer = found == timers_.end() ? nullptr : found->second;
-        ::ReleaseSRWLockShared(&lock_);
-        return timer;
-    }
-    void Set(UINT_PTR id, Timer* timer)
-    {
-        ::AcquireSRWLockExclusive(&lock_);
-        timers_[id] = timer;
-        ::ReleaseSRWLockExclusive(&lock_);
-    }
-    void Forget(UINT_PTR id)
-    {
-        ::AcquireSRWLockExclusive(&lock_);
-        timers_.erase(id);
-        ::ReleaseSRWLockExclusive(&lock_);
-    }
-
-private:
-    SRWLOCK lock_ = SRWLOCK_INIT;
-    std::unordered_map<UINT_PTR, Timer*> timers_;
-};
+using RunningTimers = LockedMap<UINT_PTR, Timer*>;
 
 RunningTimers& Running()
 {

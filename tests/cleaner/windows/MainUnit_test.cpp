@@ -257,24 +257,14 @@ TEST_F(MainWindowTest, SettingsSurviveACloseAndANewStart)
 {
     const std::wstring folder = kvtest::WithoutTrailingBackslash(kvtest::ScratchFolder(L"Kept"));
     Open();
-    Paths().AddItem(folder, {}, kv::pkExcludeWithSubFolders, true);
-    Paths().SetChecked(1, false); // the second drive
-    Filters().SetChecked(0, false);
-    const std::wstring firstMask = Filters().SubItem(0, 1);
+    const std::wstring firstMask = ChangePathsAndFilters(folder);
     form->OptionsFindEmptyFolderMenuItem->Checked = true;
     kv::ShowBalloonTips = false;
     CloseAndEnd();
 
     EXPECT_TRUE(kvtest::PathExists(kv::ProgramFolder + L"Kestrelvane.reg")) << "exported at every exit";
     Open();
-    const auto rows = kvtest::ReadRows(Paths());
-    ASSERT_EQ(rows.size(), static_cast<std::size_t>(form->DriveCount) + 1);
-    EXPECT_FALSE(rows[1].checked);
-    EXPECT_EQ(rows.back().caption, folder);
-    EXPECT_EQ(rows.back().image, kv::pkExcludeWithSubFolders);
-    EXPECT_TRUE(rows.back().checked);
-    EXPECT_EQ(Filters().SubItem(0, 1), firstMask);
-    EXPECT_FALSE(Filters().Checked(0));
+    ExpectPathsAndFiltersChanged(folder, firstMask);
     EXPECT_TRUE(form->OptionsFindEmptyFolderMenuItem->Checked);
     EXPECT_FALSE(kv::ShowBalloonTips);
     kv::ShowBalloonTips = true;
@@ -311,10 +301,7 @@ TEST_F(MainWindowTest, PagesNeverMadeInARunSaveTheirSettingsAsTheyWereLoaded)
 {
     const std::wstring folder = kvtest::WithoutTrailingBackslash(kvtest::ScratchFolder(L"KeptUnseen"));
     Open();
-    Paths().AddItem(folder, {}, kv::pkExcludeWithSubFolders, true);
-    Paths().SetChecked(0, false);
-    Filters().SetChecked(0, false);
-    const std::wstring firstMask = Filters().SubItem(0, 1);
+    const std::wstring firstMask = ChangePathsAndFilters(folder);
     CloseAndEnd();
 
     Open();
@@ -323,13 +310,7 @@ TEST_F(MainWindowTest, PagesNeverMadeInARunSaveTheirSettingsAsTheyWereLoaded)
     CloseAndEnd();
 
     Open();
-    const auto rows = kvtest::ReadRows(Paths());
-    ASSERT_EQ(rows.size(), static_cast<std::size_t>(form->DriveCount) + 1);
-    EXPECT_FALSE(rows[0].checked);
-    EXPECT_EQ(rows.back().caption, folder);
-    EXPECT_EQ(rows.back().image, kv::pkExcludeWithSubFolders);
-    EXPECT_EQ(Filters().SubItem(0, 1), firstMask);
-    EXPECT_FALSE(Filters().Checked(0));
+    ExpectPathsAndFiltersChanged(folder, firstMask);
 }
 
 // A worker that is still running when the window closes, and that reaches the

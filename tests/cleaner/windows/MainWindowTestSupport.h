@@ -10,6 +10,7 @@
 #include "cleaner/engine/SettingsStore.h"
 #include "cleaner/engine/SharedState.h"
 #include "cleaner/windows/FiltersPage.h"
+#include "cleaner/windows/IconIndexes.h"
 #include "cleaner/windows/LangDataUnit.h"
 #include "cleaner/windows/MainUnit.h"
 #include "cleaner/windows/PathPage.h"
@@ -70,6 +71,28 @@ protected:
 
     kv::forms::ListView& Paths() const { return *form->PathPage().PathListView; }
     kv::forms::ListView& Filters() const { return *form->FiltersPage().FiltersListView; }
+
+    // What a run changes in the Path and Filters lists, for a later run to
+    // find: `folder` added, the second drive and the first filter unchecked.
+    // Returns the first filter's mask.
+    std::wstring ChangePathsAndFilters(const std::wstring& folder)
+    {
+        Paths().AddItem(folder, {}, kv::pkExcludeWithSubFolders, true);
+        Paths().SetChecked(1, false);
+        Filters().SetChecked(0, false);
+        return Filters().SubItem(0, 1);
+    }
+    void ExpectPathsAndFiltersChanged(const std::wstring& folder, const std::wstring& firstMask)
+    {
+        const auto rows = ReadRows(Paths());
+        ASSERT_EQ(rows.size(), static_cast<std::size_t>(form->DriveCount) + 1);
+        EXPECT_FALSE(rows[1].checked);
+        EXPECT_EQ(rows.back().caption, folder);
+        EXPECT_EQ(rows.back().image, kv::pkExcludeWithSubFolders);
+        EXPECT_TRUE(rows.back().checked);
+        EXPECT_EQ(Filters().SubItem(0, 1), firstMask);
+        EXPECT_FALSE(Filters().Checked(0));
+    }
 
     std::unique_ptr<kv::TMainForm> form;
 
