@@ -405,7 +405,7 @@ void TSearchEngine::FlushRows()
 {
     if (pendingRows_.empty()) return;
     const DWORD now = ::GetTickCount();
-    if (rowsShown_ && now - rowsShownAt_ < kPathDisplayInterval) return;
+    if (rowsShown_ && now - lastCallAt_ < kPathDisplayInterval) return;
     const bool showPath = pathPending_;
     pathPending_ = false;
     synchronize_([&] {
@@ -413,11 +413,8 @@ void TSearchEngine::FlushRows()
         AddPendingRows();
     });
     rowsShown_ = true;
-    rowsShownAt_ = now;
-    if (showPath) {
-        pathShown_ = true;
-        pathShownAt_ = now;
-    }
+    if (showPath) pathShown_ = true;
+    lastCallAt_ = now;
 }
 
 // Main thread. Only the last status line of a batch would be seen: the rows
@@ -450,10 +447,11 @@ void TSearchEngine::FlushCurrentPath(bool force)
 {
     if (!pathPending_) return;
     const DWORD now = ::GetTickCount();
-    if (!force && pathShown_ && now - pathShownAt_ < kPathDisplayInterval) return;
+    if (!force && pathShown_ && now - lastCallAt_ < kPathDisplayInterval) return;
     pathPending_ = false;
     pathShown_ = true;
-    pathShownAt_ = now;
+    if (!pendingRows_.empty()) rowsShown_ = true;
+    lastCallAt_ = now;
     synchronize_([this] {
         AddPendingRows();
         view_.ShowCurrentPath(pendingPath_);

@@ -203,14 +203,16 @@ private:
     };
     std::vector<PendingRow> pendingRows_;
     bool rowsShown_ = false;
-    DWORD rowsShownAt_ = 0;
 
     // The folder display is throttled: a synchronised call costs about as much
     // as listing a small folder, so at most one per kPathDisplayInterval.
     std::wstring pendingPath_;
     bool pathPending_ = false;
     bool pathShown_ = false;
-    DWORD pathShownAt_ = 0;
+
+    // When the last synchronised call went, whatever it carried: rows and
+    // folder text share one throttle, each riding along with the other.
+    DWORD lastCallAt_ = 0;
 };
 
 // The scan thread: created suspended, counted in WorkerThreadCount for its

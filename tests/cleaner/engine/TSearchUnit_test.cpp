@@ -733,7 +733,9 @@ TEST_F(ScanTest, RowsReachTheWindowInFewCallsInOrderWithTheLastStatus)
     view.options.Paths = {{base.substr(0, base.size() - 1), kv::pkIncludeWithSubFolders, true}};
     view.options.Filters = {{L"*.tmp", kIn, true}};
     std::vector<std::size_t> rowsPerCall; // rows each synchronised call added
+    std::vector<DWORD> callTicks;         // when each call began
     kv::TSearchEngine engine(view, [&](const std::function<void()>& method) {
+        callTicks.push_back(::GetTickCount());
         const std::size_t before = view.rows.size();
         method();
         rowsPerCall.push_back(view.rows.size() - before);
@@ -748,6 +750,14 @@ TEST_F(ScanTest, RowsReachTheWindowInFewCallsInOrderWithTheLastStatus)
     EXPECT_EQ(*firstWithRows, 1u) << "the first row is shown at once";
     const auto callsWithRows = std::count_if(rowsPerCall.begin(), rowsPerCall.end(), [](std::size_t n) { return n > 0; });
     EXPECT_LE(static_cast<DWORD>(callsWithRows), elapsed / 100 + 3) << "about ten calls a second at most";
+    // Rows and folder texts share one throttle: after the first row, no call
+    // comes within the interval of the one before, whatever either carried,
+    // until the forced last one.
+    const auto first = static_cast<std::size_t>(firstWithRows - rowsPerCall.begin());
+    std::size_t last = rowsPerCall.size() - 1;
+    while (last > first && rowsPerCall[last] == 0) --last;
+    for (std::size_t call = first + 1; call < last; ++call)
+        EXPECT_GE(callTicks[call] - callTicks[call - 1], 95u) << "call " << call << " of " << callTicks.size();
     // Each folder's rows together, in the order the folder lists its files.
     std::map<std::wstring, std::vector<std::wstring>> byFolder;
     for (const kv::TScanResult& row : view.rows) byFolder[row.Location].push_back(row.Caption);
