@@ -93,6 +93,11 @@ Bitmap Bitmap::FromImageBytes(const void* data, std::size_t size)
     case PngReadResult::Damaged: throw Exception(L"The picture data is damaged");
     case PngReadResult::NotHandled: break; // other kinds of picture go to GDI+
     }
+    return FromImageBytesThroughGdiplus(data, size);
+}
+
+Bitmap Bitmap::FromImageBytesThroughGdiplus(const void* data, std::size_t size)
+{
     EnsureGdiplus();
     const ComRef<IStream> memory(::SHCreateMemStream(static_cast<const BYTE*>(data), static_cast<UINT>(size)));
     if (!memory) throw Exception(L"Cannot read the picture data");

@@ -25,6 +25,9 @@ public:
     // formats); throw kv::Exception when the data is missing, damaged or not a picture.
     static Bitmap FromPngResource(const wchar_t* name, HMODULE module = nullptr);
     static Bitmap FromImageBytes(const void* data, std::size_t size);
+    // Any picture GDI+ reads, decoded by GDI+ alone (what FromImageBytes
+    // falls back on for pictures our PNG reader leaves alone).
+    static Bitmap FromImageBytesThroughGdiplus(const void* data, std::size_t size);
     static Bitmap FromFile(const std::wstring& path);
 
     bool Empty() const noexcept { return width_ == 0 || height_ == 0; }

@@ -5,9 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <objidl.h>
-#include <gdiplus.h>
-#include <shlwapi.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -21,7 +18,6 @@
 #include <vector>
 
 #include "platform/Exceptions.h"
-#include "platform/Handles.h"
 #include "platform/TextCodec.h"
 #include "platform/forms/Graphics.h"
 #include "platform/forms/PngReader.h"
@@ -36,38 +32,20 @@ using Bytes = std::vector<std::uint8_t>;
 
 // ------------------------------------------------------------------ the oracle
 
+// GDI+'s pixels of `png`, through the form layer's GDI+ decoder (the one
+// FromImageBytes falls back on); an empty picture when GDI+ refuses it.
 PngPicture DecodeThroughGdiplus(const Bytes& png)
 {
-    static const ULONG_PTR token = [] {
-        ULONG_PTR started = 0;
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&started, &input, nullptr);
-        return started;
-    }();
-    (void)token;
     PngPicture picture;
-    const kv::ComRef<IStream> stream(::SHCreateMemStream(png.data(), static_cast<UINT>(png.size())));
-    Gdiplus::GpBitmap* image = nullptr;
-    if (!stream || Gdiplus::DllExports::GdipCreateBitmapFromStream(stream.Get(), &image) != Gdiplus::Ok) return picture;
-    UINT width = 0, height = 0;
-    Gdiplus::DllExports::GdipGetImageWidth(image, &width);
-    Gdiplus::DllExports::GdipGetImageHeight(image, &height);
-    picture.pixels.resize(std::size_t{width} * height);
-    Gdiplus::Rect rect(0, 0, static_cast<INT>(width), static_cast<INT>(height));
-    Gdiplus::BitmapData locked{};
-    locked.Width = width;
-    locked.Height = height;
-    locked.Stride = static_cast<INT>(width * 4);
-    locked.PixelFormat = PixelFormat32bppPARGB;
-    locked.Scan0 = picture.pixels.data();
-    if (Gdiplus::DllExports::GdipBitmapLockBits(image, &rect,
-                                                Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf,
-                                                PixelFormat32bppPARGB, &locked) == Gdiplus::Ok) {
-        Gdiplus::DllExports::GdipBitmapUnlockBits(image, &locked);
-        picture.width = static_cast<int>(width);
-        picture.height = static_cast<int>(height);
+    try {
+        const kv::forms::Bitmap decoded = kv::forms::Bitmap::FromImageBytesThroughGdiplus(png.data(), png.size());
+        picture.width = decoded.Width();
+        picture.height = decoded.Height();
+        for (int y = 0; y < picture.height; ++y)
+            for (int x = 0; x < picture.width; ++x) picture.pixels.push_back(decoded.Pixel(x, y));
+    } catch (const kv::Exception&) {
+        return PngPicture{};
     }
-    Gdiplus::DllExports::GdipDisposeImage(image);
     return picture;
 }
 
