@@ -334,8 +334,8 @@ void TSearchEngine::ReportEmptyFolder(const std::wstring& folder, const WIN32_FI
     row.Caption = path.substr(slash + 1);
     row.ImageIndex = kEmptyFolderResultImage;
     row.Location = parent;
-    row.Size = L"0";
-    row.Modified = FileTimeToText(timeEntry.ftLastWriteTime);
+    row.Size = 0;
+    row.Modified = timeEntry.ftLastWriteTime;
     row.Filter = kEmptyFolderFilter;
     AddRow(std::move(row), std::nullopt);
 }
@@ -382,8 +382,8 @@ void TSearchEngine::AddScanItem(const std::wstring& folder, const WIN32_FIND_DAT
     row.Caption = entry.cFileName;
     row.ImageIndex = Extension(row.Caption) == L".exe" ? kProgramResultImage : kFileResultImage;
     row.Location = folder;
-    row.Size = FormatThousands(size);
-    row.Modified = FileTimeToText(entry.ftLastWriteTime);
+    row.Size = size;
+    row.Modified = entry.ftLastWriteTime;
     row.Filter = rule;
     // The file was opened a moment ago: asking whether it exists would cost a
     // look-up per hit, about as much as the walk spends on the hit otherwise.

@@ -77,8 +77,10 @@ struct TScanResult {
     std::wstring Caption;  // the file's name as found on disk, or the empty folder's own name
     int ImageIndex = kFileResultImage;
     std::wstring Location; // folder with trailing backslash
-    std::wstring Size;     // logical size, "###,##0"; "0" for an empty folder
-    std::wstring Modified; // last-write time, "YYYY-MM-DD hh:mm:ss" (UTC fields)
+    // The size and time as found: the window writes them out ("###,##0" and
+    // FileTimeToText) only for the rows it shows, not for each of thousands.
+    std::int64_t Size = 0; // logical size; 0 for an empty folder
+    FILETIME Modified{};   // last-write time
     std::wstring Filter;   // the include mask that matched, or one of the bracketed texts above
     std::int64_t SizeOnDisk = 0; // what the row adds to the found and checked totals
 };

@@ -183,6 +183,7 @@ void TScanPage::CheckAll(bool checked)
 
 void TScanPage::MarkRows(bool checked, bool selectedOnly)
 {
+    scanCheckedSize_.reset();
     {
         // One total at the end, not one per row.
         struct MarkingScope {
@@ -239,21 +240,46 @@ std::int64_t TScanPage::RowDiskSize(int row)
     return size;
 }
 
-std::uint32_t TScanPage::FolderIndex(const std::wstring& folder)
+std::uint32_t TScanPage::TSharedTexts::IndexOf(const std::wstring& text)
 {
-    // A folder's rows come one after another: the last folder is asked first.
-    if (!folders_.empty() && *folders_.back() == folder) return static_cast<std::uint32_t>(folders_.size() - 1);
-    const auto [place, isNew] = folderIndexes_.try_emplace(folder, static_cast<std::uint32_t>(folders_.size()));
-    if (isNew) folders_.push_back(&place->first);
+    // A folder's rows come one after another: the last text is asked first.
+    if (!texts_.empty() && *texts_.back() == text) return static_cast<std::uint32_t>(texts_.size() - 1);
+    const auto [place, isNew] = indexes_.try_emplace(text, static_cast<std::uint32_t>(texts_.size()));
+    if (isNew) texts_.push_back(&place->first);
     return place->second;
+}
+
+std::wstring_view TScanPage::TSharedTexts::At(std::uint32_t index) const
+{
+    return index < texts_.size() ? std::wstring_view(*texts_[index]) : std::wstring_view();
+}
+
+void TScanPage::TSharedTexts::Clear()
+{
+    texts_.clear();
+    indexes_.clear();
 }
 
 std::wstring_view TScanPage::OwnerKeptText(LPARAM key, int column)
 {
-    if (column != colLocation || key < firstFactsKey_) return {};
+    if (key < firstFactsKey_) return {};
     const auto index = static_cast<std::size_t>(key - firstFactsKey_);
-    if (index >= rowFacts_.size() || rowFacts_[index].folder >= folders_.size()) return {};
-    return *folders_[rowFacts_[index].folder];
+    if (index >= rowFacts_.size()) return {};
+    const TRowFacts& facts = rowFacts_[index];
+    switch (column) {
+    case colLocation:
+        return folders_.At(facts.folder);
+    case colSize:
+        ownerKeptText_ = FormatThousands(facts.size);
+        return ownerKeptText_;
+    case colModified:
+        ownerKeptText_ = FileTimeToText(facts.modified);
+        return ownerKeptText_;
+    case colFilter:
+        return filters_.At(facts.filter);
+    default:
+        return {};
+    }
 }
 
 void TScanPage::ResetScanColumns()
@@ -321,8 +347,9 @@ TScanOptions TScanPage::ReadScanOptions()
     MainForm.EnableNavigation(false);
     ScanListView->Clear();
     rowFacts_.clear();
-    folders_.clear();
-    folderIndexes_.clear();
+    folders_.Clear();
+    filters_.Clear();
+    scanCheckedSize_ = 0;
     // Each insert would repaint the list; the title flash repaints it instead.
     ScanListView->SetRedraw(false);
     LastChangedIndex = -1;
@@ -336,11 +363,14 @@ void TScanPage::ShowCurrentPath(const std::wstring& text) { MainForm.HintLabel->
 
 void TScanPage::AddScanItem(const TScanResult& row, const std::wstring& status)
 {
-    const int index = ScanListView->AddItem(row.Caption, {std::wstring(), row.Size, row.Modified, row.Filter},
-                                            row.ImageIndex, true, colLocation);
-    TRowFacts& facts = FactsOf(ScanListView->Key(index));
+    ScanListView->AddItem(row.Caption, {}, row.ImageIndex, true, {colLocation, colSize, colModified, colFilter});
+    TRowFacts& facts = FactsOf(ScanListView->NewestKey());
     facts.diskSize = row.SizeOnDisk;
-    facts.folder = FolderIndex(row.Location);
+    facts.size = row.Size;
+    facts.modified = row.Modified;
+    facts.folder = folders_.IndexOf(row.Location);
+    facts.filter = filters_.IndexOf(row.Filter);
+    if (scanCheckedSize_) *scanCheckedSize_ += row.SizeOnDisk;
     if (!status.empty()) MainForm.IndexLabel->SetText(status);
 }
 
@@ -353,8 +383,11 @@ void TScanPage::ScanFinished(const std::wstring& status)
 {
     scanning_ = false;
     ScanListView->SetRedraw(true);
-    // Marks changed while the scan ran were not counted as they changed.
-    if (ScanListView->Count() > 0) JunkTotalSize = CheckedRowsDiskSize();
+    if (scanCheckedSize_)
+        JunkTotalSize = *scanCheckedSize_;
+    else if (ScanListView->Count() > 0)
+        JunkTotalSize = CheckedRowsDiskSize();
+    scanCheckedSize_.reset();
     MainForm.JobLog.push_back(status);
     MainForm.IndexLabel->SetText(status);
     MainForm.HintLabel->SetText(L"");
@@ -390,7 +423,16 @@ void TScanPage::ScanListViewItemChecked(int row)
     // The list changes a mark after its click (and the keyboard changes marks
     // with no click at all): the total follows every mark a person changes,
     // one row at a time.
-    if (markingRows_ || StopRequested != 1) return;
+    if (markingRows_) return;
+    if (StopRequested != 1) {
+        // The status line shows the found total until the scan ends. The row
+        // being added (the list may report its first mark) has no size yet:
+        // it is counted as it is added.
+        if (!scanCheckedSize_) return;
+        const std::int64_t known = FactsOf(ScanListView->Key(row)).diskSize;
+        if (known >= 0) *scanCheckedSize_ += ScanListView->Checked(row) ? known : -known;
+        return;
+    }
     const std::int64_t size = RowDiskSize(row);
     JunkTotalSize += ScanListView->Checked(row) ? size : -size;
     ShowJunkTotal();
@@ -548,6 +590,7 @@ void TScanPage::DeleteRowsWhere(int column, const std::wstring& text)
 
 void TScanPage::RowsRemoved()
 {
+    scanCheckedSize_.reset();
     if (ScanListView->Count() > 0) {
         UpdateJunkTotal();
         return;

@@ -8,6 +8,7 @@
 // The page is the scan thread's window (TScanView): every call of it runs on
 // the main thread.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -126,26 +127,45 @@ private:
 
     bool scanning_ = false;
     bool markingRows_ = false;
+    // The checked rows' total while a scan adds rows: each row comes checked
+    // and a mark changed meanwhile moves it by the row. Whatever else is done
+    // to the rows during the scan leaves it unknown, and the end recounts.
+    std::optional<std::int64_t> scanCheckedSize_;
+    // Texts that many rows share (folders, filters), each kept once: a row
+    // holds its text's index instead of a copy of its own.
+    class TSharedTexts {
+    public:
+        static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+        std::uint32_t IndexOf(const std::wstring& text);
+        std::wstring_view At(std::uint32_t index) const; // empty for kNone
+        void Clear();
+
+    private:
+        std::unordered_map<std::wstring, std::uint32_t> indexes_;
+        std::vector<const std::wstring*> texts_; // the keys of indexes_, by index
+    };
     // What the page keeps of each row, by the row's key. The list gives its
     // rows rising keys, so the facts lie in a vector indexed from the first
-    // such row's key (a hash map took about 40 bytes a row).
+    // such row's key (a hash map took about 40 bytes a row). The list asks
+    // for the location, size, time and filter texts when it shows or gives a
+    // row: they are written out then, not kept as texts in each of thousands
+    // of rows.
     struct TRowFacts {
         // A mark changed by hand moves the total by one row instead of
         // measuring every checked file again. -1: not known yet.
         std::int64_t diskSize = -1;
-        // The row's location, an index into folders_: the list asks for it
-        // when it shows or gives the row, instead of keeping a copy of the
-        // folder's path in each of thousands of rows.
-        std::uint32_t folder = kNoFolder;
+        std::int64_t size = 0;
+        FILETIME modified{};
+        std::uint32_t folder = TSharedTexts::kNone;
+        std::uint32_t filter = TSharedTexts::kNone;
     };
-    static constexpr std::uint32_t kNoFolder = 0xFFFFFFFF;
     TRowFacts& FactsOf(LPARAM key);
-    std::uint32_t FolderIndex(const std::wstring& folder);
     std::wstring_view OwnerKeptText(LPARAM key, int column);
     std::vector<TRowFacts> rowFacts_;
     LPARAM firstFactsKey_ = 0;
-    std::unordered_map<std::wstring, std::uint32_t> folderIndexes_;
-    std::vector<const std::wstring*> folders_; // the keys of folderIndexes_, by index
+    TSharedTexts folders_;
+    TSharedTexts filters_;
+    std::wstring ownerKeptText_; // the last size or time written out for the list
 };
 
 } // namespace kv

@@ -1093,7 +1093,7 @@ RECT ListView::HeaderItemRect(int column) const
 }
 
 int ListView::AddItem(const std::wstring& caption, const std::vector<std::wstring>& subItems, int image, bool checked,
-                      int ownerKeptColumn)
+                      std::initializer_list<int> ownerKeptColumns)
 {
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM | (image >= 0 ? LVIF_IMAGE : 0);
@@ -1103,9 +1103,13 @@ int ListView::AddItem(const std::wstring& caption, const std::vector<std::wstrin
     item.lParam = nextKey_++;
     const int index = static_cast<int>(::SendMessageW(Handle(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     if (index < 0) throw Exception(L"Cannot add a row to the list");
-    for (std::size_t i = 0; i < subItems.size(); ++i) {
-        const int column = static_cast<int>(i) + 1;
-        SetColumnText(index, column, column == ownerKeptColumn ? LPSTR_TEXTCALLBACKW : subItems[i].c_str());
+    const int lastOwnerKept = ownerKeptColumns.size() == 0 ? 0 : std::max(ownerKeptColumns);
+    const int columns = std::max(static_cast<int>(subItems.size()), lastOwnerKept);
+    for (int column = 1; column <= columns; ++column) {
+        const bool ownerKept = std::find(ownerKeptColumns.begin(), ownerKeptColumns.end(), column) != ownerKeptColumns.end();
+        const auto given = static_cast<std::size_t>(column - 1);
+        SetColumnText(index, column,
+                      ownerKept ? LPSTR_TEXTCALLBACKW : given < subItems.size() ? subItems[given].c_str() : L"");
     }
     if (checked) SetChecked(index, true);
     return index;

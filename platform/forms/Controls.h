@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -413,10 +414,12 @@ public:
     void SetColumnImage(int column, int image);
     RECT HeaderItemRect(int column) const;
 
-    // `ownerKeptColumn`: the column (1 or more) whose text this row does not
-    // hand to the list: the list asks OnOwnerKeptText whenever it needs it.
+    // `ownerKeptColumns`: the columns (1 or more) whose texts this row does
+    // not hand to the list: the list asks OnOwnerKeptText whenever it needs one.
     int AddItem(const std::wstring& caption, const std::vector<std::wstring>& subItems = {}, int image = -1,
-                bool checked = false, int ownerKeptColumn = -1);
+                bool checked = false, std::initializer_list<int> ownerKeptColumns = {});
+    // The key the row added last was given (see Key), without asking the list.
+    LPARAM NewestKey() const noexcept { return nextKey_ - 1; }
     int Count() const;
     void DeleteItem(int index);
     // Deletes, last to first, every row `remove` picks, with redraw off

@@ -160,8 +160,9 @@ TEST_F(FormsTest, OwnerKeptTextsFollowTheirRowsThroughSortsAndDeletions)
     const std::wstring longFolder = L"C:\\" + std::wstring(700, L'x') + L"\\";
     for (const auto& [name, folder] : std::initializer_list<std::pair<const wchar_t*, std::wstring>>{
              {L"c.tmp", L"C:\\three\\"}, {L"a.tmp", longFolder}, {L"b.tmp", L"C:\\two\\"}}) {
-        const int index = list.AddItem(name, {L"ignored", L"1 KB"}, -1, false, 1);
-        folders[list.Key(index)] = folder;
+        const int index = list.AddItem(name, {L"ignored", L"1 KB"}, -1, false, {1});
+        EXPECT_EQ(list.NewestKey(), list.Key(index));
+        folders[list.NewestKey()] = folder;
     }
     form.Show();
     EXPECT_EQ(list.SubItem(0, 1), L"C:\\three\\");

@@ -428,13 +428,13 @@ TEST_F(ScanTest, RowsCarryNameLocationSizeTimeAndFilterAndTheTotalIsOnDisk)
     for (const auto& row : view.rows) byName[row.Caption] = row;
     const kv::TScanResult& big = byName.at(L"big.tmp");
     EXPECT_EQ(big.Location, base);
-    EXPECT_EQ(big.Size, L"5,000");
-    EXPECT_EQ(big.Modified, L"2021-03-04 05:06:07");
+    EXPECT_EQ(big.Size, 5000);
+    EXPECT_EQ(kv::FileTimeToText(big.Modified), L"2021-03-04 05:06:07");
     EXPECT_EQ(big.Filter, L"*.tmp") << "masks are kept lower-cased";
     EXPECT_EQ(big.ImageIndex, kv::kFileResultImage);
     EXPECT_EQ(byName.at(L"setup.exe").ImageIndex, kv::kProgramResultImage);
     EXPECT_EQ(byName.at(L"SETUP2.EXE").ImageIndex, kv::kFileResultImage) << "only \".exe\" as written";
-    EXPECT_EQ(byName.at(L"SETUP2.EXE").Size, L"4,096");
+    EXPECT_EQ(byName.at(L"SETUP2.EXE").Size, 4096);
 
     // 5000 -> 8192, 1 -> 4096, 4096 -> 4096 on a 4 KB cluster.
     EXPECT_EQ(kv::ScanFoundSize.load(), 16384);

@@ -3,6 +3,8 @@
 // pop-up menu's exclude commands, clearing and saving the list.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <set>
 #include <string>
@@ -38,10 +40,22 @@ void MakeBusyTree(const std::wstring& tree)
     }
 }
 
-kv::TScanResult ResultRow(const wchar_t* name, const wchar_t* location, const wchar_t* size, const wchar_t* modified,
+// "YYYY-MM-DD hh:mm:ss" as the file time whose fields these are.
+FILETIME FileTimeOf(const wchar_t* text)
+{
+    SYSTEMTIME fields{};
+    EXPECT_EQ(std::swscanf(text, L"%hu-%hu-%hu %hu:%hu:%hu", &fields.wYear, &fields.wMonth, &fields.wDay, &fields.wHour,
+                           &fields.wMinute, &fields.wSecond),
+              6);
+    FILETIME time{};
+    EXPECT_TRUE(::SystemTimeToFileTime(&fields, &time));
+    return time;
+}
+
+kv::TScanResult ResultRow(const wchar_t* name, const wchar_t* location, std::int64_t size, const wchar_t* modified,
                           const wchar_t* filter, int image = kv::kFileResultImage)
 {
-    return kv::TScanResult{name, image, location, size, modified, filter};
+    return kv::TScanResult{name, image, location, size, FileTimeOf(modified), filter};
 }
 
 class ScanPageTest : public MainWindowTest {
@@ -237,9 +251,9 @@ TEST_F(ScanPageTest, ARowWithAStatusShowsItAndARowWithoutLeavesTheLastOne)
     OpenWithRows({});
     kv::StopRequested = 0; // as while a scan runs: the marks the rows come with are not counted
     const std::wstring found = kv::Format(kv::LanguageText(kv::stFoundSize), {L"4 KB"});
-    Page().AddScanItem(ResultRow(L"a.tmp", L"C:\\x\\", L"1", L"2020-01-02 03:04:05", L"*.tmp"), found);
+    Page().AddScanItem(ResultRow(L"a.tmp", L"C:\\x\\", 1, L"2020-01-02 03:04:05", L"*.tmp"), found);
     EXPECT_EQ(Status(), found);
-    Page().AddScanItem(ResultRow(L"b.tmp", L"C:\\x\\", L"1", L"2020-01-02 03:04:05", L"*.tmp"), L"");
+    Page().AddScanItem(ResultRow(L"b.tmp", L"C:\\x\\", 1, L"2020-01-02 03:04:05", L"*.tmp"), L"");
     EXPECT_EQ(Status(), found) << "the rows of a call before its last carry no status";
     EXPECT_EQ(Results().Count(), 2);
     kv::StopRequested = 1;
@@ -352,14 +366,48 @@ TEST_F(ScanPageTest, AMarkChangedByHandMovesTheTotalByThatRowAlone)
     EXPECT_EQ(kv::JunkTotalSize.load(), one + two);
 }
 
+struct MarksDuringScanCase {
+    const char* name;
+    // Done inside the scan thread's call that lists the third row.
+    std::function<void(kv::TScanPage&)> changeMarks;
+};
+
+class ScanPageMarksDuringScanTest : public ScanPageTest, public ::testing::WithParamInterface<MarksDuringScanCase> {};
+
+// The rows come checked and the total at the end is that of the checked rows,
+// counted as the rows came and the marks changed, or counted again.
+TEST_P(ScanPageMarksDuringScanTest, TheTotalAtTheEndIsThatOfTheRowsCheckedThen)
+{
+    const std::wstring tree = kvtest::ScratchFolder(L"ScanPageMarksDuringScan");
+    MakeBusyTree(tree);
+    OpenScanning(tree, {{true, L"*.tmp", L"t"}});
+    AtRow(3, [&] { GetParam().changeMarks(Page()); });
+    Scan();
+    ASSERT_EQ(Results().Count(), kBusyTreeFiles);
+    std::int64_t checked = 0;
+    for (int row = 0; row < Results().Count(); ++row)
+        if (Results().Checked(row))
+            checked += kv::FileSizeOnDisk(Results().SubItem(row, kv::TScanPage::colLocation) + Results().Caption(row));
+    EXPECT_LT(checked, kv::ScanFoundSize.load()) << "some marks were taken off";
+    EXPECT_EQ(kv::JunkTotalSize.load(), checked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ScanPageMarksDuringScanTest,
+    ::testing::Values(MarksDuringScanCase{"OneRowUncheckedOnItsOwn",
+                                          [](kv::TScanPage& page) { page.ScanListView->SetChecked(1, false); }},
+                      MarksDuringScanCase{"EveryRowSoFarUncheckedAtOnce",
+                                          [](kv::TScanPage& page) { page.RemoveAllButtonClick(); }}),
+    [](const ::testing::TestParamInfo<MarksDuringScanCase>& info) { return std::string(info.param.name); });
+
 // ---------------------------------------------------------------------------
 // Sorting
 
 TEST_F(ScanPageTest, SortsByNumbersForSizesAndTimesAndIgnoresCaseForTexts)
 {
-    OpenWithRows({ResultRow(L"b.tmp", L"C:\\x\\", L"1,000", L"2020-01-02 03:04:05", L"*.tmp"),
-                  ResultRow(L"A.log", L"C:\\Y\\", L"20", L"2019-12-31 23:59:59", L"*.log"),
-                  ResultRow(L"C.bak", L"C:\\z\\", L"300", L"2020-01-02 03:04:06", L"*.bak")});
+    OpenWithRows({ResultRow(L"b.tmp", L"C:\\x\\", 1000, L"2020-01-02 03:04:05", L"*.tmp"),
+                  ResultRow(L"A.log", L"C:\\Y\\", 20, L"2019-12-31 23:59:59", L"*.log"),
+                  ResultRow(L"C.bak", L"C:\\z\\", 300, L"2020-01-02 03:04:06", L"*.bak")});
     using kv::TScanPage;
     kvtest::ClickColumnHeader(Results(), TScanPage::colSize);
     EXPECT_EQ(kvtest::ReadColumn(Results(), TScanPage::colSize), (std::vector<std::wstring>{L"20", L"300", L"1,000"}));
@@ -401,7 +449,7 @@ TEST_F(ScanPageTest, MenuEntriesNeedRowsOrASelection)
                                      L"&Open Containing Folder", L"P&roperties", L"Exclude..."})
             EXPECT_FALSE(chooser.EntryOf(entry)->enabled) << testing::PrintToString(std::wstring(entry));
     }
-    Page().AddScanItem(ResultRow(L"a.tmp", L"C:\\x\\", L"1", L"2020-01-02 03:04:05", L"*.tmp"), L"");
+    Page().AddScanItem(ResultRow(L"a.tmp", L"C:\\x\\", 1, L"2020-01-02 03:04:05", L"*.tmp"), L"");
     SelectOnly(-1);
     {
         kvtest::MenuChooser chooser(L"no such entry");
@@ -419,7 +467,7 @@ TEST_F(ScanPageTest, MenuEntriesNeedRowsOrASelection)
 
 TEST_F(ScanPageTest, CopyCommandsPutTheRowsTextsOnTheClipboard)
 {
-    OpenWithRows({ResultRow(L"a.tmp", L"C:\\kv\\folder\\", L"1", L"2020-01-02 03:04:05", L"*.tmp")});
+    OpenWithRows({ResultRow(L"a.tmp", L"C:\\kv\\folder\\", 1, L"2020-01-02 03:04:05", L"*.tmp")});
     SelectOnly(0);
     const struct {
         const wchar_t* entry;
@@ -544,8 +592,8 @@ TEST_F(ScanPageTest, ExcludedFileFolderAndFilterAreNotFoundByTheNextScan)
 
 TEST_F(ScanPageTest, ExcludingWhatTheListsHaveAlreadyChangesTheExistingRows)
 {
-    OpenWithRows({ResultRow(L"a.tmp", L"C:\\Data\\Old\\", L"1", L"2020-01-02 03:04:05", L"*.tmp"),
-                  ResultRow(L"b.tmp", L"C:\\Data\\Other\\", L"1", L"2020-01-02 03:04:05", L"*.tmp")});
+    OpenWithRows({ResultRow(L"a.tmp", L"C:\\Data\\Old\\", 1, L"2020-01-02 03:04:05", L"*.tmp"),
+                  ResultRow(L"b.tmp", L"C:\\Data\\Other\\", 1, L"2020-01-02 03:04:05", L"*.tmp")});
     Filters().AddItem(L"", {L"c:\\data\\old\\A.TMP", L".TMP", L"mine"}, kv::fkInclusive, false);
     Paths().AddItem(L"c:\\DATA\\other", {}, kv::pkIncludeWithSubFolders, false);
     const int filterRows = Filters().Count(), pathRows = Paths().Count();
@@ -568,9 +616,9 @@ TEST_F(ScanPageTest, ExcludingWhatTheListsHaveAlreadyChangesTheExistingRows)
 
 TEST_F(ScanPageTest, ExcludingADriveRootRemovesItsRowsButAddsNoPath)
 {
-    OpenWithRows({ResultRow(L"a.tmp", L"C:\\", L"1", L"2020-01-02 03:04:05", L"*.tmp"),
-                  ResultRow(L"b.tmp", L"C:\\", L"1", L"2020-01-02 03:04:05", L"*.tmp"),
-                  ResultRow(L"c.tmp", L"C:\\kv\\", L"1", L"2020-01-02 03:04:05", L"*.tmp")});
+    OpenWithRows({ResultRow(L"a.tmp", L"C:\\", 1, L"2020-01-02 03:04:05", L"*.tmp"),
+                  ResultRow(L"b.tmp", L"C:\\", 1, L"2020-01-02 03:04:05", L"*.tmp"),
+                  ResultRow(L"c.tmp", L"C:\\kv\\", 1, L"2020-01-02 03:04:05", L"*.tmp")});
     const int pathRows = Paths().Count();
     kvtest::MessageBoxAnswerer yes(IDYES);
     SelectOnly(0);
@@ -592,9 +640,9 @@ class ScanPageOptionFilterTest : public ScanPageTest, public ::testing::WithPara
 TEST_P(ScanPageOptionFilterTest, ExcludingABracketedFilterTurnsItsOptionOff)
 {
     const OptionFilterCase& c = GetParam();
-    OpenWithRows({ResultRow(L"x", L"C:\\kv\\", L"0", L"2020-01-02 03:04:05", c.filter, c.image),
-                  ResultRow(L"y", L"C:\\kv\\", L"0", L"2020-01-02 03:04:05", c.filter, c.image),
-                  ResultRow(L"z.tmp", L"C:\\kv\\", L"0", L"2020-01-02 03:04:05", L"*.tmp")});
+    OpenWithRows({ResultRow(L"x", L"C:\\kv\\", 0, L"2020-01-02 03:04:05", c.filter, c.image),
+                  ResultRow(L"y", L"C:\\kv\\", 0, L"2020-01-02 03:04:05", c.filter, c.image),
+                  ResultRow(L"z.tmp", L"C:\\kv\\", 0, L"2020-01-02 03:04:05", L"*.tmp")});
     form->OptionsFindEmptyFolderMenuItem->Checked = true;
     form->OptionsFindBrokenLinkFilesMenuItem->Checked = true;
     const auto filtersBefore = kvtest::ReadRows(Filters());
@@ -633,8 +681,8 @@ TEST(ScanListPadColumn, AddsTheTabsToTheNextColumn)
 
 TEST_F(ScanPageTest, SaveListWritesTheRowsAsTabbedTextWithoutTheFilter)
 {
-    OpenWithRows({ResultRow(L"a.tmp", L"C:\\kv\\", L"1,234", L"2020-01-02 03:04:05", L"*.tmp"),
-                  ResultRow(L"twelve.chars", L"C:\\kv\\", L"0", L"2021-11-12 13:14:15", L"[EMPTY]",
+    OpenWithRows({ResultRow(L"a.tmp", L"C:\\kv\\", 1234, L"2020-01-02 03:04:05", L"*.tmp"),
+                  ResultRow(L"twelve.chars", L"C:\\kv\\", 0, L"2021-11-12 13:14:15", L"[EMPTY]",
                             kv::kEmptyFolderResultImage)});
     Results().SetChecked(1, false);
     const std::wstring file = kvtest::ScratchFolder(L"ScanPageSave") + L"result.txt";
@@ -665,7 +713,7 @@ TEST_F(ScanPageTest, SaveListWritesTheRowsAsTabbedTextWithoutTheFilter)
 
 TEST_F(ScanPageTest, ASaveThatCannotBeWrittenReachesTheExceptionHandler)
 {
-    OpenWithRows({ResultRow(L"a.tmp", L"C:\\kv\\", L"1", L"2020-01-02 03:04:05", L"*.tmp")});
+    OpenWithRows({ResultRow(L"a.tmp", L"C:\\kv\\", 1, L"2020-01-02 03:04:05", L"*.tmp")});
     const std::wstring file = kvtest::ScratchFolder(L"ScanPageSaveFails") + L"missing\\result.txt";
     kvtest::ExceptionRecorder errors;
     kvtest::FileDialogAnswer answer(file);
@@ -694,7 +742,7 @@ TEST_F(ScanPageTest, EnteringThePageSetsTheControlButtonsByScanStateAndRows)
     EXPECT_FALSE(form->CleanNowButton->Enabled());
     EXPECT_TRUE(Results().Visible());
 
-    Page().AddScanItem(ResultRow(L"a.tmp", L"C:\\kv\\", L"1", L"2020-01-02 03:04:05", L"*.tmp"), L"");
+    Page().AddScanItem(ResultRow(L"a.tmp", L"C:\\kv\\", 1, L"2020-01-02 03:04:05", L"*.tmp"), L"");
     kvtest::Click(*form->PathButton);
     kvtest::Click(*form->ScanButton);
     EXPECT_TRUE(form->CheckAllButton->Enabled());
@@ -704,7 +752,7 @@ TEST_F(ScanPageTest, EnteringThePageSetsTheControlButtonsByScanStateAndRows)
 TEST_F(ScanPageTest, ColumnsFitTheirContentsOnRequest)
 {
     OpenWithRows({ResultRow(L"a-rather-long-file-name-for-the-column.tmp", L"C:\\kv\\a\\very\\long\\location\\",
-                            L"1", L"2020-01-02 03:04:05", L"*.tmp")});
+                            1, L"2020-01-02 03:04:05", L"*.tmp")});
     EXPECT_EQ(Results().ColumnWidth(kv::TScanPage::colFileName), 80);
     ASSERT_TRUE(ChooseOnSelection(L"Size All Columns to Fit"));
     for (int column = kv::TScanPage::colFileName; column <= kv::TScanPage::colModified; ++column)
