@@ -416,7 +416,7 @@ TEST_F(CookiesManagerTest, TheCleanKeepsExactlyTheChosenCookies)
 
     kv::CleanTarget(kv::ctCookies, kv::TCleanRequest{});
     std::set<std::wstring> left;
-    for (const std::wstring& file : {L"ALPHA.txt", L"ALPHA2.txt", L"BETA.txt", L"GAMMA.txt", L"KEEP.txt",
+    for (const wchar_t* file : {L"ALPHA.txt", L"ALPHA2.txt", L"BETA.txt", L"GAMMA.txt", L"KEEP.txt",
                                      L"DELTA.txt", L"LONG.txt"})
         if (kvtest::PathExists(kv::IECookiesFolder + file)) left.insert(file);
     EXPECT_EQ(left, (std::set<std::wstring>{L"ALPHA.txt", L"ALPHA2.txt", L"BETA.txt"}));

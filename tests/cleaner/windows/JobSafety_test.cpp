@@ -203,8 +203,9 @@ protected:
     void ExpectCleanedBy(int method, const std::wstring& relative, const std::string& bytes) const
     {
         EXPECT_FALSE(kvtest::PathExists(sel_ + relative)) << kv::WideToUtf8(relative);
-        if (method == kv::cmBackupFolder)
+        if (method == kv::cmBackupFolder) {
             EXPECT_EQ(kvtest::ReadBytes(kv::BackupCopyPath(backup_, sel_ + relative)), bytes);
+        }
         if (method == kv::cmRecycleBin) {
             bool trashed = false;
             for (const kvtest::TrashedFile& file : kvtest::TrashedFrom(sel_ + relative))
