@@ -45,7 +45,9 @@ TEST(ECommon, AnsiToUtf8EncodesEachUnit)
     EXPECT_EQ(kv::crashreport::AnsiToUTF8(""), "");
     EXPECT_EQ(kv::crashreport::AnsiToUTF8("abc"), "abc");
     const std::string wide = kv::crashreport::AnsiToUTF8(std::string(1, '\xE9')); // e acute in the usual code pages
-    if (::GetACP() == 1252) EXPECT_EQ(wide, "\xC3\xA9");
+    if (::GetACP() == 1252) {
+        EXPECT_EQ(wide, "\xC3\xA9");
+    }
 }
 
 TEST(ECommon, VersionTexts)
