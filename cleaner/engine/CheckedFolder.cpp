@@ -194,7 +194,12 @@ std::wstring FinalPathOfHandle(HANDLE handle)
     return final;
 }
 
-TCheckedFolder::TCheckedFolder(const std::wstring& folder) : folder_(folder)
+TCheckedFolder::TCheckedFolder(const std::wstring& folder)
+    : TCheckedFolder(folder, CanonicalFolder(folder))
+{
+}
+
+TCheckedFolder::TCheckedFolder(const std::wstring& folder, const std::wstring& canonical) : folder_(folder)
 {
     if (!folder_.empty() && folder_.back() != L'\\') folder_ += L'\\';
     // Drive paths only: the walks and the scan work on drive letters.
@@ -230,14 +235,11 @@ TCheckedFolder::TCheckedFolder(const std::wstring& folder) : folder_(folder)
         refusal_ = TSkipReason::Link;
         return;
     }
-    expected_ = UpperCase(WithoutTrailingBackslash(CanonicalFolder(folder_)));
+    expected_ = UpperCase(WithoutTrailingBackslash(canonical));
     if (expected_.empty() || UpperCase(WithoutTrailingBackslash(FinalPathOfHandle(handle_.Get()))) != expected_) {
         refusal_ = TSkipReason::FolderChanged;
         return;
     }
-    const auto identity = FileIdentityOf(handle_.Get());
-    if (!identity) return;
-    identity_ = *identity;
     usable_ = true;
 }
 
@@ -250,6 +252,8 @@ bool TCheckedFolder::StillInPlace() const
 {
     if (!usable_) return false;
     if (!FolderUnchanged()) return false;
+    if (!identity_) identity_ = FileIdentityOf(handle_.Get());
+    if (!identity_) return false;
     const FileHandle again = OpenFolderItself(folder_);
     if (!again) return false;
     const auto tag = TagOf(again.Get());

@@ -51,6 +51,10 @@ class TCheckedFolder {
 public:
     // `folder` ends with a backslash.
     explicit TCheckedFolder(const std::wstring& folder);
+    // The same with the folder's CanonicalFolder spelling, for a caller that
+    // has just asked for it: under Wine each long-name lookup reads the
+    // folders on the way. The folder is still checked to have that spelling.
+    TCheckedFolder(const std::wstring& folder, const std::wstring& canonical);
 
     // Why the folder may not be worked on; nullopt when it may. A folder that
     // does not exist is refused with no reason (there is nothing to skip).
@@ -96,7 +100,10 @@ private:
     std::wstring folder_;   // as given, trailing backslash
     std::wstring expected_; // its long spelling without trailing backslash, upper case
     FileHandle handle_;
-    TFileIdentity identity_;
+    // Taken when first needed: the folder's handle, held open, keeps naming
+    // the folder that was checked, and the volume's serial number costs a
+    // round trip to Wine's mount manager.
+    mutable std::optional<TFileIdentity> identity_;
     bool usable_ = false;
     std::optional<TSkipReason> refusal_;
 };

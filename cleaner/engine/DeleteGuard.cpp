@@ -52,7 +52,15 @@ std::wstring FinalPath(const std::wstring& path, DWORD flags = 0)
     return final;
 }
 
-std::wstring FinalFolderPath(const std::wstring& folder) { return CanonicalFolder(FinalPath(folder)); }
+// A final path is full and in long names already: no long-name lookup, which
+// under Wine reads the folders on the way, is asked for it again.
+std::wstring FinalFolderPath(const std::wstring& folder)
+{
+    const std::wstring final = FinalPath(folder);
+    if (final.empty()) return std::wstring();
+    std::wstring path = WithTrailingBackslash(final);
+    return IsAbsoluteFolderText(path) ? path : std::wstring();
+}
 
 // Wine lists a Unix symbolic link to a file as a plain file and deletes its
 // target through any handle; only the final path of the entry gives it away.
@@ -179,7 +187,11 @@ void TDeleteGuard::AddProtected(const std::wstring& folder, bool sealed)
 
 bool TDeleteGuard::IsInsideProtectedFolder(const std::wstring& folder) const
 {
-    const std::wstring canonical = CanonicalFolder(folder);
+    return IsCanonicalInsideProtectedFolder(CanonicalFolder(folder));
+}
+
+bool TDeleteGuard::IsCanonicalInsideProtectedFolder(const std::wstring& canonical) const
+{
     if (canonical.empty()) return true;
     auto inside = [this](const std::wstring& candidate) {
         for (const std::wstring& sealed : sealed_)

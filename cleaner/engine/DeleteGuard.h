@@ -65,6 +65,8 @@ public:
     // folder: Windows, system, program files, the program's own folder, the
     // backup folder. Also true for a text that is no absolute folder path.
     bool IsInsideProtectedFolder(const std::wstring& folder) const;
+    // The same for a folder's CanonicalFolder spelling (empty: true).
+    bool IsCanonicalInsideProtectedFolder(const std::wstring& canonical) const;
 
     // Whether `folder` may be emptied (see the top of this file).
     bool MayEmptyFolder(const std::wstring& folder) const;

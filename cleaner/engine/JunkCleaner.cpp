@@ -80,7 +80,7 @@ public:
         // that is open so. A folder that fills up after this stays all the same,
         // since a folder goes only when empty.
         if (item.IsEmptyFolder && !IsFolderEmpty(path + L"\\")) return refuse(std::nullopt);
-        if (!state.checked) state.checked = std::make_unique<TCheckedFolder>(folderText);
+        if (!state.checked) state.checked = std::make_unique<TCheckedFolder>(folderText, state.canonical);
         const TCheckedFolder& folder = *state.checked;
         result.folder = &folder;
         std::optional<TSkipReason> refusal;
@@ -103,10 +103,11 @@ public:
 
 private:
     // What is known of one folder of the rows, found at its first row. The
-    // protected-folder verdict (two long-name lookups and a final path) holds
-    // for all its rows: an entry is reached only through the checked folder,
+    // protected-folder verdict (long-name lookups and a final path) holds for
+    // all its rows: an entry is reached only through the checked folder,
     // whose final path must stay the spelling the verdict judged.
     struct TFolderState {
+        std::wstring canonical; // its CanonicalFolder spelling, asked once
         bool isProtected = false;
         std::unique_ptr<TCheckedFolder> checked;
     };
@@ -114,7 +115,10 @@ private:
     TFolderState& FolderState(const std::wstring& folder)
     {
         const auto [place, isNew] = folders_.try_emplace(UpperCase(folder));
-        if (isNew) place->second.isProtected = guard_.IsInsideProtectedFolder(folder);
+        if (isNew) {
+            place->second.canonical = CanonicalFolder(folder);
+            place->second.isProtected = guard_.IsCanonicalInsideProtectedFolder(place->second.canonical);
+        }
         return place->second;
     }
 

@@ -93,6 +93,18 @@ TEST_F(CheckedFolderTest, AFolderSwappedForALinkAfterTheCheckIsNoLongerInPlace)
     EXPECT_EQ(ReadBytes(root_ + L"real.moved\\a.tmp"), "mine");
 }
 
+// Swapped for another real folder of the same name before anything asked
+// whether it is in place: the answer is about the folder that was checked.
+TEST_F(CheckedFolderTest, AFolderSwappedForAnotherBeforeItsFirstLookIsNoLongerInPlace)
+{
+    const kv::TCheckedFolder folder(root_ + L"real\\");
+    ASSERT_TRUE(folder.IsUsable());
+    ASSERT_EQ(kvtest::RunHostScript(root_, L"swap", "mv real real.moved && mkdir real && printf other > real/a.tmp\n"), 0);
+    EXPECT_FALSE(folder.StillInPlace());
+    EXPECT_EQ(ReadBytes(root_ + L"real\\a.tmp"), "other");
+    EXPECT_EQ(ReadBytes(root_ + L"real.moved\\a.tmp"), "mine");
+}
+
 // The bytes of a checked entry are read from that very file: swapped for a
 // link after the check, its folder's path leads to another file of the same
 // name, which is never taken for the entry.
