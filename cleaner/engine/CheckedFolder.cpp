@@ -194,12 +194,14 @@ std::wstring FinalPathOfHandle(HANDLE handle)
     return final;
 }
 
-TCheckedFolder::TCheckedFolder(const std::wstring& folder)
-    : TCheckedFolder(folder, CanonicalFolder(folder))
-{
-}
+TCheckedFolder::TCheckedFolder(const std::wstring& folder) : folder_(folder) { Check(nullptr); }
 
 TCheckedFolder::TCheckedFolder(const std::wstring& folder, const std::wstring& canonical) : folder_(folder)
+{
+    Check(&canonical);
+}
+
+void TCheckedFolder::Check(const std::wstring* knownCanonical)
 {
     if (!folder_.empty() && folder_.back() != L'\\') folder_ += L'\\';
     // Drive paths only: the walks and the scan work on drive letters.
@@ -235,7 +237,9 @@ TCheckedFolder::TCheckedFolder(const std::wstring& folder, const std::wstring& c
         refusal_ = TSkipReason::Link;
         return;
     }
-    expected_ = UpperCase(WithoutTrailingBackslash(canonical));
+    // Asked only now, for a drive path whose components all passed: a
+    // long-name lookup of another kind of path could reach out to the network.
+    expected_ = UpperCase(WithoutTrailingBackslash(knownCanonical ? *knownCanonical : CanonicalFolder(folder_)));
     if (expected_.empty() || UpperCase(WithoutTrailingBackslash(FinalPathOfHandle(handle_.Get()))) != expected_) {
         refusal_ = TSkipReason::FolderChanged;
         return;

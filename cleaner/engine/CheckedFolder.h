@@ -94,6 +94,8 @@ public:
     bool RenameOpened(const TCheckedEntry& entry, std::wstring_view name, const std::wstring& target) const;
 
 private:
+    // The checks of the constructors; `knownCanonical` when the caller gave it.
+    void Check(const std::wstring* knownCanonical);
     // The folder's handle still has the final path it was checked with.
     bool FolderUnchanged() const;
 
