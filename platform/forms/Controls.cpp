@@ -1330,6 +1330,11 @@ bool ListView::Notify(NMHDR& header, LRESULT& result)
         item.pszText[length] = L'\0';
         return true;
     }
+    case LVN_DELETEALLITEMS:
+        // Emptying the list tells of each row only to a deletion handler:
+        // without one, TRUE spares the list a notice a row.
+        result = OnDeletion ? FALSE : TRUE;
+        return true;
     case LVN_DELETEITEM:
         if (OnDeletion) OnDeletion(reinterpret_cast<NMLISTVIEW&>(header).iItem);
         return false;

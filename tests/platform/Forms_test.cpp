@@ -3,9 +3,11 @@
 // forms, graphic controls, menus, dialogs and pictures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 #include "common/FormDriver.h"
 #include "platform/StringList.h"
@@ -139,6 +141,44 @@ TEST_F(FormsTest, DeletingRowsWherePickedKeepsTheOthersInOrder)
     EXPECT_EQ(deleted, (std::vector<int>{4, 2, 1})) << "last to first, one event per row";
     list.DeleteItemsWhere([](int) { return true; });
     EXPECT_EQ(list.Count(), 0);
+}
+
+LRESULT CALLBACK CountingDeletionNotices(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                         DWORD_PTR data)
+{
+    if (message == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == LVN_DELETEITEM)
+        ++*reinterpret_cast<int*>(data);
+    return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+// Emptying a list sends its owner a notice a row only when a deletion handler
+// listens for them; the handler, when there is one, still hears of every row.
+TEST_F(FormsTest, EmptyingAListTellsOfEachRowOnlyWhenADeletionHandlerListens)
+{
+    Form form(TestStyle(L"TEmptyListTestForm"));
+    form.Build({{Make<ListView>, L"List", idList, 0, 0, 0, 420, 300}});
+    auto& list = form.Get<ListView>(idList);
+    list.AddColumn(L"Name", 200);
+    int notices = 0;
+    ASSERT_TRUE(::SetWindowSubclass(form.Handle(), CountingDeletionNotices, 9, reinterpret_cast<DWORD_PTR>(&notices)));
+    const auto fill = [&] {
+        for (const wchar_t* name : {L"row 0", L"row 1", L"row 2"}) list.AddItem(name, {}, -1, true);
+    };
+
+    fill();
+    list.Clear();
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(notices, 0) << "nobody listens";
+
+    std::vector<int> deleted;
+    list.OnDeletion = [&](int index) { deleted.push_back(index); };
+    fill();
+    list.Clear();
+    EXPECT_EQ(list.Count(), 0);
+    std::sort(deleted.begin(), deleted.end());
+    EXPECT_EQ(deleted, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(notices, 3);
+    ::RemoveWindowSubclass(form.Handle(), CountingDeletionNotices, 9);
 }
 
 // A column whose texts the owner keeps: the list asks for them by row key
