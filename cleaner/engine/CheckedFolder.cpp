@@ -194,6 +194,8 @@ std::wstring FinalPathOfHandle(HANDLE handle)
     return final;
 }
 
+bool IsDrivePath(const std::wstring& path) { return path.size() >= 3 && IsDriveRootText(path.substr(0, 3)); }
+
 TCheckedFolder::TCheckedFolder(const std::wstring& folder) : folder_(folder) { Check(nullptr); }
 
 TCheckedFolder::TCheckedFolder(const std::wstring& folder, const std::wstring& canonical) : folder_(folder)
@@ -205,7 +207,7 @@ void TCheckedFolder::Check(const std::wstring* knownCanonical)
 {
     if (!folder_.empty() && folder_.back() != L'\\') folder_ += L'\\';
     // Drive paths only: the walks and the scan work on drive letters.
-    if (folder_.size() < 3 || !IsDriveRootText(folder_.substr(0, 3))) {
+    if (!IsDrivePath(folder_)) {
         refusal_ = TSkipReason::NotPlainName;
         return;
     }

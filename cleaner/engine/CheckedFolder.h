@@ -31,6 +31,11 @@ namespace kv {
 // dot or blank (the system's path parsing drops those and finds another entry).
 bool IsPlainEntryName(std::wstring_view name);
 
+// Whether `path` starts with a drive root ("X:\"): the only paths a checked
+// folder works on. A UNC, device or relative path is refused on its text,
+// before any lookup, which for a UNC path could reach out to the network.
+bool IsDrivePath(const std::wstring& path);
+
 // An entry of a checked folder, opened by its exact name.
 struct TCheckedEntry {
     FileHandle handle;

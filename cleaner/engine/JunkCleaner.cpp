@@ -73,6 +73,9 @@ public:
         result.name = path.substr(folderText.size());
         if (path.empty() || !IsPlainEntryName(result.name)) return refuse(TSkipReason::NotPlainName);
         if (path.size() >= MAX_PATH) return refuse(TSkipReason::PathTooLong);
+        // Refused as the checked folder would refuse it, but before the
+        // protected-folder verdict looks the folder up.
+        if (!IsDrivePath(folderText)) return refuse(TSkipReason::NotPlainName);
         TFolderState& state = FolderState(folderText);
         if (state.isProtected || (item.IsEmptyFolder && guard_.IsInsideProtectedFolder(path + L"\\")))
             return refuse(TSkipReason::ProtectedFolder);

@@ -300,6 +300,44 @@ TEST(JunkCleaner, EveryRowOfAProtectedFolderStaysNotOnlyTheFirst)
     }
 }
 
+// Rows whose path is not a drive path are refused on their text, whatever
+// the method; the file such a spelling would reach stays, and the drive-path
+// row beside them is cleaned.
+TEST(JunkCleaner, RowsThatAreNoDrivePathAreRefusedAndWhatTheyNameStays)
+{
+    for (const wchar_t* method : {L"recycle", L"backup", L"delete"}) {
+        SCOPED_TRACE(method);
+        const std::wstring junk = kvtest::ScratchFolder(std::wstring(L"no-drive-path-") + method) + L"junk\\";
+        const std::wstring backup = kvtest::ScratchFolder(std::wstring(L"no-drive-path-backup-") + method);
+        kvtest::PutFile(junk + L"device.tmp", "named through the device namespace");
+        kvtest::PutFile(junk + L"plain.tmp", "junk");
+        const struct {
+            const char* name;
+            std::wstring path;
+        } spellings[] = {
+            {"device namespace", L"\\\\?\\" + junk + L"device.tmp"},
+            {"UNC", L"\\\\127.0.0.1\\kvtest-no-share\\junk\\a.tmp"},
+            {"relative", L"kvtest-relative\\a.tmp"},
+        };
+        std::vector<kv::TJunkItem> rows = {Checked(junk + L"plain.tmp")};
+        for (const auto& spelling : spellings) rows.push_back(Checked(spelling.path));
+        kv::TJunkOutcome outcome;
+        if (std::wstring(method) == L"recycle") outcome = kv::RecycleJunk(rows, backup);
+        if (std::wstring(method) == L"backup") outcome = kv::MoveJunkToBackup(rows, {backup, L"Backup.txt"}, L"");
+        if (std::wstring(method) == L"delete") outcome = kv::DeleteJunkPermanently(rows, backup);
+        EXPECT_EQ(kvtest::PathsOf(rows, outcome.cleaned), (std::vector<std::wstring>{junk + L"plain.tmp"}));
+        ASSERT_EQ(outcome.skipped.size(), std::size(spellings));
+        for (const auto& spelling : spellings) {
+            const auto skipped = std::find_if(outcome.skipped.begin(), outcome.skipped.end(),
+                                              [&](const kv::TSkippedEntry& entry) { return entry.path == spelling.path; });
+            ASSERT_NE(skipped, outcome.skipped.end()) << spelling.name;
+            EXPECT_EQ(skipped->reason, kv::TSkipReason::NotPlainName) << spelling.name;
+        }
+        EXPECT_EQ(ReadBytes(junk + L"device.tmp"), "named through the device namespace");
+        kvtest::RemoveTrashedFrom(junk);
+    }
+}
+
 TEST(JunkCleaner, ASecondBackupOfTheSamePathNeverReplacesTheFirst)
 {
     const std::wstring root = kvtest::ScratchFolder(L"backup-twice");
