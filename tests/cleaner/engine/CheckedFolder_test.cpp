@@ -127,7 +127,9 @@ TEST_F(CheckedFolderTest, AnEntrysBytesAreReadFromTheCheckedFileOnly)
     ASSERT_EQ(kvtest::RunHostScript(root_, L"swap", "mv real real.moved && ln -s outside real\n"), 0);
     EXPECT_EQ(ReadBytes(root_ + L"real\\a.tmp"), "outside") << "the path now leads outside";
     // Either nothing opens, or the checked file itself: never the outside one.
-    if (const kv::FileHandle after = folder.OpenForReading(*entry, L"a.tmp")) EXPECT_EQ(bytesOf(after), "mine");
+    if (const kv::FileHandle after = folder.OpenForReading(*entry, L"a.tmp")) {
+        EXPECT_EQ(bytesOf(after), "mine");
+    }
 }
 
 // A checked entry renamed through its handle: moved when nothing changed; and

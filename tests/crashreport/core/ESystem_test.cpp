@@ -144,8 +144,9 @@ TEST(ESystem, ShortPathsBecomeLong)
     ::GetShortPathNameA(folder.c_str(), shortName, MAX_PATH);
     char longTemp[MAX_PATH] = {};
     ::GetLongPathNameA(folder.c_str(), longTemp, MAX_PATH);
-    if (std::string(shortName).find('~') != std::string::npos)
+    if (std::string(shortName).find('~') != std::string::npos) {
         EXPECT_EQ(kv::crashreport::ShortToLongPath(shortName), longTemp);
+    }
     EXPECT_EQ(kv::crashreport::ShortToLongPath("C:\\plain\\path"), "C:\\plain\\path");
     ::RemoveDirectoryA(folder.c_str());
 }

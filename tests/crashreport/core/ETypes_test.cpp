@@ -26,7 +26,9 @@ TEST_P(DefaultMessageTexts, MatchTheDocumentedTable)
     const DocumentedMessageText& expected = GetParam();
     const auto type = static_cast<kv::crashreport::TMessageType>(expected.index);
     EXPECT_STREQ(kv::crashreport::MessageTypeIdentifier(type), expected.member);
-    if (expected.text) EXPECT_STREQ(kv::crashreport::DefaultMessageText(type), expected.text);
+    if (expected.text) {
+        EXPECT_STREQ(kv::crashreport::DefaultMessageText(type), expected.text);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(ETypes, DefaultMessageTexts, ::testing::ValuesIn(kDocumentedMessageTexts),
