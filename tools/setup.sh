@@ -59,18 +59,7 @@ if [ ! -f "$zlib_src/contrib/minizip/zip.c" ]; then
 fi
 
 # Wine's 32-bit side is an i386 Linux program: the kernel must run 32-bit x86
-# code (IA-32 emulation). Some hosts turn that off, and then every wine call
-# of the build (its data writer), of the program and of the tests fails with
-# "Exec format error" deep inside a step; say so here, once, plainly.
-# On such a host a 64-bit process cannot enter 32-bit code either (a far jump
-# to the 32-bit code segment faults), so no WoW64 build of Wine would help.
-# Emulating i386 in user mode (qemu-user through binfmt_misc) does run Wine,
-# but each Windows process then takes about two minutes to start: far too
-# slow for the build, the program or the tests, so it is not offered.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  echo "setup: this machine cannot run 32-bit x86 programs, so Wine cannot run" \
-       "Kestrelvane, its build's data writer or its tests here." >&2
-  echo "setup: the kernel needs IA-32 emulation (ia32_emulation=on); what it says of it:" >&2
-  { dmesg 2>/dev/null | grep -i -E 'ia-?32|32-bit emulation' || echo "  (dmesg cannot be read)"; } | sed 's/^/  /' >&2
-  exit 3
-fi
+# code (IA-32 emulation). Some hosts turn that off; there Wine runs through
+# qemu's user-mode emulation instead, and where even that cannot be set up,
+# this says so once, plainly, rather than failing deep inside a build step.
+"$root/tools/ia32/emulation.sh" "$build"
