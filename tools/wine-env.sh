@@ -19,7 +19,7 @@ export XDG_CACHE_HOME=$KV_SCRATCH/xdg-cache
 export XDG_RUNTIME_DIR=$KV_SCRATCH/xdg-runtime
 # On a host whose i386 programs run through qemu (tools/ia32/emulation.sh),
 # Wine's faults need their trap numbers put back: see fault-trap-numbers.c.
-if [ -e /proc/sys/fs/binfmt_misc/kestrelvane-i386 ]; then
+if "$kv_root/tools/ia32/emulated.sh"; then
   kv_fault_traps=$KV_BUILD/deps/ia32/lib/i386-linux-gnu/libkv-fault-traps.so
   [ -f "$kv_fault_traps" ] || { echo "wine-env: $kv_fault_traps is missing: run tools/setup.sh" >&2; return 3 2>/dev/null || exit 3; }
   export LD_PRELOAD="$KV_BUILD/deps/ia32/\$LIB/libkv-fault-traps.so"

@@ -28,7 +28,7 @@ emulator_release=trixie
 
 sudo_if_needed() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 wine_runs() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
-emulated() { [ -e "$binfmt/$entry_name" ] && head -1 "$binfmt/$entry_name" | grep -qx enabled; }
+emulated() { "$here/emulated.sh"; }
 
 cannot_run() {
   echo "setup: this machine cannot run 32-bit x86 programs, so Wine cannot run" \
@@ -53,9 +53,9 @@ install_packages() {
 # The emulator from Debian 13's qemu-user package, through a private package
 # list: the machine's own sources stay as they are.
 fetch_emulator() {
-  local apt=$deps/apt list
+  local apt=$deps/apt
+  local list=$apt/sources.list
   rm -rf "$apt" && mkdir -p "$apt/lists/partial" "$apt/download"
-  list=$apt/sources.list
   echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $emulator_release main" > "$list"
   local options=(-o "Dir::Etc::sourcelist=$list" -o Dir::Etc::sourceparts=- -o "Dir::State::Lists=$apt/lists"
                  -o Debug::NoLocking=1 -o APT::Sandbox::User=root)

@@ -1,6 +1,6 @@
 /*
  * Preloaded into Wine's i386 processes when they run under qemu's user-mode
- * emulation (hosts without IA-32 emulation in the kernel; see ia32-emulation.sh).
+ * emulation (hosts without IA-32 emulation in the kernel; see emulation.sh).
  *
  * Wine tells one processor fault from another by the trap number that the
  * kernel leaves in the signal's context: 14 is a page fault (an access
