@@ -109,12 +109,13 @@ void TMainFormPage::Arrange(int width, int height)
     if (forms::WinControl* list = PageList()) list->SetBounds(0, 0, width, height);
 }
 
-forms::ListView& TMainFormPage::AddPageList(int id, const wchar_t* name, bool checkBoxes, bool multiSelect)
+forms::ListView& TMainFormPage::AddPageList(int id, const wchar_t* name, bool checkBoxes, bool multiSelect,
+                                           forms::RowStore store)
 {
     // Built and filled with redraw off: each change to a drawing list moves
     // and repaints it, hundreds of window-server calls under Wine. The frame
     // turns redraw on when the page is first laid out.
-    forms::ListView& list = MainForm.Add<forms::ListView>(Host, id, checkBoxes, multiSelect, false);
+    forms::ListView& list = MainForm.Add<forms::ListView>(Host, id, checkBoxes, multiSelect, false, store);
     list.SetName(name);
     list.SetImageList(MainForm.IconsImageList);
     return list;

@@ -77,7 +77,8 @@ public:
 
 protected:
     // A list of the page on its panel, with the window's row pictures.
-    forms::ListView& AddPageList(int id, const wchar_t* name, bool checkBoxes, bool multiSelect = false);
+    forms::ListView& AddPageList(int id, const wchar_t* name, bool checkBoxes, bool multiSelect = false,
+                                 forms::RowStore store = forms::RowStore::System);
     // Gives `column` what the list's other columns leave of `width` (at least
     // `minWidth`), so no row needs scrolling sideways.
     static void FillColumn(forms::ListView& list, int column, int width, int minWidth);

@@ -92,7 +92,9 @@ std::wstring ScanListText(const std::vector<forms::ListView::Row>& rows, const s
 
 TScanPage::TScanPage(TMainForm& mainForm, forms::Panel& host) : TMainFormPage(mainForm, host)
 {
-    ScanListView = &AddPageList(idScanListView, L"ScanListView", true, true);
+    // A scan lists tens of thousands of rows: the page keeps them, the list
+    // asks for the ones it shows.
+    ScanListView = &AddPageList(idScanListView, L"ScanListView", true, true, forms::RowStore::Owner);
     ScanListView->AddColumn(L"File Name", kScanColumnWidths[colFileName]);
     ScanListView->AddColumn(L"Location", kScanColumnWidths[colLocation]);
     ScanListView->AddColumn(L"Size", kScanColumnWidths[colSize], LVCFMT_RIGHT);

@@ -990,8 +990,8 @@ bool ListBox::DrawItem(DRAWITEMSTRUCT& item)
 
 // ---------------------------------------------------------------- ListView
 
-ListView::ListView(WinControl& parent, int id, bool checkBoxes, bool multiSelect, bool drawing)
-    : WinControl(&parent, id)
+ListView::ListView(WinControl& parent, int id, bool checkBoxes, bool multiSelect, bool drawing, RowStore store)
+    : WinControl(&parent, id), store_(store), checkBoxes_(checkBoxes)
 {
     // Made hidden and set up with its redraw off, then shown where it was
     // placed: a list that shows lays its header out again at every step of
@@ -1000,11 +1000,13 @@ ListView::ListView(WinControl& parent, int id, bool checkBoxes, bool multiSelect
     // is given: the form owns it.
     CreateSystemWindowHidden(WC_LISTVIEWW,
                              LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | WS_TABSTOP |
-                                 (multiSelect ? 0 : LVS_SINGLESEL),
+                                 (multiSelect ? 0 : LVS_SINGLESEL) | (OwnsRows() ? LVS_OWNERDATA : 0),
                              WS_EX_CLIENTEDGE, RECT{0, 0, 0, 0});
     SetRedraw(false);
     const DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_SUBITEMIMAGES | (checkBoxes ? LVS_EX_CHECKBOXES : 0);
     ::SendMessageW(Handle(), LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
+    // A virtual list keeps only selection and focus: it asks for the marks.
+    if (OwnsRows() && checkBoxes) ::SendMessageW(Handle(), LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK, 0);
     if (drawing) SetRedraw(true);
     ShowAsPlaced();
 }
@@ -1095,6 +1097,7 @@ RECT ListView::HeaderItemRect(int column) const
 int ListView::AddItem(const std::wstring& caption, const std::vector<std::wstring>& subItems, int image, bool checked,
                       std::initializer_list<int> ownerKeptColumns)
 {
+    if (OwnsRows()) return AddOwnedRow(caption, subItems, image, checked, ownerKeptColumns);
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM | (image >= 0 ? LVIF_IMAGE : 0);
     item.iItem = INT_MAX; // past the last row: added at the end, without asking the count
@@ -1115,9 +1118,17 @@ int ListView::AddItem(const std::wstring& caption, const std::vector<std::wstrin
     return index;
 }
 
-int ListView::Count() const { return static_cast<int>(::SendMessageW(Handle(), LVM_GETITEMCOUNT, 0, 0)); }
+int ListView::Count() const
+{
+    if (OwnsRows()) return static_cast<int>(ownedRows_.size());
+    return static_cast<int>(::SendMessageW(Handle(), LVM_GETITEMCOUNT, 0, 0));
+}
 
-void ListView::DeleteItem(int index) { ::SendMessageW(Handle(), LVM_DELETEITEM, index, 0); }
+void ListView::DeleteItem(int index)
+{
+    if (OwnsRows()) return DeleteOwnedRow(index);
+    ::SendMessageW(Handle(), LVM_DELETEITEM, index, 0);
+}
 
 void ListView::DeleteItemsWhere(const std::function<bool(int index)>& remove)
 {
@@ -1128,14 +1139,20 @@ void ListView::DeleteItemsWhere(const std::function<bool(int index)>& remove)
         explicit RedrawOffMeanwhile(ListView& l) : list(l) { if (wasOn) list.SetRedraw(false); }
         ~RedrawOffMeanwhile() { if (wasOn) list.SetRedraw(true); }
     } redrawOff(*this);
+    if (OwnsRows()) return DeleteOwnedRowsWhere(remove);
     for (int row = Count() - 1; row >= 0; --row)
         if (remove(row)) DeleteItem(row);
 }
 
-void ListView::Clear() { ::SendMessageW(Handle(), LVM_DELETEALLITEMS, 0, 0); }
+void ListView::Clear()
+{
+    if (OwnsRows()) return ClearOwnedRows();
+    ::SendMessageW(Handle(), LVM_DELETEALLITEMS, 0, 0);
+}
 
 std::wstring ListView::SubItem(int index, int subItem) const
 {
+    if (OwnsRows()) return OwnedCellText(OwnedRow(index), subItem);
     std::wstring text(512, L'\0');
     for (;;) {
         LVITEMW item{};
@@ -1155,6 +1172,7 @@ std::wstring ListView::Caption(int index) const { return SubItem(index, 0); }
 
 void ListView::SetCaption(int index, const std::wstring& caption)
 {
+    if (OwnsRows()) return SetOwnedCellText(index, 0, caption.c_str());
     LVITEMW item{};
     item.iSubItem = 0;
     item.pszText = const_cast<wchar_t*>(caption.c_str());
@@ -1165,6 +1183,7 @@ void ListView::SetSubItem(int index, int subItem, const std::wstring& text) { Se
 
 void ListView::SetColumnText(int index, int column, const wchar_t* text)
 {
+    if (OwnsRows()) return SetOwnedCellText(index, column, text);
     LVITEMW item{};
     item.iSubItem = column;
     item.pszText = const_cast<wchar_t*>(text);
@@ -1173,6 +1192,7 @@ void ListView::SetColumnText(int index, int column, const wchar_t* text)
 
 int ListView::ImageIndex(int index) const
 {
+    if (OwnsRows()) return OwnedRow(index).image;
     LVITEMW item{};
     item.mask = LVIF_IMAGE;
     item.iItem = index;
@@ -1182,6 +1202,7 @@ int ListView::ImageIndex(int index) const
 
 void ListView::SetImageIndex(int index, int image)
 {
+    if (OwnsRows()) return SetOwnedImage(index, image);
     LVITEMW item{};
     item.mask = LVIF_IMAGE;
     item.iItem = index;
@@ -1191,12 +1212,14 @@ void ListView::SetImageIndex(int index, int image)
 
 bool ListView::Checked(int index) const
 {
+    if (OwnsRows()) return OwnedRow(index).checked;
     const UINT state = static_cast<UINT>(::SendMessageW(Handle(), LVM_GETITEMSTATE, index, LVIS_STATEIMAGEMASK));
     return ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
 }
 
 void ListView::SetChecked(int index, bool checked)
 {
+    if (OwnsRows()) return SetOwnedChecked(index, checked);
     LVITEMW item{};
     item.stateMask = LVIS_STATEIMAGEMASK;
     item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
@@ -1261,6 +1284,7 @@ ListView::Row ListView::GetRow(int index) const
 
 LPARAM ListView::Key(int index) const
 {
+    if (OwnsRows()) return OwnedRow(index).key;
     LVITEMW item{};
     item.mask = LVIF_PARAM;
     item.iItem = index;
@@ -1290,13 +1314,14 @@ int CALLBACK CompareRows(LPARAM a, LPARAM b, LPARAM data)
 
 void ListView::Sort(const std::function<int(const Row&, const Row&)>& compare)
 {
+    if (OwnsRows()) return SortOwnedRows(compare);
     SortContext context;
     context.compare = &compare;
     const int count = Count();
     for (int i = 0; i < count; ++i) context.rows.emplace(Key(i), GetRow(i));
-    sorting_ = true;
+    rowsMoving_ = true;
     ::SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(&context), reinterpret_cast<LPARAM>(CompareRows));
-    sorting_ = false;
+    rowsMoving_ = false;
     // The comparison ran inside comctl32: its failure is raised here, on our side.
     if (context.error) RethrowException(context.error);
 }
@@ -1309,11 +1334,14 @@ bool ListView::Notify(NMHDR& header, LRESULT& result)
         return true;
     case LVN_ITEMCHANGED: {
         auto& change = reinterpret_cast<NMLISTVIEW&>(header);
-        if (sorting_ || !(change.uChanged & LVIF_STATE)) return false;
+        if (rowsMoving_ || !(change.uChanged & LVIF_STATE)) return false;
         const UINT oldMark = (change.uOldState & LVIS_STATEIMAGEMASK) >> 12;
         const UINT newMark = (change.uNewState & LVIS_STATEIMAGEMASK) >> 12;
-        // The first mark a new row gets is not a change of its check box.
-        if (oldMark != 0 && newMark != 0 && oldMark != newMark && OnItemChecked) OnItemChecked(change.iItem);
+        // The first mark a new row gets is not a change of its check box. A
+        // row this object keeps has its marks here, not in the list: their
+        // changes are told where they are made.
+        if (!OwnsRows() && oldMark != 0 && newMark != 0 && oldMark != newMark && OnItemChecked)
+            OnItemChecked(change.iItem);
         if (OnChange) OnChange(change.iItem);
         return false;
     }
@@ -1322,6 +1350,10 @@ bool ListView::Notify(NMHDR& header, LRESULT& result)
         return false;
     case LVN_GETDISPINFOW: {
         LVITEMW& item = reinterpret_cast<NMLVDISPINFOW&>(header).item;
+        if (OwnsRows()) {
+            FillOwnedDisplay(item);
+            return true;
+        }
         if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0) return false;
         const std::wstring_view text =
             OnOwnerKeptText ? OnOwnerKeptText(Key(item.iItem), item.iSubItem) : std::wstring_view();
@@ -1339,8 +1371,17 @@ bool ListView::Notify(NMHDR& header, LRESULT& result)
         if (OnDeletion) OnDeletion(reinterpret_cast<NMLISTVIEW&>(header).iItem);
         return false;
     case NM_CLICK:
+        // A virtual list leaves the marks to its owner: a click on a check box
+        // changes nothing in the list itself.
+        if (OwnsRows() && checkBoxes_) ToggleCheckedAt(reinterpret_cast<NMITEMACTIVATE&>(header).ptAction);
         Click();
         return false;
+    case LVN_KEYDOWN:
+        if (OwnsRows() && checkBoxes_ && reinterpret_cast<NMLVKEYDOWN&>(header).wVKey == VK_SPACE) ToggleFocusedChecked();
+        return false;
+    case LVN_ODFINDITEMW:
+        result = OwnsRows() ? FindOwnedRow(reinterpret_cast<NMLVFINDITEMW&>(header)) : -1;
+        return true;
     case NM_DBLCLK:
         DblClick();
         return false;

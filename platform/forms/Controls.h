@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -387,6 +388,13 @@ protected:
 };
 
 // Report-style list view, optionally with check boxes, row images and sortable columns.
+// Where a list's rows live. System: the system's list keeps a copy of every
+// row. Owner: the ListView object keeps them and the list, made as a virtual
+// list, asks for what it shows; adding a row then costs the list nothing but
+// its count, and a row takes a fraction of the memory. The interface is the
+// same for both.
+enum class RowStore { System, Owner };
+
 class ListView : public WinControl {
 public:
     struct Row {
@@ -398,7 +406,8 @@ public:
     };
 
     // Without `drawing` the list is made with its redraw off (SetRedraw).
-    ListView(WinControl& parent, int id, bool checkBoxes = true, bool multiSelect = false, bool drawing = true);
+    ListView(WinControl& parent, int id, bool checkBoxes = true, bool multiSelect = false, bool drawing = true,
+             RowStore store = RowStore::System);
 
     void SetImageList(const ImageList& images);
     void AddColumn(const std::wstring& caption, int width, int format = LVCFMT_LEFT);
@@ -465,11 +474,54 @@ protected:
     bool Notify(NMHDR& header, LRESULT& result) override;
 
 private:
+    // A row of a list whose rows this object keeps (RowStore::Owner).
+    struct OwnerRow {
+        std::wstring caption;
+        std::vector<std::wstring> subItems; // columns 1..n, owner-kept ones left empty
+        LPARAM key = 0;
+        int image = -1;
+        std::uint32_t ownerKept = 0; // bit c: column c's text comes from OnOwnerKeptText
+        bool checked = false;
+    };
+
     // A cell's text by its column (0: the caption); LPSTR_TEXTCALLBACKW makes it owner-kept.
     void SetColumnText(int index, int column, const wchar_t* text);
 
+    // The rows this object keeps (ListViewOwnedRows.cpp).
+    struct Selection {
+        std::vector<LPARAM> keys;
+        LPARAM focused = 0; // keys start at 1
+        bool all = false;
+    };
+    bool OwnsRows() const noexcept { return store_ == RowStore::Owner; }
+    const OwnerRow& OwnedRow(int index) const;
+    OwnerRow* OwnedRowAt(int index); // nullptr when out of range
+    int AddOwnedRow(const std::wstring& caption, const std::vector<std::wstring>& subItems, int image, bool checked,
+                    std::initializer_list<int> ownerKeptColumns);
+    bool SetOwnedCount();
+    std::wstring OwnedCellText(const OwnerRow& row, int column) const;
+    void SetOwnedCellText(int index, int column, const wchar_t* text);
+    void SetOwnedImage(int index, int image);
+    void SetOwnedChecked(int index, bool checked);
+    void RedrawOwnedRow(int index);
+    void DeleteOwnedRow(int index);
+    void DeleteOwnedRowsWhere(const std::function<bool(int index)>& remove);
+    void ClearOwnedRows();
+    void SortOwnedRows(const std::function<int(const Row&, const Row&)>& compare);
+    Selection TakeSelection();
+    void RestoreSelection(const Selection& selection);
+    void SetOwnedState(int index, UINT state, UINT mask);
+    // What the list asks of a row, and a person's check-box click or space key.
+    void FillOwnedDisplay(LVITEMW& item) const;
+    void ToggleCheckedAt(POINT point);
+    void ToggleFocusedChecked();
+    int FindOwnedRow(const NMLVFINDITEMW& find) const;
+
+    RowStore store_ = RowStore::System;
+    std::vector<OwnerRow> ownedRows_;
+    bool checkBoxes_ = false;
     LPARAM nextKey_ = 1;
-    bool sorting_ = false;
+    bool rowsMoving_ = false; // a sort or a bulk change moves rows: the list's change events are not a person's
     bool redraw_ = true;
 };
 

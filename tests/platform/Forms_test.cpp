@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "common/FormDriver.h"
@@ -54,10 +55,81 @@ struct FiltersSorter {
     }
 };
 
-TEST_F(FormsTest, ListViewWithCheckBoxesIsCheckedSortedAndReadBack)
+// The rows of a list live in the system's list or in the ListView itself (a
+// virtual list); either way the list answers alike, and what it shows, asked
+// through its window, is what its rows say.
+std::unique_ptr<Control> MakeOwnedRowsList(WinControl& parent, int id)
+{
+    return std::make_unique<ListView>(parent, id, true, false, true, RowStore::Owner);
+}
+
+std::unique_ptr<Control> MakeOwnedRowsMultiSelectList(WinControl& parent, int id)
+{
+    return std::make_unique<ListView>(parent, id, true, true, true, RowStore::Owner);
+}
+
+std::unique_ptr<Control> MakeMultiSelectList(WinControl& parent, int id)
+{
+    return std::make_unique<ListView>(parent, id, true, true, true);
+}
+
+struct ListStoreCase {
+    const char* name;
+    ControlFactory make;
+    ControlFactory makeMultiSelect;
+};
+
+void PrintTo(const ListStoreCase& store, std::ostream* out) { *out << store.name; }
+
+const ListStoreCase kListStores[] = {
+    {"SystemKeptRows", Make<ListView>, MakeMultiSelectList},
+    {"OwnerKeptRows", MakeOwnedRowsList, MakeOwnedRowsMultiSelectList},
+};
+
+// A cell and a mark as the list shows them: asked of its window, never of the object.
+std::wstring ShownText(const ListView& list, int row, int column)
+{
+    wchar_t text[1024] = {};
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = text;
+    item.cchTextMax = 1024;
+    ::SendMessageW(list.Handle(), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
+std::vector<std::wstring> ShownColumn(const ListView& list, int column)
+{
+    std::vector<std::wstring> cells;
+    const int rows = static_cast<int>(::SendMessageW(list.Handle(), LVM_GETITEMCOUNT, 0, 0));
+    for (int row = 0; row < rows; ++row) cells.push_back(ShownText(list, row, column));
+    return cells;
+}
+
+bool ShownChecked(const ListView& list, int row)
+{
+    const auto state = static_cast<UINT>(::SendMessageW(list.Handle(), LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK));
+    return ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
+}
+
+class ListStoreTest : public FormsTest, public ::testing::WithParamInterface<ListStoreCase> {
+protected:
+    ListView& BuildList(Form& form, bool multiSelect = false)
+    {
+        form.Build({{multiSelect ? GetParam().makeMultiSelect : GetParam().make, L"List", idList, 0, 0, 0, 420, 300}});
+        auto& list = form.Get<ListView>(idList);
+        list.AddColumn(L"Name", 200);
+        return list;
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(BothStores, ListStoreTest, ::testing::ValuesIn(kListStores),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(ListStoreTest, ListViewWithCheckBoxesIsCheckedSortedAndReadBack)
 {
     Form form(TestStyle(L"TListTestForm"));
-    form.Build({{Make<ListView>, L"FiltersListView", idList, 0, 0, 0, 420, 300}});
+    form.Build({{GetParam().make, L"FiltersListView", idList, 0, 0, 0, 420, 300}});
     ImageList icons;
     icons.LoadStrip(Bitmap::FromPngResource(L"ICONS"), 16);
     auto& list = kvtest::ControlOf<ListView>(kvtest::FindForm(L"TListTestForm"), idList);
@@ -78,15 +150,18 @@ TEST_F(FormsTest, ListViewWithCheckBoxesIsCheckedSortedAndReadBack)
 
     kvtest::ClickCheckBox(list, 1);
     EXPECT_TRUE(list.Checked(1));
+    EXPECT_TRUE(ShownChecked(list, 1));
     EXPECT_EQ(checkedEvents, std::vector<int>{1});
     kvtest::ClickCheckBox(list, 2);
     EXPECT_FALSE(list.Checked(2));
+    EXPECT_FALSE(ShownChecked(list, 2));
 
     kvtest::ClickColumnHeader(list, 1);
     EXPECT_EQ(kvtest::ReadColumn(list, 1), (std::vector<std::wstring>{L"*.BAK", L"*.chk", L"*.tmp"}));
     EXPECT_EQ(list.ColumnImage(1), 16);
     kvtest::ClickColumnHeader(list, 1);
     EXPECT_EQ(kvtest::ReadColumn(list, 1), (std::vector<std::wstring>{L"*.tmp", L"*.chk", L"*.BAK"}));
+    EXPECT_EQ(ShownColumn(list, 1), kvtest::ReadColumn(list, 1));
     EXPECT_EQ(list.ColumnImage(1), 15);
 
     // Rows keep their marks and images through the sorts.
@@ -97,6 +172,7 @@ TEST_F(FormsTest, ListViewWithCheckBoxesIsCheckedSortedAndReadBack)
     EXPECT_TRUE(rows[2].checked);  // *.BAK, checked above
     EXPECT_EQ(rows[1].image, 13);
     EXPECT_EQ(rows[2].subItems[2], L"Backups");
+    for (int row = 0; row < 3; ++row) EXPECT_EQ(ShownChecked(list, row), rows[static_cast<std::size_t>(row)].checked);
 
     // Column 0 sorts by the marks: unchecked first, then checked first.
     kvtest::ClickColumnHeader(list, 0);
@@ -108,39 +184,110 @@ TEST_F(FormsTest, ListViewWithCheckBoxesIsCheckedSortedAndReadBack)
     EXPECT_EQ(list.ColumnImage(1), 15); // a click on column 0 leaves the arrows alone
 }
 
-TEST_F(FormsTest, ClickingARowSelectsIt)
+TEST_P(ListStoreTest, ClickingARowSelectsIt)
 {
     Form form(TestStyle(L"TRowTestForm"));
-    form.Build({{Make<ListView>, L"List", idList, 0, 0, 0, 420, 300}});
-    auto& list = form.Get<ListView>(idList);
-    list.AddColumn(L"Name", 200);
+    auto& list = BuildList(form);
     list.AddItem(L"first");
     list.AddItem(L"second");
     int clicks = 0;
     list.OnClick = [&] { ++clicks; };
+    std::vector<int> checkedEvents;
+    list.OnItemChecked = [&](int index) { checkedEvents.push_back(index); };
     form.Show();
     kvtest::ClickRow(list, 1);
     EXPECT_EQ(list.SelectedIndex(), 1);
     EXPECT_EQ(clicks, 1);
+    EXPECT_FALSE(list.Checked(1)) << "a click beside the check box leaves the mark";
+    EXPECT_TRUE(checkedEvents.empty());
 }
 
-TEST_F(FormsTest, DeletingRowsWherePickedKeepsTheOthersInOrder)
+// The space key marks the focused row (and unmarks it again), as a click on
+// its check box does; a mark set by the program to what it was tells nothing.
+TEST_P(ListStoreTest, TheSpaceKeyTogglesTheFocusedRowsMark)
+{
+    Form form(TestStyle(L"TSpaceTestForm"));
+    auto& list = BuildList(form);
+    for (const wchar_t* name : {L"first", L"second", L"third"}) list.AddItem(name);
+    std::vector<int> checkedEvents;
+    list.OnItemChecked = [&](int index) { checkedEvents.push_back(index); };
+    form.Show();
+    kvtest::ClickRow(list, 2);
+    list.SetFocus();
+    kvtest::PressKey(list, VK_SPACE);
+    EXPECT_TRUE(list.Checked(2));
+    EXPECT_TRUE(ShownChecked(list, 2));
+    EXPECT_FALSE(list.Checked(1));
+    kvtest::PressKey(list, VK_SPACE);
+    EXPECT_FALSE(list.Checked(2));
+    EXPECT_EQ(checkedEvents, (std::vector<int>{2, 2}));
+
+    list.SetChecked(0, false);
+    EXPECT_EQ(checkedEvents.size(), 2u) << "no change, no event";
+    list.SetChecked(0, true);
+    EXPECT_TRUE(ShownChecked(list, 0));
+    EXPECT_EQ(checkedEvents, (std::vector<int>{2, 2, 0}));
+}
+
+// Sorting moves the selection and the focus with their rows.
+TEST_P(ListStoreTest, SortingKeepsTheSelectionWithItsRows)
+{
+    Form form(TestStyle(L"TSortSelectionTestForm"));
+    auto& list = BuildList(form, true);
+    for (const wchar_t* name : {L"delta", L"alpha", L"charlie", L"bravo"}) list.AddItem(name);
+    form.Show();
+    list.SetSelected(0, true); // delta
+    list.SetSelected(2, true); // charlie, focused last
+    list.Sort([](const ListView::Row& a, const ListView::Row& b) { return a.caption.compare(b.caption); });
+    EXPECT_EQ(ShownColumn(list, 0), (std::vector<std::wstring>{L"alpha", L"bravo", L"charlie", L"delta"}));
+    EXPECT_EQ(list.SelCount(), 2);
+    EXPECT_TRUE(list.Selected(2));
+    EXPECT_TRUE(list.Selected(3));
+    EXPECT_EQ(::SendMessageW(list.Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED), 2);
+    EXPECT_TRUE(list.GetRow(3).selected);
+    EXPECT_FALSE(list.GetRow(0).selected);
+}
+
+// Typing a row's first letters moves the selection to it.
+TEST_P(ListStoreTest, TypingARowsFirstLetterSelectsIt)
+{
+    Form form(TestStyle(L"TTypeAheadTestForm"));
+    auto& list = BuildList(form);
+    for (const wchar_t* name : {L"apple", L"banana", L"cherry"}) list.AddItem(name);
+    form.Show();
+    kvtest::ClickRow(list, 0);
+    list.SetFocus();
+    ::SendMessageW(list.Handle(), WM_CHAR, L'C', 1);
+    kvtest::Pump();
+    EXPECT_EQ(list.SelectedIndex(), 2);
+}
+
+TEST_P(ListStoreTest, DeletingRowsWherePickedKeepsTheOthersInOrder)
 {
     Form form(TestStyle(L"TDeleteRowsTestForm"));
-    form.Build({{Make<ListView>, L"List", idList, 0, 0, 0, 420, 300}});
-    auto& list = form.Get<ListView>(idList);
-    list.AddColumn(L"Name", 200);
+    auto& list = BuildList(form);
     for (const wchar_t* name : {L"keep 0", L"drop 1", L"drop 2", L"keep 3", L"drop 4"})
         list.AddItem(name, {}, -1, name[0] == L'd');
     std::vector<int> deleted;
     list.OnDeletion = [&](int index) { deleted.push_back(index); };
     form.Show();
+    list.SetSelected(3, true);
 
     list.DeleteItemsWhere([&](int row) { return list.Checked(row); });
     EXPECT_EQ(kvtest::ReadColumn(list, 0), (std::vector<std::wstring>{L"keep 0", L"keep 3"}));
+    EXPECT_EQ(ShownColumn(list, 0), (std::vector<std::wstring>{L"keep 0", L"keep 3"}));
     EXPECT_EQ(deleted, (std::vector<int>{4, 2, 1})) << "last to first, one event per row";
+    EXPECT_EQ(list.SelectedIndex(), 1) << "the selected row stays selected where it went";
+    EXPECT_FALSE(ShownChecked(list, 1));
+    list.DeleteItem(0);
+    EXPECT_EQ(ShownColumn(list, 0), std::vector<std::wstring>{L"keep 3"});
+    EXPECT_EQ(list.SelectedIndex(), 0);
     list.DeleteItemsWhere([](int) { return true; });
     EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(::SendMessageW(list.Handle(), LVM_GETITEMCOUNT, 0, 0), 0);
+    EXPECT_EQ(list.SelectedIndex(), -1);
+    EXPECT_EQ(list.Caption(0), L"") << "a row out of range reads as nothing";
+    EXPECT_FALSE(list.Checked(0));
 }
 
 LRESULT CALLBACK CountingDeletionNotices(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -184,12 +331,10 @@ TEST_F(FormsTest, EmptyingAListTellsOfEachRowOnlyWhenADeletionHandlerListens)
 // A column whose texts the owner keeps: the list asks for them by row key
 // whenever it needs them (reads, sorts), and rows keep theirs through the
 // sort and the deletion of other rows; a long text comes whole.
-TEST_F(FormsTest, OwnerKeptTextsFollowTheirRowsThroughSortsAndDeletions)
+TEST_P(ListStoreTest, OwnerKeptTextsFollowTheirRowsThroughSortsAndDeletions)
 {
     Form form(TestStyle(L"TOwnerKeptTestForm"));
-    form.Build({{Make<ListView>, L"List", idList, 0, 0, 0, 420, 300}});
-    auto& list = form.Get<ListView>(idList);
-    list.AddColumn(L"Name", 120);
+    auto& list = BuildList(form);
     list.AddColumn(L"Folder", 200);
     list.AddColumn(L"Size", 60);
     std::map<LPARAM, std::wstring> folders;
@@ -207,11 +352,51 @@ TEST_F(FormsTest, OwnerKeptTextsFollowTheirRowsThroughSortsAndDeletions)
     form.Show();
     EXPECT_EQ(list.SubItem(0, 1), L"C:\\three\\");
     EXPECT_EQ(list.SubItem(1, 1), longFolder);
+    EXPECT_EQ(ShownText(list, 1, 1), longFolder);
     EXPECT_EQ(list.SubItem(2, 2), L"1 KB") << "the other columns are the list's own";
+    EXPECT_EQ(ShownText(list, 2, 2), L"1 KB");
     list.Sort([](const ListView::Row& a, const ListView::Row& b) { return a.caption.compare(b.caption); });
     EXPECT_EQ(kvtest::ReadColumn(list, 1), (std::vector<std::wstring>{longFolder, L"C:\\two\\", L"C:\\three\\"}));
+    EXPECT_EQ(ShownColumn(list, 1), kvtest::ReadColumn(list, 1));
     list.DeleteItem(0);
     EXPECT_EQ(list.GetRow(1).subItems.at(0), L"C:\\three\\");
+    list.SetSubItem(1, 0, L"C:\\mine\\");
+    EXPECT_EQ(ShownText(list, 1, 1), L"C:\\mine\\") << "a text set later is the list's own again";
+}
+
+TEST_F(FormsTest, EmptyingAnOwnerKeptListTellsTheDeletionHandlerOfEachRow)
+{
+    Form form(TestStyle(L"TEmptyOwnedTestForm"));
+    form.Build({{MakeOwnedRowsList, L"List", idList, 0, 0, 0, 420, 300}});
+    auto& list = form.Get<ListView>(idList);
+    list.AddColumn(L"Name", 200);
+    for (const wchar_t* name : {L"row 0", L"row 1", L"row 2"}) list.AddItem(name, {}, -1, true);
+    std::vector<int> deleted;
+    list.OnDeletion = [&](int index) { deleted.push_back(index); };
+    list.Clear();
+    EXPECT_EQ(deleted, (std::vector<int>{2, 1, 0}));
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(::SendMessageW(list.Handle(), LVM_GETITEMCOUNT, 0, 0), 0);
+    list.AddItem(L"again");
+    EXPECT_EQ(ShownColumn(list, 0), std::vector<std::wstring>{L"again"});
+}
+
+// A comparison that fails mid-sort is raised to the caller, and a list whose
+// rows are its own keeps them in their order.
+TEST_F(FormsTest, AFailedSortLeavesOwnerKeptRowsInTheirOrder)
+{
+    Form form(TestStyle(L"TFailedSortTestForm"));
+    form.Build({{MakeOwnedRowsList, L"List", idList, 0, 0, 0, 420, 300}});
+    auto& list = form.Get<ListView>(idList);
+    list.AddColumn(L"Name", 200);
+    for (const wchar_t* name : {L"b", L"c", L"a"}) list.AddItem(name);
+    int comparisons = 0;
+    EXPECT_THROW(list.Sort([&](const ListView::Row& a, const ListView::Row& b) {
+        if (++comparisons == 2) throw std::runtime_error("no order");
+        return a.caption.compare(b.caption);
+    }),
+                 std::runtime_error);
+    EXPECT_EQ(ShownColumn(list, 0), (std::vector<std::wstring>{L"b", L"c", L"a"}));
 }
 
 // A procedure that counts the messages it passes on, as another component
