@@ -202,10 +202,12 @@ void ListView::SortOwnedRows(const std::function<int(const Row&, const Row&)>& c
 ListView::Selection ListView::TakeSelection()
 {
     Selection selection;
-    selection.all = !ownedRows_.empty() && SelCount() == Count();
     for (int row = SelectedIndex(); row >= 0;
          row = static_cast<int>(::SendMessageW(Handle(), LVM_GETNEXTITEM, row, LVNI_SELECTED)))
         selection.keys.push_back(OwnedRow(row).key);
+    // Every row of several: selected again in one call. (A single-selection
+    // list refuses that call, but never has several rows selected.)
+    selection.all = selection.keys.size() > 1 && selection.keys.size() == ownedRows_.size();
     const int focused = static_cast<int>(::SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
     selection.focused = focused >= 0 ? OwnedRow(focused).key : 0;
     const QuietChanges quiet(rowsMoving_);

@@ -246,6 +246,25 @@ TEST_P(ListStoreTest, SortingKeepsTheSelectionWithItsRows)
     EXPECT_EQ(::SendMessageW(list.Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED), 2);
     EXPECT_TRUE(list.GetRow(3).selected);
     EXPECT_FALSE(list.GetRow(0).selected);
+
+    // Every row selected: still every row after a sort, and every row left after a deletion.
+    for (int row = 0; row < list.Count(); ++row) list.SetSelected(row, true);
+    list.Sort([](const ListView::Row& a, const ListView::Row& b) { return b.caption.compare(a.caption); });
+    EXPECT_EQ(ShownColumn(list, 0), (std::vector<std::wstring>{L"delta", L"charlie", L"bravo", L"alpha"}));
+    EXPECT_EQ(list.SelCount(), 4);
+    list.DeleteItemsWhere([&](int row) { return list.Caption(row) == L"bravo"; });
+    EXPECT_EQ(list.SelCount(), 3);
+}
+
+TEST_P(ListStoreTest, ALoneRowKeepsItsSelectionThroughASort)
+{
+    Form form(TestStyle(L"TLoneRowTestForm"));
+    auto& list = BuildList(form);
+    list.AddItem(L"only");
+    form.Show();
+    list.SetSelected(0, true);
+    list.Sort([](const ListView::Row& a, const ListView::Row& b) { return a.caption.compare(b.caption); });
+    EXPECT_EQ(list.SelectedIndex(), 0);
 }
 
 // Typing a row's first letters moves the selection to it.
