@@ -387,7 +387,6 @@ protected:
     bool DrawItem(DRAWITEMSTRUCT& item) override;
 };
 
-// Report-style list view, optionally with check boxes, row images and sortable columns.
 // Where a list's rows live. System: the system's list keeps a copy of every
 // row. Owner: the ListView object keeps them and the list, made as a virtual
 // list, asks for what it shows; adding a row then costs the list nothing but
@@ -395,6 +394,7 @@ protected:
 // same for both.
 enum class RowStore { System, Owner };
 
+// Report-style list view, optionally with check boxes, row images and sortable columns.
 class ListView : public WinControl {
 public:
     struct Row {
