@@ -155,6 +155,11 @@ bool TCheckedFolder::RenameOpened(const TCheckedEntry& entry, std::wstring_view 
     // and the entry counts as not moved.
     const auto mine = FileIndexOf(entry.handle.Get());
     if (!mine || !RenameHandle(entry.handle.Get(), target)) return false;
+    // The handle renamed to the target once more: a rename onto the name its
+    // own file already has succeeds and does nothing, and a taken name is
+    // never replaced. One call to Wine's server instead of the three a look
+    // at the target takes; only a refusal asks what lies there.
+    if (RenameHandle(entry.handle.Get(), target)) return true;
     const FileHandle moved(::CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE, kShareAll, nullptr,
                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                          nullptr));
