@@ -287,7 +287,7 @@ void TSearchEngine::ScanFile(const std::wstring& folder, const std::wstring& low
     if (FindInvalidShortcut && !folderFilesExcluded && MatchWildcard(L"*.lnk", searchName)) {
         // "Exclude this file" on a broken shortcut's row writes an exclude
         // mask: the shortcut must stay unlisted like any excluded file.
-        if (IsFileNotExcluded(lowerFolder + searchName, upperName)) CheckShortcut(folder, entry);
+        if (IsFileNotExcluded(lowerFolder, searchName, upperName)) CheckShortcut(folder, entry);
         return;
     }
     if (folderFilesExcluded) return;
@@ -303,22 +303,23 @@ void TSearchEngine::ScanFile(const std::wstring& folder, const std::wstring& low
                                                : MatchUpperCaseWildcard(mask.Upper, upperName);
         if (!matches) continue;
         // Exclusions first: an excluded file is not even opened.
-        if (!IsFileNotExcluded(wholePath(), upperName)) return;
+        if (!IsFileNotExcluded(lowerFolder, searchName, upperName)) return;
         if (SkipReadOnlyAttr && (entry.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM))) return;
-        if (!CanOpenFile(folder + entry.cFileName)) return;
+        const std::wstring path = folder + entry.cFileName;
+        if (!CanOpenFile(path)) return;
         // The logical size as the listing gives it: asking the open handle
         // would cost, under Wine, a second trip to the server per hit, about
         // as much as the open itself.
-        AddScanItem(folder, entry, mask.Lower, ListedSize(entry));
+        AddScanItem(path, folder, entry, mask.Lower, ListedSize(entry));
         return;
     }
 }
 
 void TSearchEngine::CheckShortcut(const std::wstring& folder, const WIN32_FIND_DATAW& entry)
 {
-    const std::wstring target = GetShortcutTarget(folder + entry.cFileName);
-    if (IsMissingTarget(target))
-        AddScanItem(folder, entry, kInvalidShortcutFilter, FileSizeOf(folder + entry.cFileName));
+    const std::wstring path = folder + entry.cFileName;
+    if (IsMissingTarget(GetShortcutTarget(path)))
+        AddScanItem(path, folder, entry, kInvalidShortcutFilter, FileSizeOf(path));
 }
 
 void TSearchEngine::ReportEmptyFolder(const std::wstring& folder, const WIN32_FIND_DATAW& timeEntry)
@@ -340,7 +341,8 @@ void TSearchEngine::ReportEmptyFolder(const std::wstring& folder, const WIN32_FI
     AddRow(std::move(row), std::nullopt);
 }
 
-bool TSearchEngine::IsFileNotExcluded(const std::wstring& lowerPath, const std::wstring& upperName) const
+bool TSearchEngine::IsFileNotExcluded(std::wstring_view lowerFolder, std::wstring_view lowerName,
+                                      const std::wstring& upperName) const
 {
     std::wstring upperPath;
     for (const Mask& mask : ExclusiveFile) {
@@ -348,7 +350,7 @@ bool TSearchEngine::IsFileNotExcluded(const std::wstring& lowerPath, const std::
             if (MatchUpperCaseWildcard(mask.Upper, upperName)) return false;
             continue;
         }
-        if (upperPath.empty()) upperPath = UpperCase(lowerPath);
+        if (upperPath.empty()) upperPath = UpperCase(std::wstring(lowerFolder).append(lowerName));
         if (MatchUpperCaseWildcard(mask.Upper, upperPath)) return false;
     }
     return true;
@@ -372,10 +374,9 @@ bool TSearchEngine::IsExclusiveFolder(const std::wstring& lowerFolder) const
 
 // The row is built here, on the scan thread, so the main thread spends its
 // synchronised time on the window only.
-void TSearchEngine::AddScanItem(const std::wstring& folder, const WIN32_FIND_DATAW& entry, const std::wstring& rule,
-                                std::int64_t size)
+void TSearchEngine::AddScanItem(const std::wstring& path, const std::wstring& folder, const WIN32_FIND_DATAW& entry,
+                                const std::wstring& rule, std::int64_t size)
 {
-    const std::wstring path = folder + entry.cFileName;
     if (rootsOverlap_ && !reported_.insert(LowerCase(path)).second) return;
 
     TScanResult row;

@@ -148,13 +148,17 @@ private:
                   const WIN32_FIND_DATAW& entry);
     void CheckShortcut(const std::wstring& folder, const WIN32_FIND_DATAW& entry);
     void ReportEmptyFolder(const std::wstring& folder, const WIN32_FIND_DATAW& timeEntry);
-    bool IsFileNotExcluded(const std::wstring& lowerPath, const std::wstring& upperName) const;
+    // The file `lowerName` (lower case) of the folder `lowerFolder`; its
+    // whole path is joined only for a mask that names one.
+    bool IsFileNotExcluded(std::wstring_view lowerFolder, std::wstring_view lowerName,
+                           const std::wstring& upperName) const;
     bool IsFolderNotExcluded(const std::wstring& lowerFolder) const;
     bool IsExclusiveFolder(const std::wstring& lowerFolder) const;
 
-    // `size` is the logical size, as the listing gives it.
-    void AddScanItem(const std::wstring& folder, const WIN32_FIND_DATAW& entry, const std::wstring& rule,
-                     std::int64_t size);
+    // `path` is `folder` joined to the entry's name; `size` is the logical
+    // size, as the listing gives it.
+    void AddScanItem(const std::wstring& path, const std::wstring& folder, const WIN32_FIND_DATAW& entry,
+                     const std::wstring& rule, std::int64_t size);
     // `foundSize`: the found total the status line shows with the row; none
     // for a row that adds nothing (an empty folder).
     void AddRow(TScanResult row, std::optional<std::int64_t> foundSize);
