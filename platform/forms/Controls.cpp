@@ -1345,6 +1345,14 @@ bool ListView::Notify(NMHDR& header, LRESULT& result)
         if (OnChange) OnChange(change.iItem);
         return false;
     }
+    case LVN_ODSTATECHANGED: {
+        // A virtual list tells of a range selected at once (a shift-click):
+        // each of its rows is told, as a system-kept list tells of each row.
+        const auto& range = reinterpret_cast<NMLVODSTATECHANGE&>(header);
+        if (rowsMoving_ || !OnChange) return false;
+        for (int row = std::max(range.iFrom, 0); row <= range.iTo && row < Count(); ++row) OnChange(row);
+        return false;
+    }
     case LVN_INSERTITEM:
         if (OnInsert) OnInsert(reinterpret_cast<NMLISTVIEW&>(header).iItem);
         return false;

@@ -256,6 +256,28 @@ TEST_P(ListStoreTest, SortingKeepsTheSelectionWithItsRows)
     EXPECT_EQ(list.SelCount(), 3);
 }
 
+// A shift-click selects a range of rows: each row whose selection changed is
+// told, however the list keeps its rows (a virtual list tells of a range at once).
+TEST_P(ListStoreTest, AShiftClickTellsOfEachRowItSelects)
+{
+    Form form(TestStyle(L"TRangeTestForm"));
+    auto& list = BuildList(form, true);
+    for (const wchar_t* name : {L"alpha", L"bravo", L"charlie", L"delta", L"echo"}) list.AddItem(name);
+    form.Show();
+    kvtest::ClickRow(list, 1);
+    std::vector<int> changed;
+    list.OnChange = [&](int index) { changed.push_back(index); };
+    const RECT label = list.ItemRect(3, LVIR_LABEL);
+    const LPARAM at = MAKELPARAM((label.left + label.right) / 2, (label.top + label.bottom) / 2);
+    ::PostMessageW(list.Handle(), WM_LBUTTONDOWN, MK_LBUTTON | MK_SHIFT, at);
+    ::PostMessageW(list.Handle(), WM_LBUTTONUP, MK_SHIFT, at);
+    kvtest::Pump();
+    EXPECT_EQ(list.SelCount(), 3);
+    for (int row : {2, 3})
+        EXPECT_NE(std::find(changed.begin(), changed.end(), row), changed.end()) << "row " << row << " was not told of";
+    EXPECT_EQ(std::find(changed.begin(), changed.end(), 4), changed.end()) << "a row left alone is not told of";
+}
+
 TEST_P(ListStoreTest, ALoneRowKeepsItsSelectionThroughASort)
 {
     Form form(TestStyle(L"TLoneRowTestForm"));
